@@ -1,0 +1,89 @@
+#include "trace/cli.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "build_info.h"
+
+namespace drda {
+
+bool version_option(int argc, const char* const* argv, std::FILE* out) {
+    if (argc != 2) return false;
+    const char* arg = argv[1];
+    if (std::strcmp(arg, "-version") == 0) {
+        std::fprintf(out, "Program Name:\t\t%s\n", "dssview");
+        std::fprintf(out, "Build Version:\t\t%s\n", build::kVersion);
+        std::fprintf(out, "Build Number:\t\t%s\n", build::kNumber);
+        std::fprintf(out, "Build Host:\t\t%s\n", build::kHost);
+        std::fprintf(out, "Build OS:\t\t%s\n", build::kOs);
+        std::fprintf(out, "Build Date:\t\t%s\n", build::kDate);
+        std::fprintf(out, "Build Timestamp:\t%s\n", build::kTimestamp);
+        std::fprintf(out, "NUV Version:\t\t%s\n", build::kLocaleLibraryVersion);
+        return true;
+    }
+    if (std::strcmp(arg, "-V") == 0) {
+        std::fprintf(out, "%s\n", build::kProductVersion);
+        return true;
+    }
+    return false;
+}
+
+void print_usage(const std::string& program_name, std::FILE* err) {
+    std::fprintf(err, "Usage: %s [-f] [-o outfile] inpfile\n", program_name.c_str());
+    std::fprintf(err, "\t-f: format hex dump\n");
+    std::fprintf(err, "\n\n");
+}
+
+int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err) {
+    const char* argv0 = argc > 0 && argv[0] ? argv[0] : "dssview";
+    const char* slash = std::strrchr(argv0, '/');
+    s.program_name = slash ? slash + 1 : argv0;
+
+    bool have_input = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const bool last = i == argc - 1;
+        if (arg[0] == '-') {
+            if (arg[1] == 'f') {
+                s.format = true;
+            } else if (arg[1] == 'o') {
+                // The file name must follow; "-o" at the end names nothing.
+                if (arg[2] != '\0' || last) {
+                    print_usage(s.program_name, err);
+                    return -1;
+                }
+                const char* name = argv[++i];
+                std::FILE* f = std::fopen(name, "w");
+                if (!f) {
+                    std::fprintf(err, "%s: %s\n", name, std::strerror(errno));
+                    return -1;
+                }
+                if (s.out_is_file) std::fclose(s.out);
+                s.out = f;
+                s.out_name = name;
+                s.out_is_file = true;
+            } else {
+                print_usage(s.program_name, err);
+                return -1;
+            }
+        } else {
+            if (std::strchr(arg, '?') || !last) {
+                print_usage(s.program_name, err);
+                return -1;
+            }
+            s.input_name = arg;
+            have_input = true;
+        }
+    }
+    if (!have_input) {
+        print_usage(s.program_name, err);
+        return -1;
+    }
+    if (!s.out_is_file) {
+        s.out = stdout;
+        s.out_name = "standard output";
+    }
+    return 0;
+}
+
+}  // namespace drda

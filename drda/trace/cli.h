@@ -1,0 +1,33 @@
+// Command line of dssview: the version options and the run settings.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace drda {
+
+// Settings of one run, fixed by parse_args before the trace is read.
+struct RunSettings {
+    std::string program_name;           // argv[0] behind its last '/'
+    std::string input_name;             // the trace file (last argument)
+    std::FILE* out = nullptr;           // the -o file, else standard output
+    std::string out_name = "standard output";
+    bool out_is_file = false;
+    bool format = false;                // -f: decode each buffer
+    bool rows = false;                  // -r: also show rows (implies -f)
+};
+
+// Answers -V and -version when given as the only argument: prints on `out`
+// and returns true (the caller ends the process with status 0). Returns false
+// when neither applies.
+bool version_option(int argc, const char* const* argv, std::FILE* out);
+
+// Reads the command line into `settings`. Returns 0 when the settings are
+// complete, -1 when the run must stop (the reason is already on `err`).
+// A -o file is opened (created or truncated) as soon as it is read.
+int parse_args(int argc, const char* const* argv, RunSettings& settings, std::FILE* err);
+
+// The three usage lines.
+void print_usage(const std::string& program_name, std::FILE* err);
+
+}  // namespace drda

@@ -1,0 +1,124 @@
+// The one buffered writer through which all listing and decoded text flows.
+//
+// Text is assembled in a large block and handed to a sink when the block
+// fills, so a record's text may be of any size. The writer knows the column
+// of its write position (the wrapped text writer of the decoder needs it)
+// and lets hot paths format whole lines in place through reserve/commit.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace drda {
+
+// A failed write of the output: carries the errno and the stream's name.
+class OutputError : public std::runtime_error {
+public:
+    OutputError(std::string name, int err);
+    const std::string& name() const noexcept { return name_; }
+    int error_number() const noexcept { return err_; }
+
+private:
+    std::string name_;
+    int err_;
+};
+
+// Where finished blocks of text go.
+class Sink {
+public:
+    virtual ~Sink() = default;
+    // Writes all n bytes or throws OutputError.
+    virtual void write(const char* data, std::size_t n) = 0;
+    // Pushes everything written so far to its destination; throws on error.
+    virtual void flush() {}
+};
+
+// Writes to a stdio stream (standard output or the -o file).
+class FileSink final : public Sink {
+public:
+    FileSink(std::FILE* f, std::string name) : f_(f), name_(std::move(name)) {}
+    void write(const char* data, std::size_t n) override;
+    void flush() override;
+
+private:
+    std::FILE* f_;
+    std::string name_;
+};
+
+// Appends to a string (tests, in-memory runs).
+class StringSink final : public Sink {
+public:
+    explicit StringSink(std::string& s) : s_(s) {}
+    void write(const char* data, std::size_t n) override { s_.append(data, n); }
+
+private:
+    std::string& s_;
+};
+
+// Discards the text but counts it (benchmarks, fuzzing).
+class NullSink final : public Sink {
+public:
+    void write(const char*, std::size_t n) override { bytes += n; }
+    std::size_t bytes = 0;
+};
+
+class TextWriter {
+public:
+    static constexpr std::size_t kBlock = std::size_t{1} << 20;
+
+    explicit TextWriter(Sink& sink);
+    ~TextWriter();
+    TextWriter(const TextWriter&) = delete;
+    TextWriter& operator=(const TextWriter&) = delete;
+
+    void put(char c) {
+        if (len_ == cap_) make_room(1);
+        buf_[len_++] = c;
+    }
+    void put(std::string_view s) {
+        char* p = reserve(s.size());
+        if (!s.empty()) std::memcpy(p, s.data(), s.size());
+        len_ += s.size();
+    }
+    void spaces(int n) {
+        if (n <= 0) return;
+        char* p = reserve(static_cast<std::size_t>(n));
+        std::memset(p, ' ', static_cast<std::size_t>(n));
+        len_ += static_cast<std::size_t>(n);
+    }
+    // printf-style text at the write position.
+    void printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    void vprintf(const char* fmt, std::va_list ap);
+
+    // Room for n characters at the write position; write into it and then
+    // call commit with the number actually written (at most n).
+    char* reserve(std::size_t n) {
+        if (cap_ - len_ < n) make_room(n);
+        return buf_.get() + len_;
+    }
+    void commit(std::size_t n) { len_ += n; }
+
+    // Characters already on the current output line.
+    std::size_t column() const;
+
+    // Hands the buffered text to the sink and flushes it.
+    void flush();
+
+private:
+    void make_room(std::size_t n);
+    void drain();
+
+    Sink& sink_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t cap_ = 0;
+    std::size_t len_ = 0;
+    std::size_t carry_col_ = 0;  // column at the start of buf_
+};
+
+}  // namespace drda

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing dssview needs, if it is missing.
+# Debian packages only; safe to run again.
+set -euo pipefail
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+command -v xxd >/dev/null || need+=(xxd)
+if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then
+  command -v clang++ >/dev/null || need+=(clang)
+fi
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
+fi

@@ -1,0 +1,139 @@
+// The command line end to end: statuses, streams, -o handling, versions.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "support/trace_builder.h"
+
+using namespace testsupport;
+
+namespace {
+
+const char kUsage[] = "Usage: dssview [-f] [-o outfile] inpfile\n\t-f: format hex dump\n\n\n";
+
+std::string header_only_trace() {
+    static const std::string path = [] {
+        std::string p = temp_path("header_only.drdadbg");
+        write_file(p, trace_header(7));
+        return p;
+    }();
+    return path;
+}
+
+TEST(CommandLine, UsageErrorsEndWithStatusOneAndNothingOnStdout) {
+    const std::string t = header_only_trace();
+    const std::vector<std::vector<std::string>> bad = {
+        {},                       // no arguments
+        {"-x", t},                // unrecognised option
+        {"-ofile", t},            // -o with more characters
+        {t, "-f"},                // input file not last
+        {t, t},                   // two non-option arguments
+        {"?"},                    // a '?' in the input name
+        {"a?b"},
+        {"-V", t},                // -V only as the only argument
+        {"-version", t},
+        {"-o"},                   // -o with no name behind it
+        {"-f"},                   // no input file
+        {"-"},
+    };
+    for (const auto& args : bad) {
+        RunResult r = run_dssview(args);
+        std::string shown;
+        for (const auto& a : args) shown += a + " ";
+        EXPECT_EQ(r.status, 1) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_EQ(r.err, kUsage) << shown;
+    }
+}
+
+TEST(CommandLine, FormatFlagAcceptsAnyArgumentBeginningWithDashF) {
+    RunResult r = run_dssview({"-fancy", header_only_trace()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "DRDADBG Version 7\n\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(CommandLine, ProgramNameIsTheLastSlashComponentOnly) {
+    RunResult r = run_dssview({}, "/usr/local/bin/dssview");
+    EXPECT_EQ(r.err, kUsage);
+    r = run_dssview({}, "C:\\tools\\dssview");
+    EXPECT_EQ(r.err, "Usage: C:\\tools\\dssview [-f] [-o outfile] inpfile\n\t-f: format hex dump\n\n\n");
+    r = run_dssview({}, "dir/sub\\x/tool");
+    EXPECT_EQ(r.err.substr(0, 12), "Usage: tool ");
+}
+
+TEST(CommandLine, OutputFileReceivesTheListingAndTwoDashOTruncateBoth) {
+    const std::string a = temp_path("first.txt"), b = temp_path("second.txt");
+    write_file(a, "old text a");
+    write_file(b, "old text b");
+    RunResult r = run_dssview({"-o", a, "-o", b, header_only_trace()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read_file(a), "");
+    EXPECT_EQ(read_file(b), "DRDADBG Version 7\n\n");
+}
+
+TEST(CommandLine, DashOWithOnlyANameCreatesTheFileThenPrintsUsage) {
+    const std::string a = temp_path("created.txt");
+    write_file(a, "old");
+    RunResult r = run_dssview({"-o", a});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, kUsage);
+    EXPECT_EQ(read_file(a), "");
+}
+
+TEST(CommandLine, UnopenableOutputFileIsReportedWithStatusOne) {
+    RunResult r = run_dssview({"-o", "/nonexistent-dir/x.txt", header_only_trace()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "/nonexistent-dir/x.txt: No such file or directory\n");
+}
+
+TEST(CommandLine, MissingInputFileIsAReadFailureWithStatus255) {
+    RunResult r = run_dssview({"/nonexistent-trace.drdadbg"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "/nonexistent-trace.drdadbg: No such file or directory\n");
+}
+
+TEST(CommandLine, VersionOptions) {
+    RunResult r = run_dssview({"-V"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("dssview ", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
+
+    r = run_dssview({"-version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const char* labels[] = {"Program Name:\t\tdssview\n", "Build Version:\t\t", "Build Number:\t\t",
+                            "Build Host:\t\t",           "Build OS:\t\t",      "Build Date:\t\t",
+                            "Build Timestamp:\t",        "NUV Version:\t\tnone\n"};
+    std::size_t pos = 0;
+    int lines = 0;
+    for (const char* label : labels) {
+        ASSERT_EQ(r.out.compare(pos, std::strlen(label), label), 0) << r.out;
+        pos = r.out.find('\n', pos) + 1;
+        ++lines;
+    }
+    EXPECT_EQ(pos, r.out.size());
+    EXPECT_EQ(lines, 8);
+}
+
+TEST(CommandLine, FullDiskOnOutputIsReportedNotSilent) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    // Enough records that the listing cannot stay in any buffer.
+    std::vector<Record> recs(64, Record{.buffer = std::string(40000, 'x')});
+    const std::string t = temp_path("big_for_full.drdadbg");
+    write_file(t, make_trace(recs));
+    RunResult r = run_dssview({"-o", "/dev/full", t});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("/dev/full: No space left on device"), std::string::npos) << r.err;
+
+    // A short output fails only when it is flushed at the end: still reported.
+    r = run_dssview({"-o", "/dev/full", header_only_trace()});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+}
+
+}  // namespace
