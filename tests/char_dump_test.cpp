@@ -109,22 +109,6 @@ TEST(CharDump, DisplayRuleAtItsEdges) {
     EXPECT_EQ(l.substr(62), "'=\".. ..|!^\\{}`\"");
 }
 
-TEST(CharDump, EbcdicTableHoldsEachPrintableCharacterOnce) {
-    int seen[256] = {};
-    for (int b = 0; b < 256; ++b) ++seen[drda::kEbcdicToAscii[b]];
-    for (int c = 0x20; c <= 0x7E; ++c) EXPECT_EQ(seen[c], 1) << c;
-    EXPECT_EQ(seen[0], 256 - 95);
-    // The differences from code page 500.
-    EXPECT_EQ(drda::kEbcdicToAscii[0x6A], '|');
-    EXPECT_EQ(drda::kEbcdicToAscii[0xBB], 0);
-    for (int b = 0; b < 256; ++b) {
-        const char hi = "0123456789ABCDEF"[b >> 4];
-        const char lo = "0123456789ABCDEF"[b & 15];
-        EXPECT_EQ(drda::kHexPairs[2 * b], hi);
-        EXPECT_EQ(drda::kHexPairs[2 * b + 1], lo);
-    }
-}
-
 TEST(CharDump, LongHeadingIsKeptWhole) {
     const std::string h(50, 'H');
     EXPECT_EQ(lines_of(dump("", h))[1], h + "(ASCII)           (EBCDIC)");

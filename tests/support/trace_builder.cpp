@@ -18,18 +18,20 @@ void put_be32(std::string& s, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
+char g_temp_dir[64];
+
+void remove_temp_dir() {
+    std::string cmd = std::string("rm -rf '") + g_temp_dir + "'";
+    if (std::system(cmd.c_str()) != 0) {
+    }
+}
+
 const std::string& temp_dir() {
     static const std::string dir = [] {
-        char tmpl[] = "/tmp/dssview-test-XXXXXX";
-        const char* d = mkdtemp(tmpl);
-        if (!d) throw std::runtime_error("mkdtemp failed");
-        std::string path = d;
-        std::atexit([] {
-            std::string cmd = "rm -rf '" + temp_dir() + "'";
-            if (std::system(cmd.c_str()) != 0) {
-            }
-        });
-        return path;
+        std::strcpy(g_temp_dir, "/tmp/dssview-test-XXXXXX");
+        if (!mkdtemp(g_temp_dir)) throw std::runtime_error("mkdtemp failed");
+        std::atexit(remove_temp_dir);
+        return std::string(g_temp_dir);
     }();
     return dir;
 }

@@ -1,0 +1,224 @@
+#include "ddm/printers.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "listing/display.h"
+
+namespace drda {
+namespace {
+
+// Appends h hex pairs of `bytes` at p; returns the new end.
+inline char* put_hex(char* p, const std::uint8_t* bytes, std::size_t h) {
+    for (std::size_t i = 0; i < h; ++i, p += 2) put_hex_pair(p, bytes[i]);
+    return p;
+}
+
+inline char* put_blanks(char* p, std::size_t n) {
+    std::memset(p, ' ', n);
+    return p + n;
+}
+
+int clamp_depth(int depth) { return depth > 0 ? depth : 0; }
+
+}  // namespace
+
+void write_indent(TextWriter& out, int depth) { out.spaces(depth); }
+
+void write_wrapped(TextWriter& out, int depth, std::string_view text) {
+    const long long on_line = static_cast<long long>(out.column());
+    const long long room = static_cast<long long>(depth) + 70 - on_line;
+    std::size_t pos = 0;
+    if (room > 0) {
+        pos = std::min<std::size_t>(text.size(), static_cast<std::size_t>(room));
+        out.put(text.substr(0, pos));
+    }
+    out.put('\n');
+    while (pos < text.size()) {
+        std::size_t n = std::min<std::size_t>(70, text.size() - pos);
+        out.spaces(depth);
+        out.put(text.substr(pos, n));
+        out.put('\n');
+        pos += n;
+    }
+}
+
+void print_data_dump(TextWriter& out, int depth, ByteView value) {
+    const std::size_t d = static_cast<std::size_t>(clamp_depth(depth));
+    out.spaces(depth);
+    out.put("DATA:                              (ASCII)          (EBCDIC)\n");
+    const std::uint8_t* bytes = value.data();
+    for (std::size_t off = 0; off < value.size(); off += 16) {
+        const std::size_t r = std::min<std::size_t>(16, value.size() - off);
+        const std::size_t h1 = std::min<std::size_t>(8, r);
+        const std::size_t h2 = r - h1;
+        const std::uint8_t* row = bytes + off;
+        char* const start = out.reserve(d + 70);
+        char* p = put_blanks(start, d);
+        p = put_hex(p, row, h1);
+        p = put_blanks(p, 17 - 2 * h1);
+        p = put_hex(p, row + h1, h2);
+        p = put_blanks(p, 2 * (9 - h2));
+        for (std::size_t i = 0; i < r; ++i) *p++ = ascii_display(row[i]);
+        p = put_blanks(p, 17 - r);
+        for (std::size_t i = 0; i < r; ++i) *p++ = ebcdic_display(row[i]);
+        *p++ = '\n';
+        out.commit(static_cast<std::size_t>(p - start));
+    }
+}
+
+void print_hex_string(TextWriter& out, int depth, ByteView value) {
+    const std::size_t d = static_cast<std::size_t>(clamp_depth(depth));
+    out.spaces(depth);
+    out.put("DATA: ");
+    if (value.empty()) {
+        out.put('\n');
+        return;
+    }
+    const std::uint8_t* bytes = value.data();
+    for (std::size_t off = 0; off < value.size(); off += 16) {
+        const std::size_t r = std::min<std::size_t>(16, value.size() - off);
+        const std::size_t h1 = std::min<std::size_t>(8, r);
+        const std::size_t h2 = r - h1;
+        char* const start = out.reserve(d + 6 + 40);
+        char* p = start;
+        if (off != 0) p = put_blanks(p, d + 6);
+        p = put_hex(p, bytes + off, h1);
+        p = put_blanks(p, 17 - 2 * h1);
+        p = put_hex(p, bytes + off + h1, h2);
+        *p++ = '\n';
+        out.commit(static_cast<std::size_t>(p - start));
+    }
+}
+
+void print_char_string(TextWriter& out, int depth, ByteView value) {
+    std::string text(value.size(), '\0');
+    out.spaces(depth);
+    out.put("ASCII: ");
+    for (std::size_t i = 0; i < value.size(); ++i) text[i] = ascii_display(value.u8(i));
+    write_wrapped(out, depth, text);
+    out.spaces(depth);
+    out.put("EBCDIC: ");
+    for (std::size_t i = 0; i < value.size(); ++i) text[i] = ebcdic_display(value.u8(i));
+    write_wrapped(out, depth, text);
+}
+
+void print_binary_number(TextWriter& out, int depth, ByteView value) {
+    switch (value.size()) {
+        case 1: {
+            int v = static_cast<std::int8_t>(value.u8(0));
+            out.spaces(depth);
+            out.printf("DECIMAL:     %i\n", v);
+            out.spaces(depth);
+            out.printf("HEXADECIMAL: %2.02X\n", static_cast<unsigned>(v));
+            break;
+        }
+        case 2: {
+            int v = value.sbe16(0);
+            out.spaces(depth);
+            out.printf("DECIMAL:     %i\n", v);
+            out.spaces(depth);
+            out.printf("HEXADECIMAL: %4.04X\n", static_cast<unsigned>(v));
+            break;
+        }
+        case 4: {
+            std::int32_t v = value.sbe32(0);
+            out.spaces(depth);
+            out.printf("DECIMAL:     %i\n", v);
+            out.spaces(depth);
+            out.printf("HEXADECIMAL: %8.08X\n", static_cast<unsigned>(v));
+            break;
+        }
+        case 8: {
+            unsigned long v = value.be64(0);
+            out.spaces(depth);
+            out.printf("DECIMAL:     %lu\n", v);
+            out.spaces(depth);
+            out.printf("HEXADECIMAL: %16.016lX\n", v);
+            break;
+        }
+        default:
+            print_data_dump(out, depth, value);
+    }
+}
+
+void print_boolean(TextWriter& out, int depth, ByteView value) {
+    if (value.empty()) {
+        print_data_dump(out, depth, value);
+        return;
+    }
+    out.spaces(depth);
+    switch (value.u8(0)) {
+        case 0xF0: out.put("BOOLEAN: FALSE\n"); break;
+        case 0xF1: out.put("BOOLEAN: TRUE\n"); break;
+        default: out.put("BOOLEAN: ????\n"); break;
+    }
+}
+
+void print_byte_reversed_int(TextWriter& out, int depth, ByteView value) {
+    const std::uint32_t b0 = value.u8(0), b1 = value.u8(1), b2 = value.u8(2), b3 = value.u8(3);
+    const auto low_first = static_cast<std::int32_t>(b0 | (b1 << 8) | (b2 << 16) | (b3 << 24));
+    const auto high_first = static_cast<std::int32_t>((b0 << 24) | (b1 << 16) | (b2 << 8) | b3);
+    out.spaces(depth);
+    out.printf("DECIMAL:     %i     (if byte-reversed: %i) \n", low_first, high_first);
+    out.spaces(depth);
+    out.printf("HEXADECIMAL: %8.08X (if byte-reversed: %8.08X)\n", static_cast<unsigned>(low_first),
+               static_cast<unsigned>(high_first));
+}
+
+void print_ipaddr(TextWriter& out, int depth, ByteView value) {
+    if (value.size() != 6) {
+        print_data_dump(out, depth, value);
+        return;
+    }
+    out.spaces(depth);
+    out.printf("TCPADDR = %i.%i.%i.%i\n", value.u8(0), value.u8(1), value.u8(2), value.u8(3));
+    out.spaces(depth);
+    out.printf("TCPPORT = %hi\n", value.sbe16(4));
+}
+
+void print_tcpporthost(TextWriter& out, int depth, ByteView value) {
+    if (value.size() < 2) {
+        print_data_dump(out, depth, value);
+        return;
+    }
+    out.spaces(depth);
+    out.printf("TCPPORT = %hi\n", value.sbe16(0));
+    out.spaces(depth);
+    out.put("TCPHOST = \n");
+    print_char_string(out, depth + 2, value.sub(2));
+}
+
+void print_uowid(TextWriter& out, int depth, ByteView value) {
+    if (value.size() != 25) {
+        print_data_dump(out, depth, value);
+        return;
+    }
+    out.spaces(depth);
+    out.put("* NETNAME:\n");
+    print_char_string(out, depth, value.sub(0, 17));
+    out.spaces(depth);
+    out.put("* INSTANCE:\n");
+    print_data_dump(out, depth, value.sub(17, 6));
+    out.spaces(depth);
+    out.put("* SEQUENCE:\n");
+    print_binary_number(out, depth, value.sub(23, 2));
+}
+
+void print_rlsconv(TextWriter& out, int depth, ByteView value) {
+    if (value.empty()) {
+        print_data_dump(out, depth, value);
+        return;
+    }
+    out.spaces(depth);
+    switch (value.u8(0)) {
+        case 0xF0: out.put("RLSCONV NO\n"); break;
+        case 0xF1: out.put("RLSCONV TERMINATE\n"); break;
+        case 0xF2: out.put("RLSCONV REUSE\n"); break;
+        default: out.put("RLSCONV UNKNOWN\n"); break;
+    }
+}
+
+}  // namespace drda
