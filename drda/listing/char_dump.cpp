@@ -5,9 +5,12 @@
 // Offset at column 2, hex area at 8 (34 characters), ASCII column at 44
 // (16 characters), EBCDIC column at 62 (only as long as the line's bytes).
 // This is the bulk of the tool's output, so whole lines are assembled in the
-// writer's buffer from tables, many lines per reservation.
+// writer's buffer from tables, many lines per reservation, and the columns of
+// full lines are stored eight characters at a time.
 #include "listing/char_dump.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "listing/display.h"
@@ -39,24 +42,48 @@ inline void put_offset(char* o, std::size_t offset) {
     o[7] = ' ';
 }
 
+// The characters of eight bytes are gathered in one word and stored at
+// once; the first character must land at the lowest address.
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// Eight characters from a 256-entry table.
+inline void put_eight(char* dst, const char* table, const std::uint8_t* p) {
+    std::uint64_t w = 0;
+    for (int j = 0; j < 8; ++j) {
+        const std::uint64_t c = static_cast<std::uint8_t>(table[p[j]]);
+        w |= kLittleEndian ? c << (8 * j) : c << (56 - 8 * j);
+    }
+    std::memcpy(dst, &w, 8);
+}
+
+// The two hex digits of each of eight bytes, as two words.
+inline void put_hex_eight(char* dst, const std::uint8_t* p) {
+    std::uint64_t w[2] = {0, 0};
+    for (int j = 0; j < 8; ++j) {
+        std::uint16_t pair;
+        std::memcpy(&pair, kHexPairs + 2 * p[j], 2);
+        const int k = j & 3;
+        w[j >> 2] |= std::uint64_t{pair} << (kLittleEndian ? 16 * k : 48 - 16 * k);
+    }
+    std::memcpy(dst, w, 16);
+}
+
 // One line of 16 bytes; `o` has room for kFullLine characters.
 inline void put_full_line(char* o, const std::uint8_t* p, std::size_t offset) {
     put_offset(o, offset);
     char* hex = o + kHexAt;
-    for (std::size_t j = 0; j < 8; ++j) put_hex_pair(hex + 2 * j, p[j]);
+    put_hex_eight(hex, p);
     hex[16] = ' ';
-    for (std::size_t j = 8; j < 16; ++j) put_hex_pair(hex + 1 + 2 * j, p[j]);
+    put_hex_eight(hex + 17, p + 8);
     hex[33] = ' ';
     o[kAsciiAt - 2] = ' ';
     o[kAsciiAt - 1] = ' ';
-    char* ascii = o + kAsciiAt;
-    char* ebcdic = o + kEbcdicAt;
-    for (std::size_t j = 0; j < kBytesPerLine; ++j) {
-        ascii[j] = ascii_display(p[j]);
-        ebcdic[j] = ebcdic_display(p[j]);
-    }
+    put_eight(o + kAsciiAt, kAsciiDisplay, p);
+    put_eight(o + kAsciiAt + 8, kAsciiDisplay, p + 8);
     o[kEbcdicAt - 2] = ' ';
     o[kEbcdicAt - 1] = ' ';
+    put_eight(o + kEbcdicAt, kEbcdicDisplay, p);
+    put_eight(o + kEbcdicAt + 8, kEbcdicDisplay, p + 8);
     o[kFullLine - 1] = '\n';
 }
 
