@@ -51,12 +51,11 @@ void print_sqlcard(TextWriter& out, int depth, ByteView value) {
     print_byte_reversed_int(out, depth + 2, value.sub(1, 4));
 
     out.spaces(depth);
-    char* p = out.reserve(12 + 10 + 1);
-    std::size_t n = 0;
-    for (char c : std::string_view("* SQLSTATE: ")) p[n++] = c;
-    for (std::size_t i = 5; i < 10; ++i, n += 2) put_hex_pair(p + n, value.u8(i));
-    p[n++] = '\n';
-    out.commit(n);
+    out.put("* SQLSTATE: ");
+    char* p = out.reserve(2 * 5 + 1);
+    for (std::size_t i = 0; i < 5; ++i) put_hex_pair(p + 2 * i, value.u8(5 + i));
+    p[2 * 5] = '\n';
+    out.commit(2 * 5 + 1);
 
     out.spaces(depth);
     out.put("* SQLERRPROC:\n");
