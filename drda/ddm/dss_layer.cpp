@@ -30,6 +30,9 @@ void DdmDecoder::decode_buffer(TextWriter& out, int direction, ByteView record) 
     const ByteView data = record.sub(1);
     bytes_left_ = static_cast<std::int64_t>(data.size());
     out.put('\n');
+    if (observer_)
+        observer_->buffer_begin(out, direction, record,
+                                ByteView(saved_header_, static_cast<std::size_t>(saved_count_)));
     std::size_t offset = 0;
     while (bytes_left_ > 0) {
         auto occupied = decode_dss(out, direction, role, data, offset);
@@ -37,6 +40,7 @@ void DdmDecoder::decode_buffer(TextWriter& out, int direction, ByteView record) 
         offset += static_cast<std::size_t>(*occupied);
         if (offset >= data.size()) break;
     }
+    if (observer_) observer_->buffer_end(out);
 }
 
 std::optional<std::int64_t> DdmDecoder::decode_dss(TextWriter& out, int direction, std::uint8_t role,
@@ -95,6 +99,7 @@ std::optional<std::int64_t> DdmDecoder::decode_dss(TextWriter& out, int directio
             if (off >= ll) break;
         }
     }
+    if (observer_ && ll < 0) observer_->continued_dss(out, here);
     out.put('\n');
     return static_cast<std::int64_t>(ll) - carried;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "ddm/decode_observer.h"
 #include "trace/byte_view.h"
 #include "trace/text_writer.h"
 
@@ -18,6 +19,9 @@ public:
 
     // Decodes one record's data (role byte first).
     void decode_buffer(TextWriter& out, int direction, ByteView record);
+
+    // A listener told where each buffer decode stands (null: none).
+    void set_observer(DecodeObserver* observer) { observer_ = observer; }
 
 private:
     // Decodes the DSS at `pos` of `data`; returns the number of buffer bytes
@@ -39,6 +43,7 @@ private:
     // Leading bytes of a DSS header cut off at the end of the last buffer.
     std::uint8_t saved_header_[6] = {};
     int saved_count_ = 0;
+    DecodeObserver* observer_ = nullptr;
 };
 
 }  // namespace drda

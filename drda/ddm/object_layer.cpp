@@ -70,6 +70,8 @@ std::optional<std::int64_t> DdmDecoder::decode_object(TextWriter& out, ByteView 
     if (kind == kCollection) {
         bytes_left_ -= header_size;
         walk_collection(out, depth, obj.sub(hs), value_length, nesting + 1);
+        if (observer_)
+            observer_->object_done(out, cp, obj, obj.sub(hs, static_cast<std::size_t>(value_length)), depth + 2);
         return length;
     }
     if (length > bytes_left_) {
@@ -82,7 +84,9 @@ std::optional<std::int64_t> DdmDecoder::decode_object(TextWriter& out, ByteView 
     }
     bytes_left_ -= length;
     out.put('\n');
-    print_value(out, kind, cp, depth + 2, obj.sub(hs, static_cast<std::size_t>(value_length)));
+    const ByteView value = obj.sub(hs, static_cast<std::size_t>(value_length));
+    print_value(out, kind, cp, depth + 2, value);
+    if (observer_) observer_->object_done(out, cp, obj, value, depth + 2);
     return length;
 }
 

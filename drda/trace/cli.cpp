@@ -46,6 +46,10 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
         if (arg[0] == '-') {
             if (arg[1] == 'f') {
                 s.format = true;
+            } else if (arg[1] == 'r' && arg[2] == '\0') {
+                // -r exactly: row values; implies -f.
+                s.rows = true;
+                s.format = true;
             } else if (arg[1] == 'o') {
                 // The file name must follow; "-o" at the end names nothing.
                 if (arg[2] != '\0' || last) {

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "ddm/dss_layer.h"
+#include "ddm/rows/conversation.h"
 #include "listing/buffer_listing.h"
 #include "trace/byte_view.h"
 
@@ -25,7 +27,13 @@ class Reader {
 public:
     Reader(std::FILE* in, const std::string& input_name, TextWriter& out, std::FILE* err,
            const TraceOptions& options)
-        : in_(in), name_(input_name), out_(out), err_(err), options_(options) {}
+        : in_(in), name_(input_name), out_(out), err_(err), options_(options) {
+        if (options_.rows) {
+            options_.format = true;
+            rows_ = std::make_unique<rows::Conversation>();
+            decoder_.set_observer(rows_.get());
+        }
+    }
 
     int run();
 
@@ -46,6 +54,7 @@ private:
     std::vector<std::uint8_t> data_;  // largest record so far
     bool warned_ = false;
     DdmDecoder decoder_;
+    std::unique_ptr<rows::Conversation> rows_;  // -r only
 };
 
 void Reader::report_short_read() {

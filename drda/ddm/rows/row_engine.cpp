@@ -1,0 +1,319 @@
+#include "ddm/rows/row_engine.h"
+
+#include <cstring>
+
+#include "ddm/rows/value_format.h"
+
+namespace drda::rows {
+namespace {
+
+constexpr std::size_t kCaHeadSize = 17;   // SQLCODE 4, SQLSTATE 5, SQLERRPROC 8
+constexpr std::size_t kRdbnmeSize = 18;   // SQLAM 6 and below
+constexpr std::size_t kErrdSize = 24;     // SQLERRD1..6
+constexpr std::size_t kWarnSize = 11;     // SQLWARN0..A
+constexpr int kMaxPrecision = 63;
+
+char hex_digit(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
+
+}  // namespace
+
+void RowEngine::start(const Descriptor* d, bool little_endian, int sqlam) {
+    desc_ = d;
+    little_ = little_endian;
+    sqlam_ = sqlam;
+    phase_ = Phase::kRowStart;
+    row_ = 0;
+    col_ = 0;
+    consumed_ = 0;
+    need_ = have_ = 0;
+}
+
+std::size_t RowEngine::column_in_progress() const {
+    switch (phase_) {
+        case Phase::kColStart:
+        case Phase::kNullInd:
+        case Phase::kPrefix:
+        case Phase::kBody: return col_ + 1;
+        default: return 0;
+    }
+}
+
+void RowEngine::start_field(std::size_t n) {
+    need_ = n;
+    have_ = 0;
+}
+
+// Takes the rest of the field in progress from `in`. A field wholly inside
+// the piece is handed over as a view of it; one that runs over pieces is
+// kept (its first kKeep bytes) until its last byte has come.
+bool RowEngine::gather(ByteView in, std::size_t& pos, ByteView& field) {
+    const std::size_t avail = in.size() - pos;
+    if (have_ == 0 && avail >= need_) {
+        field = in.sub(pos, need_);
+        pos += need_;
+        return true;
+    }
+    std::size_t take = need_ - have_;
+    if (take > avail) take = avail;
+    if (have_ < kKeep) {
+        const std::size_t keep = take < kKeep - have_ ? take : kKeep - have_;
+        if (keep) std::memcpy(field_ + have_, in.data() + pos, keep);
+    }
+    have_ += take;
+    pos += take;
+    if (have_ < need_) return false;
+    field = ByteView(field_, need_ < kKeep ? need_ : kKeep);
+    return true;
+}
+
+void RowEngine::stop(RowEvents& ev, std::size_t pos, std::string_view reason) {
+    phase_ = Phase::kStopped;
+    ev.stop(row_, reason, consumed_ + pos);
+}
+
+void RowEngine::end_row(RowEvents& ev) {
+    phase_ = Phase::kRowStart;
+    ev.row_end(row_);
+}
+
+void RowEngine::after_cax() { phase_ = sqlam_ >= 7 ? Phase::kDiagInd : Phase::kDtaInd; }
+
+void RowEngine::begin_value(RowEvents& ev, std::size_t pos) {
+    const Column& c = desc_->columns[col_];
+    const std::size_t unit = (c.flags & kGraphic) ? 2 : 1;
+    char reason[64];
+    char* e = reason;
+    const auto column_prefix = [&] {
+        std::memcpy(e, "column ", 7);
+        e = put_uint(e + 7, col_ + 1);
+        *e++ = ':';
+        *e++ = ' ';
+    };
+    switch (c.layout) {
+        case Layout::kNone:
+            column_prefix();
+            std::memcpy(e, "no layout for type ", 19);
+            e += 19;
+            *e++ = hex_digit(c.drda >> 4);
+            *e++ = hex_digit(c.drda);
+            stop(ev, pos, std::string_view(reason, static_cast<std::size_t>(e - reason)));
+            return;
+        case Layout::kFixed: {
+            const TypeRow* row = find_type(c.drda);
+            start_field(row ? row->fixed : 0);
+            phase_ = Phase::kBody;
+            return;
+        }
+        case Layout::kLengthWord:
+            start_field(std::size_t{c.length} * unit);
+            phase_ = Phase::kBody;
+            return;
+        case Layout::kPrefix2:
+            start_field(2);
+            phase_ = Phase::kPrefix;
+            return;
+        case Layout::kPrefix1:
+            start_field(1);
+            phase_ = Phase::kPrefix;
+            return;
+        case Layout::kPacked: {
+            const int p = c.length >> 8;
+            if (p == 0 || p > kMaxPrecision) {
+                column_prefix();
+                std::memcpy(e, "DECIMAL precision ", 18);
+                e = put_uint(e + 18, static_cast<std::uint64_t>(p));
+                stop(ev, pos, std::string_view(reason, static_cast<std::size_t>(e - reason)));
+                return;
+            }
+            start_field(static_cast<std::size_t>(p / 2 + 1));
+            phase_ = Phase::kBody;
+            return;
+        }
+        case Layout::kDigits:
+            start_field(c.length >> 8);
+            phase_ = Phase::kBody;
+            return;
+        case Layout::kLob: {
+            const unsigned nn = c.length & 0xFFu;
+            if ((c.length & 0xFF00u) != 0x8000u || nn > 8 || nn % 2 != 0) {
+                column_prefix();
+                std::memcpy(e, "LOB length field ", 17);
+                e += 17;
+                for (int s = 12; s >= 0; s -= 4) *e++ = hex_digit(c.length >> s);
+                stop(ev, pos, std::string_view(reason, static_cast<std::size_t>(e - reason)));
+                return;
+            }
+            start_field(nn);
+            phase_ = Phase::kBody;
+            return;
+        }
+    }
+}
+
+void RowEngine::feed(ByteView in, RowEvents& ev) {
+    std::size_t pos = 0;
+    ByteView f;
+    const auto byte = [&](std::uint8_t& b) {
+        if (pos >= in.size()) return false;
+        b = in.u8(pos++);
+        return true;
+    };
+    for (;;) {
+        std::uint8_t b = 0;
+        switch (phase_) {
+            case Phase::kStopped:
+                consumed_ += pos;
+                return;
+            case Phase::kRowStart:
+                if (pos >= in.size() || !desc_) {
+                    consumed_ += pos;
+                    return;
+                }
+                if (!ev.boundary(*this) || !desc_) {
+                    phase_ = Phase::kStopped;
+                    continue;
+                }
+                ++row_;
+                col_ = 0;
+                has_sqlca_ = false;
+                phase_ = desc_->has_sqlca ? Phase::kCaInd : Phase::kDtaInd;
+                continue;
+            case Phase::kCaInd:
+                if (!byte(b)) break;
+                if (b >= 0x80) {
+                    phase_ = Phase::kDtaInd;
+                } else {
+                    has_sqlca_ = true;
+                    sqlca_ = Sqlca();
+                    start_field(kCaHeadSize);
+                    phase_ = Phase::kCaHead;
+                }
+                continue;
+            case Phase::kCaHead:
+                if (!gather(in, pos, f)) break;
+                sqlca_.sqlcode = static_cast<std::int32_t>(read_int(f.sub(0, 4), little_));
+                std::memcpy(sqlca_.sqlstate, f.data() + 4, 5);
+                std::memcpy(sqlca_.sqlerrproc, f.data() + 9, 8);
+                phase_ = Phase::kCaxInd;
+                continue;
+            case Phase::kCaxInd:
+                if (!byte(b)) break;
+                if (b >= 0x80) {
+                    after_cax();
+                } else {
+                    sqlca_.has_errd = true;
+                    start_field(sqlam_ <= 6 ? kRdbnmeSize : kErrdSize);
+                    phase_ = sqlam_ <= 6 ? Phase::kRdbnme : Phase::kErrd;
+                }
+                continue;
+            case Phase::kRdbnme:
+                if (!gather(in, pos, f)) break;
+                start_field(kErrdSize);
+                phase_ = Phase::kErrd;
+                continue;
+            case Phase::kErrd:
+                if (!gather(in, pos, f)) break;
+                for (int i = 0; i < 6; ++i)
+                    sqlca_.sqlerrd[i] = static_cast<std::int32_t>(read_int(f.sub(static_cast<std::size_t>(4 * i), 4), little_));
+                start_field(kWarnSize);
+                phase_ = Phase::kWarn;
+                continue;
+            case Phase::kWarn:
+                if (!gather(in, pos, f)) break;
+                // SQLRDBNAME (SQLAM 7 and above), SQLERRMSG_m, SQLERRMSG_s.
+                var_ = sqlam_ >= 7 ? 0 : 1;
+                start_field(2);
+                phase_ = Phase::kVarLen;
+                continue;
+            case Phase::kVarLen:
+                if (!gather(in, pos, f)) break;
+                start_field(f.be16(0));
+                phase_ = Phase::kVarBody;
+                continue;
+            case Phase::kVarBody:
+                if (!gather(in, pos, f)) break;
+                if (++var_ < 3) {
+                    start_field(2);
+                    phase_ = Phase::kVarLen;
+                } else {
+                    after_cax();
+                }
+                continue;
+            case Phase::kDiagInd:
+                if (!byte(b)) break;
+                if (b < 0x80) {
+                    stop(ev, pos, "SQLDIAGGRP present");
+                    continue;
+                }
+                phase_ = Phase::kDtaInd;
+                continue;
+            case Phase::kDtaInd:
+                if (!byte(b)) break;
+                if (b == 0) {
+                    ev.row_begin(row_, has_sqlca_ ? &sqlca_ : nullptr, false);
+                    phase_ = Phase::kColStart;
+                } else if (b >= 0x80) {
+                    ev.row_begin(row_, has_sqlca_ ? &sqlca_ : nullptr, true);
+                    end_row(ev);
+                } else {
+                    char reason[] = "data group indicator XX";
+                    reason[21] = hex_digit(b >> 4);
+                    reason[22] = hex_digit(b);
+                    stop(ev, pos, std::string_view(reason, sizeof reason - 1));
+                }
+                continue;
+            case Phase::kColStart:
+                if (col_ >= desc_->columns.size()) {
+                    end_row(ev);
+                    continue;
+                }
+                if (desc_->columns[col_].nullable()) {
+                    phase_ = Phase::kNullInd;
+                } else {
+                    indicator_ = 0;
+                    begin_value(ev, pos);
+                }
+                continue;
+            case Phase::kNullInd:
+                if (!byte(indicator_)) break;
+                if (indicator_ >= 0x80) {
+                    ColumnValue v;
+                    v.number = col_ + 1;
+                    v.null = true;
+                    v.indicator = indicator_;
+                    ev.column(row_, desc_->columns[col_], v);
+                    ++col_;
+                    phase_ = Phase::kColStart;
+                } else {
+                    begin_value(ev, pos);
+                }
+                continue;
+            case Phase::kPrefix: {
+                if (!gather(in, pos, f)) break;
+                const Column& c = desc_->columns[col_];
+                std::size_t n = f.size() == 2 ? f.be16(0) : f.u8(0);
+                if (c.flags & kGraphic) n *= 2;
+                start_field(n);
+                phase_ = Phase::kBody;
+                continue;
+            }
+            case Phase::kBody: {
+                if (!gather(in, pos, f)) break;
+                ColumnValue v;
+                v.number = col_ + 1;
+                v.indicator = indicator_;
+                v.bytes = f;
+                v.total = need_;
+                ev.column(row_, desc_->columns[col_], v);
+                ++col_;
+                phase_ = Phase::kColStart;
+                continue;
+            }
+        }
+        // Out of bytes in the middle of a field or indicator.
+        consumed_ += pos;
+        return;
+    }
+}
+
+}  // namespace drda::rows

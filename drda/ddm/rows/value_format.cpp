@@ -1,0 +1,236 @@
+#include "ddm/rows/value_format.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "listing/display.h"
+
+namespace drda::rows {
+
+void WrapWriter::fresh_line() {
+    out_.put('\n');
+    out_.spaces(depth_);
+    col_ = static_cast<std::size_t>(depth_);
+}
+
+void WrapWriter::unit(std::string_view s) {
+    if (col_ + s.size() > max_ && col_ > static_cast<std::size_t>(depth_)) fresh_line();
+    out_.put(s);
+    col_ += s.size();
+}
+
+void WrapWriter::chars(const char* s, std::size_t n) {
+    while (n > 0) {
+        if (col_ >= max_) fresh_line();
+        std::size_t k = max_ - col_;
+        if (k > n) k = n;
+        out_.put(std::string_view(s, k));
+        col_ += k;
+        s += k;
+        n -= k;
+    }
+}
+
+void WrapWriter::hex(const std::uint8_t* p, std::size_t n) {
+    while (n > 0) {
+        if (col_ + 2 > max_) {
+            if (col_ > static_cast<std::size_t>(depth_)) fresh_line();
+        }
+        std::size_t k = col_ + 2 <= max_ ? (max_ - col_) / 2 : 1;
+        if (k > n) k = n;
+        char* dst = out_.reserve(2 * k);
+        for (std::size_t i = 0; i < k; ++i) put_hex_pair(dst + 2 * i, p[i]);
+        out_.commit(2 * k);
+        col_ += 2 * k;
+        p += k;
+        n -= k;
+    }
+}
+
+char* put_uint(char* s, std::uint64_t v) { return std::to_chars(s, s + 24, v).ptr; }
+char* put_int(char* s, std::int64_t v) { return std::to_chars(s, s + 24, v).ptr; }
+
+std::int64_t read_int(ByteView v, bool little) {
+    const std::size_t n = v.size();
+    std::uint64_t u = 0;
+    for (std::size_t i = 0; i < n && i < 8; ++i) {
+        const std::size_t at = little ? n - 1 - i : i;
+        u = (u << 8) | v.u8(at);
+    }
+    // Sign-extend from n bytes.
+    if (n > 0 && n < 8) {
+        const unsigned bits = static_cast<unsigned>(8 * n);
+        const std::uint64_t sign = std::uint64_t{1} << (bits - 1);
+        if (u & sign) u |= ~((sign << 1) - 1);
+    }
+    return static_cast<std::int64_t>(u);
+}
+
+void write_integer(WrapWriter& w, ByteView v, bool little) {
+    char buf[24];
+    char* e = put_int(buf, read_int(v, little));
+    w.unit(std::string_view(buf, static_cast<std::size_t>(e - buf)));
+}
+
+void write_float(WrapWriter& w, ByteView v, bool little) {
+    std::uint64_t bits = 0;
+    const std::size_t n = v.size();
+    for (std::size_t i = 0; i < n; ++i) bits = (bits << 8) | v.u8(little ? n - 1 - i : i);
+    char buf[40];
+    std::to_chars_result r;
+    if (n == 4) {
+        const auto b32 = static_cast<std::uint32_t>(bits);
+        float f;
+        std::memcpy(&f, &b32, sizeof f);
+        r = std::to_chars(buf, buf + sizeof buf, f);
+    } else {
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        r = std::to_chars(buf, buf + sizeof buf, d);
+    }
+    w.unit(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+}
+
+void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
+    // Nibbles: a pad nibble first when the precision is even, then the
+    // digits, then the sign.
+    const std::size_t nibbles = 2 * v.size();
+    const std::size_t first = (precision % 2 == 0) ? 1 : 0;
+    bool ok = nibbles >= 2;
+    char digits[130];
+    std::size_t nd = 0;
+    for (std::size_t i = first; ok && i + 1 < nibbles && nd < sizeof digits; ++i) {
+        const unsigned nib = (i % 2 == 0) ? (v.u8(i / 2) >> 4) : (v.u8(i / 2) & 0x0F);
+        if (nib > 9) ok = false;
+        digits[nd++] = static_cast<char>('0' + nib);
+    }
+    const unsigned sign = ok ? (v.u8(v.size() - 1) & 0x0F) : 0;
+    if (!ok || sign < 0x0A) {
+        w.unit("invalid packed decimal ");
+        w.unit("X'");
+        w.hex(v.data(), v.size());
+        w.unit("'");
+        return;
+    }
+    const bool negative = sign == 0x0B || sign == 0x0D;
+    // digits[0..nd) is the unscaled number; place the point `scale` digits
+    // from the right, padding with zeros when the scale exceeds the digits.
+    char text[2 + 130 + 130];
+    std::size_t t = 0;
+    if (negative) text[t++] = '-';
+    const std::size_t sc = scale > 0 ? static_cast<std::size_t>(scale) : 0;
+    std::size_t lead = 0;  // leading zeros of the integer part to skip
+    const std::size_t int_digits = nd > sc ? nd - sc : 0;
+    while (lead + 1 < int_digits && digits[lead] == '0') ++lead;
+    if (int_digits == 0) {
+        text[t++] = '0';
+    } else {
+        for (std::size_t i = lead; i < int_digits; ++i) text[t++] = digits[i];
+    }
+    if (sc > 0) {
+        text[t++] = '.';
+        for (std::size_t i = nd; i < sc && t < sizeof text; ++i) text[t++] = '0';
+        for (std::size_t i = int_digits; i < nd && t < sizeof text; ++i) text[t++] = digits[i];
+    }
+    w.unit(std::string_view(text, t));
+}
+
+namespace {
+
+void length_note(WrapWriter& w, std::size_t total) {
+    char buf[48] = "...(";
+    char* e = put_uint(buf + 4, total);
+    std::memcpy(e, " bytes)", 7);
+    w.unit(std::string_view(buf, static_cast<std::size_t>(e + 7 - buf)));
+}
+
+void ccsid_note(WrapWriter& w, std::uint32_t ccsid) {
+    if (ccsid == 0) {
+        w.unit(" (CCSID unknown)");
+        return;
+    }
+    char buf[32] = " (CCSID ";
+    char* e = put_uint(buf + 8, ccsid);
+    *e++ = ')';
+    w.unit(std::string_view(buf, static_cast<std::size_t>(e - buf)));
+}
+
+// Printable ASCII that stands for itself inside quotes.
+inline bool plain(std::uint32_t cp) { return cp >= 0x20 && cp <= 0x7E && cp != '"' && cp != '\\'; }
+
+void write_escape(WrapWriter& w, std::uint32_t cp) {
+    char buf[10];
+    buf[0] = '\\';
+    std::size_t n;
+    if (cp == '"' || cp == '\\') {
+        buf[1] = static_cast<char>(cp);
+        n = 2;
+    } else if (cp < 0x100) {
+        buf[1] = 'x';
+        put_hex_pair(buf + 2, static_cast<std::uint8_t>(cp));
+        n = 4;
+    } else if (cp < 0x10000) {
+        buf[1] = 'u';
+        put_hex_pair(buf + 2, static_cast<std::uint8_t>(cp >> 8));
+        put_hex_pair(buf + 4, static_cast<std::uint8_t>(cp));
+        n = 6;
+    } else {
+        buf[1] = 'U';
+        for (int i = 0; i < 4; ++i) put_hex_pair(buf + 2 + 2 * i, static_cast<std::uint8_t>(cp >> (24 - 8 * i)));
+        n = 10;
+    }
+    w.unit(std::string_view(buf, n));
+}
+
+}  // namespace
+
+void write_binary(WrapWriter& w, ByteView shown, std::size_t total) {
+    const std::size_t n = shown.size() < kMaxBinaryBytes ? shown.size() : kMaxBinaryBytes;
+    w.unit("X'");
+    w.hex(shown.data(), n);
+    w.unit("'");
+    if (total > n) length_note(w, total);
+}
+
+void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset* charset, std::uint32_t ccsid,
+                 std::size_t max_chars, bool note) {
+    if (max_chars > kMaxChars) max_chars = kMaxChars;
+    const std::size_t avail = shown.size() < kMaxCharBytes ? shown.size() : kMaxCharBytes;
+    std::uint32_t cps[kMaxChars];
+    std::size_t count = 0;
+    std::size_t used = 0;
+    bool valid = charset != nullptr;
+    while (valid && count < max_chars && used < avail) {
+        std::uint32_t cp = 0;
+        const int k = decode_char(*charset, shown.data() + used, avail - used, cp);
+        if (k < 0) {
+            valid = false;
+        } else if (k == 0) {
+            // Cut off: dropped where the bytes looked at stop short of the
+            // value, a fault where the value itself ends there.
+            if (avail >= total) valid = false;
+            break;
+        } else {
+            cps[count++] = cp;
+            used += static_cast<std::size_t>(k);
+        }
+    }
+    if (!valid) {
+        write_binary(w, shown, total);
+        ccsid_note(w, charset ? charset->ccsid : ccsid);
+        return;
+    }
+    w.unit("\"");
+    char run[kMaxChars];
+    std::size_t i = 0;
+    while (i < count) {
+        std::size_t r = 0;
+        while (i < count && plain(cps[i])) run[r++] = static_cast<char>(cps[i++]);
+        if (r) w.chars(run, r);
+        if (i < count) write_escape(w, cps[i++]);
+    }
+    w.unit("\"");
+    if (note && used < total) length_note(w, total);
+}
+
+}  // namespace drda::rows

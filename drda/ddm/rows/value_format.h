@@ -1,0 +1,75 @@
+// Text forms of row values, written through a wrapping writer that breaks
+// lines only between display units (a character or its escape, a hex byte
+// pair, a quote, a note, a whole number).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "ddm/rows/ccsid_tables.h"
+#include "trace/byte_view.h"
+#include "trace/text_writer.h"
+
+namespace drda::rows {
+
+// Most characters shown of a value, and most bytes looked at for them.
+inline constexpr std::size_t kMaxChars = 256;
+inline constexpr std::size_t kMaxCharBytes = 1024;
+// Most bytes shown of a binary value.
+inline constexpr std::size_t kMaxBinaryBytes = 128;
+
+// Writes display units behind what stands on the current line, so that no
+// line passes depth + 70 characters: a unit that does not fit goes to a
+// continuation line of `depth` spaces; one that does not fit even there is
+// written there whole.
+class WrapWriter {
+public:
+    // `column` is the number of characters already on the line.
+    WrapWriter(TextWriter& out, int depth, std::size_t column)
+        : out_(out), depth_(depth > 0 ? depth : 0), max_(static_cast<std::size_t>(depth_) + 70), col_(column) {}
+
+    void unit(std::string_view s);
+    // n units of one character each (plain ASCII text).
+    void chars(const char* s, std::size_t n);
+    // n units of two hex digits each.
+    void hex(const std::uint8_t* p, std::size_t n);
+    // Ends the line.
+    void end() { out_.put('\n'); }
+
+private:
+    void fresh_line();
+    TextWriter& out_;
+    int depth_;
+    std::size_t max_;
+    std::size_t col_;
+};
+
+// Signed integer of 1, 2, 4 or 8 bytes in the given byte order.
+std::int64_t read_int(ByteView v, bool little);
+void write_integer(WrapWriter& w, ByteView v, bool little);
+
+// IEEE float of 4 or 8 bytes as the shortest text that reads back the same.
+void write_float(WrapWriter& w, ByteView v, bool little);
+
+// Packed decimal, exact; `invalid packed decimal X'..'` for bad nibbles.
+void write_packed(WrapWriter& w, ByteView v, int precision, int scale);
+
+// X'..' of at most 128 bytes of `shown`; "...(N bytes)" when `total` is
+// larger than what is shown.
+void write_binary(WrapWriter& w, ByteView shown, std::size_t total);
+
+// "..." of at most 256 characters decoded from at most the first 1,024
+// bytes of `shown` (`total` = the value's byte length). `charset` may be
+// null (CCSID unsupported or, with ccsid 0, unknown): the binary form is
+// written with " (CCSID n)" / " (CCSID unknown)"; so it is when the bytes
+// are not valid in the charset. `max_chars` lowers the character limit and
+// `note` = false drops the length note (statement text).
+void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset* charset,
+                 std::uint32_t ccsid, std::size_t max_chars = kMaxChars, bool note = true);
+
+// Appends the decimal digits of v to `s`; returns the new end.
+char* put_uint(char* s, std::uint64_t v);
+char* put_int(char* s, std::int64_t v);
+
+}  // namespace drda::rows
