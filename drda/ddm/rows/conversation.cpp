@@ -10,9 +10,9 @@
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/dss_assembler.h"
 #include "ddm/rows/row_engine.h"
+#include "ddm/rows/row_text.h"
 #include "ddm/rows/typdef.h"
 #include "ddm/rows/value_format.h"
-#include "listing/display.h"
 #include "trace/trace_reader.h"
 
 namespace drda::rows {
@@ -179,51 +179,6 @@ void for_each_member(ByteView v, F f) {
     for (std::size_t off = 0; object_at(v, off, m); off += m.whole.size()) f(m);
 }
 
-void put_num(TextWriter& w, std::uint64_t v) {
-    char buf[24];
-    char* e = put_uint(buf, v);
-    w.put(std::string_view(buf, static_cast<std::size_t>(e - buf)));
-}
-
-void put_snum(TextWriter& w, std::int64_t v) {
-    char buf[24];
-    char* e = put_int(buf, v);
-    w.put(std::string_view(buf, static_cast<std::size_t>(e - buf)));
-}
-
-void put_hex2(TextWriter& w, std::uint8_t b) {
-    char buf[2];
-    put_hex_pair(buf, b);
-    w.put(std::string_view(buf, 2));
-}
-
-// Characters of a short SQLCA field in the sender's SBC CCSID when they are
-// all printable, else its bytes in upper-case hex.
-void put_code_text(TextWriter& w, const std::uint8_t* p, std::size_t n, std::uint32_t sbc) {
-    char text[16];
-    std::size_t k = 0;
-    bool ok = false;
-    if (const Charset* cs = find_charset(sbc)) {
-        ok = true;
-        std::size_t at = 0;
-        while (ok && at < n) {
-            std::uint32_t cp = 0;
-            const int used = decode_char(*cs, p + at, n - at, cp);
-            if (used <= 0 || cp < 0x20 || cp > 0x7E || k >= sizeof text) {
-                ok = false;
-            } else {
-                text[k++] = static_cast<char>(cp);
-                at += static_cast<std::size_t>(used);
-            }
-        }
-    }
-    if (ok) {
-        w.put(std::string_view(text, k));
-    } else {
-        for (std::size_t i = 0; i < n; ++i) put_hex2(w, p[i]);
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -353,47 +308,13 @@ struct Conversation::State {
 
 // --- the row printer ---------------------------------------------------------
 
-namespace {
-
-void write_type(TextWriter& w, const Column& c) {
-    const TypeRow* row = find_type(c.drda);
-    if (row) {
-        w.put(row->name);
-    } else {
-        w.put("TYPE ");
-        put_hex2(w, c.drda);
-    }
-    switch (c.layout) {
-        case Layout::kLengthWord:
-        case Layout::kPrefix2:
-        case Layout::kPrefix1:
-            if (c.length != 0) {
-                w.put('(');
-                put_num(w, c.length);
-                w.put(')');
-            }
-            break;
-        case Layout::kPacked:
-        case Layout::kDigits:
-            w.put('(');
-            put_num(w, c.length >> 8);
-            w.put(',');
-            put_num(w, c.length & 0xFFu);
-            w.put(')');
-            break;
-        default: break;
-    }
-}
-
-}  // namespace
-
 class RowPrinter final : public RowEvents {
 public:
     using State = Conversation::State;
     RowPrinter(State& s, State::Out& out, int depth, const Typdef& td, RowEngine& engine, Query* q, Side side)
         : s_(s), out_(out), d_(depth), td_(td), engine_(engine), q_(q), side_(side) {}
 
-    bool boundary(RowEngine& e) override {
+    bool boundary(RowEngine&) override {
         if (!q_) return true;
         if (!q_->pending_failure.empty()) {
             q_->failure = "OUTOVR: " + q_->pending_failure;
@@ -405,120 +326,22 @@ public:
             return false;
         }
         if (q_->dirty) s_.apply_layout(*q_);
-        (void)e;
         return true;
     }
 
     void row_begin(std::uint64_t row, const Sqlca* ca, bool no_data) override {
-        TextWriter& w = *out_.w;
         out_.line(d_);
-        w.put("ROW ");
-        put_num(w, row);
-        w.put(':');
-        if (ca) {
-            w.put(" SQLCA SQLCODE ");
-            put_snum(w, ca->sqlcode);
-            w.put(" SQLSTATE ");
-            put_code_text(w, ca->sqlstate, 5, td_.sbc);
-            w.put(" SQLERRPROC ");
-            put_code_text(w, ca->sqlerrproc, 8, td_.sbc);
-            if (ca->has_errd) {
-                w.put(" SQLERRD");
-                for (std::int32_t e : ca->sqlerrd) {
-                    w.put(' ');
-                    put_snum(w, e);
-                }
-            }
-        }
-        if (no_data) w.put(" NO DATA");
-        w.put('\n');
+        write_row_line(*out_.w, row, ca, no_data, td_);
     }
 
     void column(std::uint64_t row, const Column& c, const ColumnValue& v) override {
-        TextWriter& w = *out_.w;
-        const int depth = d_ + 2;
-        out_.line(depth);
-        w.put("COL ");
-        put_num(w, v.number);
-        w.put(' ');
-        write_type(w, c);
-        if (c.flags & kOutovr) w.put(" (OUTOVR)");
-        w.put(": ");
-        WrapWriter ww(w, depth, w.column());
-        if (v.null) {
-            if (v.indicator == 0xFF) {
-                ww.unit("NULL");
-            } else {
-                char buf[] = "NULL (indicator XX)";
-                put_hex_pair(buf + 16, v.indicator);
-                ww.unit(std::string_view(buf, sizeof buf - 1));
-            }
-            ww.end();
-            return;
-        }
-        const TypeRow* type = find_type(c.drda);
-        const Form form = type ? type->form : Form::kBinary;
-        const std::size_t n = v.bytes.size();
-        switch (form) {
-            case Form::kInteger:
-                if (n == 1 || n == 2 || n == 4 || n == 8) {
-                    write_integer(ww, v.bytes, td_.little);
-                } else {
-                    write_binary(ww, v.bytes, v.total);
-                }
-                break;
-            case Form::kFloat:
-                if (td_.ieee && (n == 4 || n == 8)) {
-                    write_float(ww, v.bytes, td_.little);
-                } else {
-                    write_binary(ww, v.bytes, v.total);
-                    if (!td_.ieee) {
-                        std::string note = " (";
-                        note += td_.name;
-                        note += " floating point)";
-                        ww.unit(note);
-                    }
-                }
-                break;
-            case Form::kDecimal:
-                if (c.layout == Layout::kPacked) {
-                    write_packed(ww, v.bytes, c.length >> 8, c.length & 0xFF);
-                } else {
-                    write_binary(ww, v.bytes, v.total);
-                }
-                break;
-            case Form::kChars: {
-                const std::uint32_t ccsid = column_ccsid(c, *type);
-                write_chars(ww, v.bytes, v.total, find_charset(ccsid), ccsid);
-                break;
-            }
-            case Form::kBoolean:
-                if (n == 1 && v.bytes.u8(0) <= 1) {
-                    ww.unit(v.bytes.u8(0) ? "true" : "false");
-                } else {
-                    write_binary(ww, v.bytes, v.total);
-                }
-                break;
-            case Form::kLob: {
-                std::uint64_t length = 0;
-                for (std::size_t i = 0; i < n; ++i) length = (length << 8) | v.bytes.u8(i);
-                if (n > 0 && (v.bytes.u8(0) & 0x80)) {
-                    ww.unit("EXTDTA follows, length unknown");
-                    queue_lob(row, c, v, *type);
-                } else if (length == 0) {
-                    ww.unit("empty");
-                } else {
-                    char buf[64] = "EXTDTA follows, length field ";
-                    char* e = put_uint(buf + 29, length);
-                    ww.unit(std::string_view(buf, static_cast<std::size_t>(e - buf)));
-                    queue_lob(row, c, v, *type);
-                }
-                break;
-            }
-            case Form::kBinary:
-            case Form::kRaw: write_binary(ww, v.bytes, v.total); break;
-        }
-        ww.end();
+        out_.line(d_ + 2);
+        const Descriptor* d = engine_.descriptor();
+        if (!write_column_line(*out_.w, d_ + 2, c, v, td_, d)) return;
+        std::vector<PendingLob>& q = s_.lobs[side_];
+        if (q.size() < kMaxColumns)
+            q.push_back(PendingLob{row, static_cast<std::uint32_t>(v.number), c.drda, c.nullable(),
+                                   column_ccsid(c, td_, d)});
     }
 
     void stop(std::uint64_t row, std::string_view reason, std::size_t at) override {
@@ -534,18 +357,6 @@ public:
     }
 
 private:
-    std::uint32_t column_ccsid(const Column& c, const TypeRow& type) const {
-        const Descriptor* d = engine_.descriptor();
-        if (c.ccsid_ref != 0 && d && c.ccsid_ref <= d->ccsids.size()) return d->ccsids[c.ccsid_ref - 1];
-        return td_.ccsid(type.cls);
-    }
-    void queue_lob(std::uint64_t row, const Column& c, const ColumnValue& v, const TypeRow& type) {
-        std::vector<PendingLob>& q = s_.lobs[side_];
-        if (q.size() >= kMaxColumns) return;
-        q.push_back(PendingLob{row, static_cast<std::uint32_t>(v.number), c.drda, c.nullable(),
-                               column_ccsid(c, type)});
-    }
-
     State& s_;
     State::Out& out_;
     int d_;
@@ -769,7 +580,10 @@ Request& Conversation::State::request(std::uint16_t corr) {
 }
 
 void Conversation::State::new_request(std::uint16_t corr, const Obj& o) {
+    // A new request ends the reply chain of the last one with this
+    // correlator.
     if (Request* old = find_request(corr)) *old = Request();
+    if (rslset.corr == corr) rslset.active = false;
     Request& r = request(corr);
     r.cp = o.cp;
     for_each_member(o.value, [&](const Obj& m) {

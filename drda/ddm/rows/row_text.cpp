@@ -1,0 +1,200 @@
+#include "ddm/rows/row_text.h"
+
+#include <string>
+
+#include "ddm/rows/value_format.h"
+#include "listing/display.h"
+
+namespace drda::rows {
+namespace {
+
+void put_snum(TextWriter& w, std::int64_t v) {
+    char buf[24];
+    char* e = put_int(buf, v);
+    w.put(std::string_view(buf, static_cast<std::size_t>(e - buf)));
+}
+
+// Characters of a short SQLCA field in the sender's SBC CCSID when they are
+// all printable, else its bytes in upper-case hex.
+void put_code_text(TextWriter& w, const std::uint8_t* p, std::size_t n, std::uint32_t sbc) {
+    char text[16];
+    std::size_t k = 0;
+    bool ok = false;
+    if (const Charset* cs = find_charset(sbc)) {
+        ok = true;
+        std::size_t at = 0;
+        while (ok && at < n) {
+            std::uint32_t cp = 0;
+            const int used = decode_char(*cs, p + at, n - at, cp);
+            if (used <= 0 || cp < 0x20 || cp > 0x7E || k >= sizeof text) {
+                ok = false;
+            } else {
+                text[k++] = static_cast<char>(cp);
+                at += static_cast<std::size_t>(used);
+            }
+        }
+    }
+    if (ok) {
+        w.put(std::string_view(text, k));
+    } else {
+        for (std::size_t i = 0; i < n; ++i) put_hex2(w, p[i]);
+    }
+}
+
+}  // namespace
+
+void put_hex2(TextWriter& w, std::uint8_t b) {
+    char buf[2];
+    put_hex_pair(buf, b);
+    w.put(std::string_view(buf, 2));
+}
+
+void put_num(TextWriter& w, std::uint64_t v) {
+    char buf[24];
+    char* e = put_uint(buf, v);
+    w.put(std::string_view(buf, static_cast<std::size_t>(e - buf)));
+}
+
+void write_row_line(TextWriter& w, std::uint64_t row, const Sqlca* ca, bool no_data, const Typdef& td) {
+    w.put("ROW ");
+    put_num(w, row);
+    w.put(':');
+    if (ca) {
+        w.put(" SQLCA SQLCODE ");
+        put_snum(w, ca->sqlcode);
+        w.put(" SQLSTATE ");
+        put_code_text(w, ca->sqlstate, sizeof ca->sqlstate, td.sbc);
+        w.put(" SQLERRPROC ");
+        put_code_text(w, ca->sqlerrproc, sizeof ca->sqlerrproc, td.sbc);
+        if (ca->has_errd) {
+            w.put(" SQLERRD");
+            for (std::int32_t e : ca->sqlerrd) {
+                w.put(' ');
+                put_snum(w, e);
+            }
+        }
+    }
+    if (no_data) w.put(" NO DATA");
+    w.put('\n');
+}
+
+void write_type(TextWriter& w, const Column& c) {
+    if (const TypeRow* row = find_type(c.drda)) {
+        w.put(row->name);
+    } else {
+        w.put("TYPE ");
+        put_hex2(w, c.drda);
+    }
+    switch (c.layout) {
+        case Layout::kLengthWord:
+        case Layout::kPrefix2:
+        case Layout::kPrefix1:
+            if (c.length != 0) {
+                w.put('(');
+                put_num(w, c.length);
+                w.put(')');
+            }
+            break;
+        case Layout::kPacked:
+        case Layout::kDigits:
+            w.put('(');
+            put_num(w, c.length >> 8);
+            w.put(',');
+            put_num(w, c.length & 0xFFu);
+            w.put(')');
+            break;
+        default: break;
+    }
+    if (c.flags & kOutovr) w.put(" (OUTOVR)");
+}
+
+std::uint32_t column_ccsid(const Column& c, const Typdef& td, const Descriptor* d) {
+    if (c.ccsid_ref != 0 && d && c.ccsid_ref <= d->ccsids.size()) return d->ccsids[c.ccsid_ref - 1u];
+    const TypeRow* row = find_type(c.drda);
+    return row ? td.ccsid(row->cls) : 0;
+}
+
+bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnValue& v, const Typdef& td,
+                       const Descriptor* d) {
+    w.put("COL ");
+    put_num(w, v.number);
+    w.put(' ');
+    write_type(w, c);
+    w.put(": ");
+    WrapWriter ww(w, depth, w.column());
+    bool extdta = false;
+    if (v.null) {
+        if (v.indicator == 0xFF) {
+            ww.unit("NULL");
+        } else {
+            char buf[] = "NULL (indicator XX)";
+            put_hex_pair(buf + 16, v.indicator);
+            ww.unit(std::string_view(buf, sizeof buf - 1));
+        }
+        ww.end();
+        return false;
+    }
+    const TypeRow* type = find_type(c.drda);
+    const Form form = type ? type->form : Form::kBinary;
+    const std::size_t n = v.bytes.size();
+    switch (form) {
+        case Form::kInteger:
+            if (n == 1 || n == 2 || n == 4 || n == 8) {
+                write_integer(ww, v.bytes, td.little);
+            } else {
+                write_binary(ww, v.bytes, v.total);
+            }
+            break;
+        case Form::kFloat:
+            if (td.ieee && (n == 4 || n == 8)) {
+                write_float(ww, v.bytes, td.little);
+            } else {
+                write_binary(ww, v.bytes, v.total);
+                if (!td.ieee) ww.unit(std::string(" (") + td.name + " floating point)");
+            }
+            break;
+        case Form::kDecimal:
+            if (c.layout == Layout::kPacked) {
+                write_packed(ww, v.bytes, c.length >> 8, c.length & 0xFF);
+            } else {
+                write_binary(ww, v.bytes, v.total);
+            }
+            break;
+        case Form::kChars: {
+            const std::uint32_t ccsid = column_ccsid(c, td, d);
+            write_chars(ww, v.bytes, v.total, find_charset(ccsid), ccsid);
+            break;
+        }
+        case Form::kBoolean:
+            if (n == 1 && v.bytes.u8(0) <= 1) {
+                ww.unit(v.bytes.u8(0) ? "true" : "false");
+            } else {
+                write_binary(ww, v.bytes, v.total);
+            }
+            break;
+        case Form::kLob: {
+            // Length bytes of the placeholder: 0 = empty; high bit = length
+            // unknown; else the length the EXTDTA will have.
+            std::uint64_t length = 0;
+            for (std::size_t i = 0; i < n; ++i) length = (length << 8) | v.bytes.u8(i);
+            if (n > 0 && (v.bytes.u8(0) & 0x80)) {
+                ww.unit("EXTDTA follows, length unknown");
+                extdta = true;
+            } else if (length == 0) {
+                ww.unit("empty");
+            } else {
+                char buf[64] = "EXTDTA follows, length field ";
+                char* e = put_uint(buf + 29, length);
+                ww.unit(std::string_view(buf, static_cast<std::size_t>(e - buf)));
+                extdta = true;
+            }
+            break;
+        }
+        case Form::kBinary:
+        case Form::kRaw: write_binary(ww, v.bytes, v.total); break;
+    }
+    ww.end();
+    return extdta;
+}
+
+}  // namespace drda::rows

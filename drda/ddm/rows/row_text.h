@@ -1,0 +1,36 @@
+// The text of row lines: the ROW line with its SQLCA, and COL lines with
+// their type and value, written at a given depth.
+#pragma once
+
+#include <cstdint>
+
+#include "ddm/rows/descriptor.h"
+#include "ddm/rows/row_engine.h"
+#include "ddm/rows/typdef.h"
+#include "trace/text_writer.h"
+
+namespace drda::rows {
+
+// "ROW r:" [" SQLCA SQLCODE c SQLSTATE s SQLERRPROC p" [" SQLERRD e1 .. e6"]]
+// [" NO DATA"], after the caller's indentation, with the newline.
+void write_row_line(TextWriter& w, std::uint64_t row, const Sqlca* sqlca, bool no_data, const Typdef& td);
+
+// The type as a COL line shows it: the name (or "TYPE hh"), "(n)" or
+// "(p,s)", " (OUTOVR)".
+void write_type(TextWriter& w, const Column& c);
+
+// The CCSID a character column is read in: its late SDA's, else the
+// TYPDEF's for its class; 0 when none is known.
+std::uint32_t column_ccsid(const Column& c, const Typdef& td, const Descriptor* d);
+
+// "COL c TYPE: VALUE" after the caller's indentation of `depth`, wrapped,
+// with the newline. Returns true when the value is a LOB placeholder that
+// announces an EXTDTA.
+bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnValue& v, const Typdef& td,
+                       const Descriptor* d);
+
+// Upper-case hex pair of a byte.
+void put_hex2(TextWriter& w, std::uint8_t b);
+void put_num(TextWriter& w, std::uint64_t v);
+
+}  // namespace drda::rows
