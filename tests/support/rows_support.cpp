@@ -1,0 +1,155 @@
+#include "support/rows_support.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "trace/text_writer.h"
+#include "trace/trace_reader.h"
+
+namespace testsupport {
+namespace {
+
+std::uint32_t be32(const std::string& s, std::size_t at) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s.at(at + i));
+    return v;
+}
+
+std::vector<std::string> split_lines(const std::string& s) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at <= s.size()) {
+        std::size_t nl = s.find('\n', at);
+        if (nl == std::string::npos) nl = s.size();
+        lines.push_back(s.substr(at, nl - at));
+        at = nl + 1;
+    }
+    return lines;
+}
+
+bool starts(const std::string& s, std::size_t at, const char* prefix) { return s.compare(at, std::string(prefix).size(), prefix) == 0; }
+
+enum class Kind { kNone, kOpen, kValue, kOther };
+
+// What a line of a row group is: one that may open a group, one whose value
+// may wrap onto continuation lines, another row line.
+Kind kind(const std::string& line) {
+    const std::size_t at = line.find_first_not_of(' ');
+    if (at == std::string::npos || at < 4) return Kind::kNone;
+    if (starts(line, at, "ROWS: ") || starts(line, at, "ROW ") || starts(line, at, "EXTDTA: ")) return Kind::kOpen;
+    if (starts(line, at, "COL ") || starts(line, at, "VALUE: ") || starts(line, at, "SQL: ")) return Kind::kValue;
+    return Kind::kNone;
+}
+
+}  // namespace
+
+std::vector<Record> parse_trace(const std::string& d) {
+    std::vector<Record> out;
+    std::size_t p = 11;
+    while (p < d.size()) {
+        Record r;
+        r.type = d.at(p);
+        const std::uint32_t n = be32(d, p + 1);
+        r.function = d.substr(p + 5, n);
+        p += 5 + n;
+        const std::uint32_t count = be32(d, p);
+        r.time_bytes = d.substr(p + 4, 8);
+        p += 12;
+        r.role = static_cast<std::uint8_t>(d.at(p));
+        r.buffer = d.substr(p + 1, count - 1);
+        p += count;
+        out.push_back(r);
+    }
+    return out;
+}
+
+InProcess run_in_process(const std::string& bytes, bool format, bool rows) {
+    std::string copy = bytes;
+    std::FILE* in = fmemopen(copy.data(), copy.size(), "rb");
+    std::FILE* err = std::fopen("/dev/null", "w");
+    if (!in || !err) throw std::runtime_error("fmemopen failed");
+    InProcess r;
+    {
+        drda::StringSink sink(r.out);
+        drda::TextWriter w(sink);
+        drda::TraceOptions options;
+        options.format = format;
+        options.rows = rows;
+        r.status = drda::read_trace_stream(in, "trace", w, err, options);
+        w.flush();
+    }
+    std::fclose(in);
+    std::fclose(err);
+    return r;
+}
+
+std::vector<RowLine> row_lines(const std::string& f_out, const std::string& r_out, std::string* error) {
+    const std::vector<std::string> f = split_lines(f_out);
+    const std::vector<std::string> r = split_lines(r_out);
+    std::vector<RowLine> out;
+    std::size_t i = 0;
+    int record = 0;
+    Kind last = Kind::kNone;  // kind of the last inserted line of the current group
+    bool in_group = false;
+    std::string problem;
+    for (std::size_t k = 0; k < r.size(); ++k) {
+        const std::string& line = r[k];
+        if (i < f.size() && line == f[i]) {
+            ++i;
+            in_group = false;
+            const std::size_t tab = line.find("\tdata ZEV DRDA Communication Manager");
+            if (tab != std::string::npos && tab > 0) record = std::stoi(line.substr(0, tab));
+            continue;
+        }
+        Kind kd = kind(line);
+        if (kd == Kind::kNone) {
+            // A continuation line of a wrapped value: indented, not empty.
+            const bool continuation = in_group && (last == Kind::kValue || last == Kind::kOther) &&
+                                      !line.empty() && line[0] == ' ' && line.find_first_not_of(' ') != std::string::npos;
+            if (!continuation && problem.empty())
+                problem = "line " + std::to_string(k + 1) + " is neither a -f line nor a row line: [" + line + "]";
+            kd = Kind::kOther;
+        } else if (!in_group && kd != Kind::kOpen && problem.empty()) {
+            problem = "line " + std::to_string(k + 1) + " begins a group but is no ROWS/ROW/EXTDTA line: [" + line + "]";
+        }
+        in_group = true;
+        last = kd;
+        out.push_back(RowLine{record, line});
+    }
+    if (i != f.size() && problem.empty())
+        problem = "-f line " + std::to_string(i + 1) + " missing from the -r output: [" + f[i] + "]";
+    if (error) *error = problem;
+    return out;
+}
+
+std::string row_text(const std::vector<RowLine>& lines, const std::vector<int>& records) {
+    std::string s;
+    for (const RowLine& l : lines) {
+        bool take = records.empty();
+        for (int r : records) take = take || r == l.record;
+        if (!take) continue;
+        s += std::to_string(l.record) + "|" + l.text + "\n";
+    }
+    return s;
+}
+
+std::vector<DssSpan> dss_spans(const std::string& b) {
+    std::vector<DssSpan> out;
+    std::size_t p = 0;
+    while (p + 6 <= b.size()) {
+        std::size_t ll = (static_cast<unsigned char>(b[p]) << 8) | static_cast<unsigned char>(b[p + 1]);
+        ll &= 0x7FFF;
+        if (ll < 6) break;
+        out.push_back(DssSpan{p, ll});
+        p += ll;
+    }
+    return out;
+}
+
+std::string first_value(const std::string& b, const DssSpan& s) {
+    const std::size_t at = s.offset + 6;
+    const std::size_t ll = (static_cast<unsigned char>(b.at(at)) << 8) | static_cast<unsigned char>(b.at(at + 1));
+    return b.substr(at + 4, ll - 4);
+}
+
+}  // namespace testsupport
