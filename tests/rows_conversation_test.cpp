@@ -343,6 +343,11 @@ TEST(RowsConversation, NotDecodedLines) {
     EXPECT_NE(r.find("ROW 1: not decoded: column 1: DECIMAL precision 0 (at byte 2 of this object)"), std::string::npos);
     r = rows_of("0676D0C88001" + kRlo, "FF00 00");
     EXPECT_NE(r.find("ROW 1: not decoded: column 1: LOB length field 8001 (at byte 2 of this object)"), std::string::npos);
+    // Columns that take no bytes: at most 32, since each is a line per row.
+    std::string empty = "6C76D0";
+    for (int i = 0; i < 35; ++i) empty += i < 33 ? "260000" : "C88000";
+    r = rows_of(empty + kRlo, "FF00");
+    EXPECT_NE(r.find("4|      ROWS: not decoded: descriptor: 35 columns take no bytes\n"), std::string::npos) << r;
     r = rows_of("0676D0020004" + kRlo, "00 00000000 3030303030 2020202020202020 FF 01");
     EXPECT_NE(r.find("ROW 1: not decoded: SQLDIAGGRP present (at byte 20 of this object)"), std::string::npos) << r;
 

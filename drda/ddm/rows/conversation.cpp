@@ -319,13 +319,15 @@ public:
         if (!q_->pending_failure.empty()) {
             q_->failure = "OUTOVR: " + q_->pending_failure;
             q_->pending_failure.clear();
+        }
+        if (q_->failure.empty() && q_->dirty) s_.apply_layout(*q_);
+        if (!q_->failure.empty()) {
             out_.line(d_);
             out_.w->put("ROWS: not decoded: ");
             out_.w->put(q_->failure);
             out_.w->put('\n');
             return false;
         }
-        if (q_->dirty) s_.apply_layout(*q_);
         return true;
     }
 
@@ -790,6 +792,9 @@ void Conversation::State::on_endqryrm(const Obj& o, DssCtx& ctx, int depth) {
 void Conversation::State::apply_layout(Query& q) {
     q.current = q.has_ovr ? apply_override(q.base, q.ovr) : q.base;
     q.dirty = false;
+    const std::size_t empty = empty_columns(q.current);
+    if (empty > kMaxEmptyColumns && q.failure.empty())
+        q.failure = "descriptor: " + std::to_string(empty) + " columns take no bytes";
     if (!q.started) {
         q.engine.start(&q.current, q.typdef.little, sqlam);
         q.started = true;

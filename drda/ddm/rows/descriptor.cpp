@@ -45,6 +45,20 @@ Column table_column(std::uint8_t code, std::uint16_t length) {
     return c;
 }
 
+std::size_t empty_columns(const Descriptor& d) {
+    std::size_t n = 0;
+    for (const Column& c : d.columns) {
+        if (c.nullable()) continue;
+        switch (c.layout) {
+            case Layout::kLengthWord: n += c.length == 0; break;
+            case Layout::kDigits: n += (c.length >> 8) == 0; break;
+            case Layout::kLob: n += (c.length & 0xFF) == 0; break;
+            default: break;
+        }
+    }
+    return n;
+}
+
 void DescriptorBuilder::reset() { *this = DescriptorBuilder(); }
 
 void DescriptorBuilder::fail(std::string reason) {

@@ -17,6 +17,10 @@
 namespace drda::rows {
 
 inline constexpr std::size_t kMaxColumns = 4096;
+// Most columns of a query's row that take no bytes at all (not nullable,
+// sized 0). Each is a line per row, so they bound how much text one byte
+// of row data can bring.
+inline constexpr std::size_t kMaxEmptyColumns = 32;
 
 enum ColumnFlag : std::uint8_t {
     kNullable = 1,  // a null indicator byte precedes the value
@@ -77,6 +81,10 @@ private:
     bool started_ = false;
     std::string error_;
 };
+
+// The number of columns that take no bytes in a row: not nullable, and a
+// length word of 0, a precision of 0 or a LOB placeholder with no length.
+std::size_t empty_columns(const Descriptor& d);
 
 // The layout of an entry of type `code` with no late SDA (the type table's).
 Column table_column(std::uint8_t code, std::uint16_t length);
