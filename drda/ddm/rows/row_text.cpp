@@ -1,5 +1,6 @@
 #include "ddm/rows/row_text.h"
 
+#include <cstring>
 #include <string>
 
 #include "ddm/rows/value_format.h"
@@ -78,34 +79,53 @@ void write_row_line(TextWriter& w, std::uint64_t row, const Sqlca* ca, bool no_d
     w.put('\n');
 }
 
-void write_type(TextWriter& w, const Column& c) {
+namespace {
+
+// Appends s at p; returns the new end.
+char* put_text(char* p, std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
+}
+
+// The type as COL lines show it, into p (at most kTypeText characters).
+constexpr std::size_t kTypeText = 64;
+char* format_type(char* p, const Column& c) {
     if (const TypeRow* row = find_type(c.drda)) {
-        w.put(row->name);
+        p = put_text(p, row->name);
     } else {
-        w.put("TYPE ");
-        put_hex2(w, c.drda);
+        p = put_text(p, "TYPE ");
+        put_hex_pair(p, c.drda);
+        p += 2;
     }
     switch (c.layout) {
         case Layout::kLengthWord:
         case Layout::kPrefix2:
         case Layout::kPrefix1:
             if (c.length != 0) {
-                w.put('(');
-                put_num(w, c.length);
-                w.put(')');
+                *p++ = '(';
+                p = put_uint(p, c.length);
+                *p++ = ')';
             }
             break;
         case Layout::kPacked:
         case Layout::kDigits:
-            w.put('(');
-            put_num(w, c.length >> 8);
-            w.put(',');
-            put_num(w, c.length & 0xFFu);
-            w.put(')');
+            *p++ = '(';
+            p = put_uint(p, c.length >> 8);
+            *p++ = ',';
+            p = put_uint(p, c.length & 0xFFu);
+            *p++ = ')';
             break;
         default: break;
     }
-    if (c.flags & kOutovr) w.put(" (OUTOVR)");
+    if (c.flags & kOutovr) p = put_text(p, " (OUTOVR)");
+    return p;
+}
+
+}  // namespace
+
+void write_type(TextWriter& w, const Column& c) {
+    char buf[kTypeText];
+    w.put(std::string_view(buf, static_cast<std::size_t>(format_type(buf, c) - buf)));
 }
 
 std::uint32_t column_ccsid(const Column& c, const Typdef& td, const Descriptor* d) {
@@ -116,12 +136,16 @@ std::uint32_t column_ccsid(const Column& c, const Typdef& td, const Descriptor* 
 
 bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnValue& v, const Typdef& td,
                        const Descriptor* d) {
-    w.put("COL ");
-    put_num(w, v.number);
-    w.put(' ');
-    write_type(w, c);
-    w.put(": ");
-    WrapWriter ww(w, depth, w.column());
+    // The label, written whole: "COL c TYPE: ".
+    char label[24 + kTypeText];
+    char* p = put_text(label, "COL ");
+    p = put_uint(p, v.number);
+    *p++ = ' ';
+    p = format_type(p, c);
+    p = put_text(p, ": ");
+    const std::size_t label_length = static_cast<std::size_t>(p - label);
+    w.put(std::string_view(label, label_length));
+    WrapWriter ww(w, depth, static_cast<std::size_t>(depth > 0 ? depth : 0) + label_length);
     bool extdta = false;
     if (v.null) {
         if (v.indicator == 0xFF) {

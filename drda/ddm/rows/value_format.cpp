@@ -196,6 +196,22 @@ void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset
                  std::size_t max_chars, bool note) {
     if (max_chars > kMaxChars) max_chars = kMaxChars;
     const std::size_t avail = shown.size() < kMaxCharBytes ? shown.size() : kMaxCharBytes;
+    // Most text is plain ASCII in a charset that keeps ASCII as it is: write
+    // it straight through.
+    if (charset && charset->encoding != Encoding::kUtf16Be && charset->encoding != Encoding::kUtf16Le &&
+        (charset->encoding == Encoding::kUtf8 || charset->table['A'] == 'A')) {
+        const std::size_t n = avail < max_chars ? avail : max_chars;
+        const std::uint8_t* p = shown.data();
+        std::size_t i = 0;
+        while (i < n && p[i] >= 0x20 && p[i] <= 0x7E && p[i] != '"' && p[i] != '\\') ++i;
+        if (i == n) {
+            w.unit("\"");
+            w.chars(reinterpret_cast<const char*>(p), n);
+            w.unit("\"");
+            if (note && n < total) length_note(w, total);
+            return;
+        }
+    }
     std::uint32_t cps[kMaxChars];
     std::size_t count = 0;
     std::size_t used = 0;
