@@ -268,7 +268,7 @@ struct Conversation::State {
     void begin(TextWriter& w, int direction, ByteView rec, ByteView carried);
     void advance(std::size_t limit);
     void process_joined(DssAssembler& a, DssCtx ctx);
-    void report_dropped(DssAssembler& a, const DssCtx& ctx, Side s);
+    void report_dropped(DssAssembler& a, Side s);
     void handle(const Obj& o, DssCtx& ctx, int depth);
 
     Out open(DssCtx& ctx, const Obj& anchor, std::string_view name, int& depth);
@@ -308,6 +308,10 @@ struct Conversation::State {
 
 // --- the row printer ---------------------------------------------------------
 
+namespace {
+
+// Writes the events of the row cursor as lines of a group; for a query, it
+// also applies layout changes at row boundaries.
 class RowPrinter final : public RowEvents {
 public:
     using State = Conversation::State;
@@ -368,6 +372,8 @@ private:
     Side side_;
 };
 
+}  // namespace
+
 // --- walk ------------------------------------------------------------------
 
 void Conversation::State::begin(TextWriter& w, int direction, ByteView rec, ByteView carried) {
@@ -417,16 +423,15 @@ void Conversation::State::begin(TextWriter& w, int direction, ByteView rec, Byte
         process_joined(a, ctx);
         a.reset();
     } else if (a.dropped()) {
-        report_dropped(a, ctx, side);
+        report_dropped(a, side);
     }
 }
 
-void Conversation::State::report_dropped(DssAssembler& a, const DssCtx& ctx, Side s) {
+void Conversation::State::report_dropped(DssAssembler& a, Side s) {
     if (dropped_reported[s]) return;
     dropped_reported[s] = true;
     out->spaces(4);
     out->put("ROWS: not decoded: DSS longer than 1 MiB\n");
-    (void)ctx;
     // The query whose reply this was can no longer find its row boundaries.
     const ByteView h = a.header();
     if (s == kServer && h.size() >= 6) {
@@ -437,7 +442,7 @@ void Conversation::State::report_dropped(DssAssembler& a, const DssCtx& ctx, Sid
 void Conversation::State::process_joined(DssAssembler& a, DssCtx ctx) {
     if (a.malformed()) return;
     if (a.dropped()) {
-        report_dropped(a, ctx, side);
+        report_dropped(a, side);
         return;
     }
     const ByteView j = a.joined();
@@ -503,7 +508,7 @@ void Conversation::State::advance(std::size_t limit) {
             process_joined(a, ctx);
             a.reset();
         } else if (a.dropped()) {
-            report_dropped(a, ctx, side);
+            report_dropped(a, side);
         }
     }
 }
