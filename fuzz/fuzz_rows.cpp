@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     td.mbc = 1208;
     const int sqlam = (opts & 2) ? 6 : 7;
     const std::string whole = run(d, td, sqlam, stream, stream.size() ? stream.size() : 1);
-    const std::string pieces = run(d, td, sqlam, stream, std::size_t{opts >> 2} + 1);
+    const std::string pieces = run(d, td, sqlam, stream, static_cast<std::size_t>(opts >> 2) + 1);
     if (whole != pieces) fail("pieces give other rows than the whole stream");
     for (char c : whole)
         if (c != '\n' && (c < 0x20 || c > 0x7E)) fail("unprintable character");
