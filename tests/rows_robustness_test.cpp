@@ -89,7 +89,7 @@ TEST_P(RowRobustness, EveryPrefixAndByteFlipEndsNormally) {
         if (HasFailure()) return;
     }
     for (std::size_t i = 0; i < target.buffer.size(); ++i) {
-        for (unsigned char mask : {0xFF, 0x80, 0x01}) {
+        for (unsigned char mask : {0xFF, 0x80}) {
             std::vector<Record> t = base;
             Record a = target;
             a.buffer[i] = static_cast<char>(a.buffer[i] ^ static_cast<char>(mask));
