@@ -114,7 +114,8 @@ struct Query {
     std::uint64_t number = 0;
     Key pkg;
     Insid insid{};
-    Typdef typdef;
+    Typdef typdef;       // the representation of the rows being read
+    Typdef desc_typdef;  // the one that came with the latest descriptor
     DescriptorBuilder builder;
     bool have_desc = false;
     Descriptor base;
@@ -419,7 +420,10 @@ void Conversation::State::begin(TextWriter& w, int direction, ByteView rec, Byte
     DssCtx ctx;
     ctx.origin = DssCtx::kCut;
     ctx.record = a.record();
-    if (a.complete()) {
+    if (a.malformed()) {
+        walk_done = true;
+        a.reset();
+    } else if (a.complete()) {
         process_joined(a, ctx);
         a.reset();
     } else if (a.dropped()) {
@@ -440,7 +444,6 @@ void Conversation::State::report_dropped(DssAssembler& a, Side s) {
 }
 
 void Conversation::State::process_joined(DssAssembler& a, DssCtx ctx) {
-    if (a.malformed()) return;
     if (a.dropped()) {
         report_dropped(a, side);
         return;
@@ -504,7 +507,10 @@ void Conversation::State::advance(std::size_t limit) {
         ctx.byte = next;
         ctx.origin = (ll & 0x8000u) ? DssCtx::kContinued : DssCtx::kPlain;
         next += a.feed(rest);
-        if (a.complete()) {
+        if (a.malformed()) {
+            walk_done = true;  // its lengths frame nothing: the rest is not read
+            a.reset();
+        } else if (a.complete()) {
             process_joined(a, ctx);
             a.reset();
         } else if (a.dropped()) {
@@ -770,7 +776,7 @@ void Conversation::State::on_opnqryrm(const Obj& o, DssCtx& ctx, int depth) {
     q.pkg = pkg;
     q.insid = insid;
     q.number = ++query_count;
-    q.typdef = r.has_reply_typdef ? r.reply_typdef : srv_typdef;
+    q.typdef = q.desc_typdef = r.has_reply_typdef ? r.reply_typdef : srv_typdef;
     if (r.cp == kCpOpnqry && r.has_outovr) {
         q.has_ovr = true;
         q.ovr = r.outovr;
@@ -796,6 +802,7 @@ void Conversation::State::on_endqryrm(const Obj& o, DssCtx& ctx, int depth) {
 
 void Conversation::State::apply_layout(Query& q) {
     q.current = q.has_ovr ? apply_override(q.base, q.ovr) : q.base;
+    q.typdef = q.desc_typdef;
     q.dirty = false;
     const std::size_t empty = empty_columns(q.current);
     if (empty > kMaxEmptyColumns && q.failure.empty())
@@ -815,7 +822,7 @@ void Conversation::State::on_qrydsc(const Obj& o, const DssCtx& ctx) {
     if (q->builder.failed() || q->builder.complete()) q->builder.reset();
     if (!q->builder.add(o.value) || !q->builder.complete()) return;
     Request* r = find_request(ctx.corr);
-    q->typdef = r && r->has_reply_typdef ? r->reply_typdef : srv_typdef;
+    q->desc_typdef = r && r->has_reply_typdef ? r->reply_typdef : srv_typdef;
     q->base = q->builder.take();
     q->have_desc = true;
     q->dirty = true;
