@@ -8,6 +8,8 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v xxd >/dev/null || need+=(xxd)
+command -v man >/dev/null || need+=(man-db)
+command -v groff >/dev/null || need+=(groff)
 if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
 fi

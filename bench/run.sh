@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Throughput of dssview's listing against xxd on the same bytes.
+#
+#   bench/run.sh path/to/dssview [--mib N] [--runs N] [--real DIR] [-- dssview options]
+#
+# Builds (once) a trace holding at least N MiB of traced buffers (default
+# 256) with bench/make_trace.py, plus a file of exactly those buffer bytes.
+# Then runs, alternately and several times (default 5), dssview on the trace
+# and xxd on the buffer bytes, both writing to /dev/null, and prints the
+# median wall time, the throughput in MiB of buffer data per second, the
+# ratio, and dssview's peak resident memory (/usr/bin/time -v).
+#
+# Options after "--" go to dssview, e.g. "-- -f" to time the decoder too.
+# Generated files go to $BENCH_DIR (default: build/bench in the source tree)
+# and are reused while the size and the seed stay the same.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+[ $# -ge 1 ] || { sed -n '2,16p' "$0"; exit 2; }
+dssview=$(realpath "$1")
+shift
+mib=256
+runs=5
+real=()
+extra=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --mib) mib=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --real) real+=(--real "$2"); shift 2 ;;
+    --) shift; extra=("$@"); break ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+  esac
+done
+[ -x "$dssview" ] || { echo "not an executable: $dssview" >&2; exit 2; }
+command -v xxd >/dev/null || { echo "xxd not found" >&2; exit 2; }
+[ -x /usr/bin/time ] || { echo "/usr/bin/time not found" >&2; exit 2; }
+
+dir=${BENCH_DIR:-$here/../build/bench}
+mkdir -p "$dir"
+trace=$dir/bench-${mib}m.drdadbg
+buffers=$dir/bench-${mib}m.bin
+if [ ! -s "$trace" ] || [ ! -s "$buffers" ]; then
+  python3 "$here/make_trace.py" "$trace" "$buffers" --mib "$mib" "${real[@]}"
+fi
+bytes=$(stat -c %s "$buffers")
+
+# Runs a command under /usr/bin/time -v with stdout to /dev/null; prints
+# "seconds peak_kib".
+measure() {
+  local log
+  log=$(mktemp)
+  local t0 t1
+  t0=$(date +%s%N)
+  /usr/bin/time -v -o "$log" "$@" >/dev/null
+  t1=$(date +%s%N)
+  local rss
+  rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
+  rm -f "$log"
+  echo "$(( (t1 - t0) / 1000000 )) $rss"
+}
+
+median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
+
+# Warm the page cache.
+cat "$trace" "$buffers" >/dev/null
+
+d_ms=() x_ms=() d_rss=()
+for ((i = 1; i <= runs; i++)); do
+  read -r ms rss < <(measure "$dssview" "${extra[@]}" "$trace")
+  d_ms+=("$ms"); d_rss+=("$rss")
+  read -r ms rss < <(measure xxd "$buffers")
+  x_ms+=("$ms")
+  echo "run $i: dssview ${d_ms[-1]} ms, xxd $ms ms" >&2
+done
+
+dm=$(printf '%s\n' "${d_ms[@]}" | median)
+xm=$(printf '%s\n' "${x_ms[@]}" | median)
+peak=$(printf '%s\n' "${d_rss[@]}" | sort -n | tail -1)
+largest=$(python3 - "$trace" <<'EOF'
+import struct, sys
+d = open(sys.argv[1], "rb").read()
+p, big = 11, 0
+while p < len(d):
+    (n,) = struct.unpack(">i", d[p + 1:p + 5]); p += 5 + n
+    (c,) = struct.unpack(">i", d[p:p + 4]); p += 12 + c
+    big = max(big, c)
+print(big)
+EOF
+)
+
+awk -v b="$bytes" -v dm="$dm" -v xm="$xm" -v peak="$peak" -v largest="$largest" \
+    -v opts="${extra[*]:-}" -v runs="$runs" 'BEGIN {
+  mib = b / 1048576
+  printf "buffer data:        %.1f MiB (largest record %d bytes)\n", mib, largest
+  printf "runs:               %d, medians below\n", runs
+  printf "dssview %-10s  %8.3f s  %8.1f MiB/s  peak RSS %.1f MiB\n", opts, dm / 1000, mib / (dm / 1000), peak / 1024
+  printf "xxd                 %8.3f s  %8.1f MiB/s\n", xm / 1000, mib / (xm / 1000)
+  printf "ratio (xxd time / dssview time): %.2f\n", xm / dm
+}'
