@@ -331,8 +331,8 @@ inline std::string check_dispatch(const std::uint8_t* data, std::size_t size) {
 }
 
 // ---------------------------------------------------------------------------
-// Whole-tool target: the trace reader with and without -f on an in-memory
-// file, against a model of the file format.
+// Whole-tool target: the trace reader without -f, with -f and with rows on an
+// in-memory file, against a model of the file format.
 
 // What the file format says of a trace: the data of the records that are
 // read whole, and how the run ends.
@@ -400,7 +400,7 @@ struct TraceRun {
     std::string err;
 };
 
-inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool format) {
+inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool format, bool rows = false) {
     TraceRun r;
     // fmemopen needs a buffer of at least one byte.
     static const char empty_file[1] = {0};
@@ -412,7 +412,8 @@ inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool forma
     std::FILE* err = open_memstream(&err_text, &err_len);
     if (!err) std::abort();
     drda::TraceOptions options;
-    options.format = format;
+    options.format = format || rows;
+    options.rows = rows;
     r.out = capture([&](drda::TextWriter& w) { r.status = drda::read_trace_stream(in, "fuzz.drdadbg", w, err, options); });
     std::fclose(err);
     r.err.assign(err_text, err_len);
@@ -429,10 +430,11 @@ inline std::string check_trace(const std::uint8_t* data, std::size_t size) {
     const TraceModel m = model_trace(data, size);
     const TraceRun listed = run_trace(data, size, false);
     const TraceRun decoded = run_trace(data, size, true);
-    const TraceRun again = run_trace(data, size, true);
-    if (decoded.status != again.status || decoded.out != again.out || decoded.err != again.err)
+    const TraceRun rows = run_trace(data, size, true, true);
+    const TraceRun again = run_trace(data, size, true, true);
+    if (rows.status != again.status || rows.out != again.out || rows.err != again.err)
         return fail("output differs between two runs on the same trace");
-    for (const TraceRun* r : {&listed, &decoded}) {
+    for (const TraceRun* r : {&listed, &decoded, &rows}) {
         if (r->status != m.status)
             return fail("status " + std::to_string(r->status) + " where the file format gives " +
                         std::to_string(m.status));

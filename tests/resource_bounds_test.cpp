@@ -9,9 +9,11 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -325,6 +327,15 @@ TEST(ResourceBounds, FullDiskEndsTheRunWithAReport) {
         EXPECT_EQ(to_stdout.status, 255) << t;
         EXPECT_NE(to_stdout.err.find("No space left on device\n"), std::string::npos) << to_stdout.err;
     }
+}
+
+TEST(ResourceBounds, AReadErrorEndsTheRunWithAReport) {
+    // A directory opens for reading but fails on the first read.
+    const std::string dir = temp_path("a-directory");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    const ChildRun r = run_child({"-f", dir});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, dir + ": " + std::strerror(EISDIR) + "\n");
 }
 
 }  // namespace
