@@ -11,14 +11,15 @@
 # $FUZZ_WORK (default: a temporary directory, removed at the end). Crash,
 # leak, timeout and out-of-memory inputs land in $FUZZ_WORK/artifacts.
 #
-# Environment: FUZZ_WORK (keep the corpora and logs there), FUZZ_MAX_LEN
-# (override every target's input size limit), FUZZ_ARGS (extra libFuzzer
-# options). Prints the executions of every target and exits non-zero when a
-# target found anything.
+# Environment: FUZZ_WORK (keep the corpora and logs there), FUZZ_JOBS (how
+# many targets run at once, default 1), FUZZ_MAX_LEN (override every
+# target's input size limit), FUZZ_ARGS (extra libFuzzer options).
+# Prints the executions of every target and exits non-zero when a target
+# found anything.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-  sed -n '2,17p' "$0" >&2
+  sed -n '2,19p' "$0" >&2
   exit 2
 fi
 build=$1
@@ -53,18 +54,13 @@ max_len_of() {
   esac
 }
 
-status=0
-total=0
-for t in "${targets[@]}"; do
-  bin="$build/fuzz/fuzz_$t"
-  if [ ! -x "$bin" ]; then
-    echo "run_fuzzers: $bin not built" >&2
-    exit 2
-  fi
+# One target: its log in logs/<target>.log, its verdict in logs/<target>.result.
+run_one() {
+  local t=$1 bin="$build/fuzz/fuzz_$1" rc execs cov
   mkdir -p "$work/corpus/$t"
-  dirs=("$work/corpus/$t" "$here/corpus/$t")
+  local dirs=("$work/corpus/$t" "$here/corpus/$t")
   [ -d "$work/seeds/$t" ] && dirs+=("$work/seeds/$t")
-  log="$work/logs/$t.log"
+  local log="$work/logs/$t.log"
   set +e
   # shellcheck disable=SC2086
   "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$(max_len_of "$t")" \
@@ -74,13 +70,40 @@ for t in "${targets[@]}"; do
   set -e
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   cov=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1 | sed -n 's/.*cov: \([0-9]*\).*/\1/p')
-  total=$(( total + ${execs:-0} ))
-  if [ $rc -ne 0 ]; then
-    echo "fuzz_$t: FINDING (exit $rc) after ${execs:-?} executions; log: $log"
-    grep -E 'ERROR|PROPERTY FAILED|SUMMARY|Test unit written' "$log" | head -20
+  echo "$rc ${execs:-0} ${cov:-?}" >"$work/logs/$t.result"
+}
+
+for t in "${targets[@]}"; do
+  if [ ! -x "$build/fuzz/fuzz_$t" ]; then
+    echo "run_fuzzers: $build/fuzz/fuzz_$t not built" >&2
+    exit 2
+  fi
+done
+
+# FUZZ_JOBS targets at a time (default 1), each a single process.
+jobs=${FUZZ_JOBS:-1}
+running=0
+for t in "${targets[@]}"; do
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  run_one "$t" &
+  running=$((running + 1))
+done
+wait
+
+status=0
+total=0
+for t in "${targets[@]}"; do
+  read -r rc execs cov <"$work/logs/$t.result"
+  total=$(( total + execs ))
+  if [ "$rc" -ne 0 ]; then
+    echo "fuzz_$t: FINDING (exit $rc) after $execs executions; log: $work/logs/$t.log"
+    grep -E 'ERROR|PROPERTY FAILED|SUMMARY|Test unit written' "$work/logs/$t.log" | head -20
     status=1
   else
-    echo "fuzz_$t: ${execs:-?} executions in ${seconds} s, cov: ${cov:-?}, no finding"
+    echo "fuzz_$t: $execs executions in $seconds s, cov: $cov, no finding"
   fi
 done
 echo "fuzz: $total executions in all"
