@@ -96,6 +96,16 @@ std::string capture(F&& print) {
 
 inline std::string fail(const std::string& what) { return what; }
 
+// Nothing from a trace reaches the terminal raw: every character written is
+// printable ASCII, a newline or a tab.
+inline bool printable(std::string_view text) {
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 || u > 0x7E) && c != '\n' && c != '\t') return false;
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Listing parser: the bytes dumped by the raw listing, read back from the
 // hex areas of the dump lines.
@@ -202,6 +212,7 @@ inline std::string check_listing(const std::uint8_t* data, std::size_t size) {
     const std::string a = capture([&](drda::TextWriter& w) { drda::print_buffer(w, direction, record); });
     const std::string b = capture([&](drda::TextWriter& w) { drda::print_buffer(w, direction, record); });
     if (a != b) return fail("listing differs between two runs on the same buffer");
+    if (!printable(a)) return fail("listing writes a character that is not printable");
     if (direction == 4242) return a.empty() ? "" : fail("listing written for an unknown direction");
     if (record.empty()) return "";  // a record holds at least its role byte
     const std::string heading = std::string(direction == drda::kDirectionSend ? "\n\tSEND BUFFER(" : "\n\tRECEIVE BUFFER(") +
@@ -264,6 +275,7 @@ inline std::string check_decoder(const std::uint8_t* data, std::size_t size) {
         if (t.empty() || t[0] != '\n') return fail("decoded buffer does not begin with a blank line");
         if (t.back() != '\n') return fail("decoded buffer does not end with a newline");
         if (!output_bounded(t.size(), records[i].size())) return fail("decoder output not linear in the input");
+        if (!printable(t)) return fail("decoder writes a character that is not printable");
         if (!carried) {
             // With nothing carried over, a buffer decodes the same as with a
             // fresh decoder: the cut-off header is the only state kept.
@@ -311,6 +323,7 @@ inline std::string check_dispatch(const std::uint8_t* data, std::size_t size) {
     const std::string b = capture([&](drda::TextWriter& w) { drda::dispatch_value(w, in.depth, in.cp, in.value); });
     if (a != b) return fail("value printer output differs between two runs on the same value");
     if (!a.empty() && a.back() != '\n') return fail("value printer leaves an unfinished line");
+    if (!printable(a)) return fail("value printer writes a character that is not printable");
     if (!output_bounded(a.size(), in.value.size())) return fail("value printer output not linear in the value");
     if (!drda::special_printer(in.cp)) {
         const std::string dump = capture([&](drda::TextWriter& w) { drda::print_data_dump(w, in.depth, in.value); });
@@ -456,6 +469,7 @@ inline std::string check_trace(const std::uint8_t* data, std::size_t size) {
             r->out.find("\nERROR: Invalid file format") != std::string::npos)
             return fail("ERROR line in a sound trace");
         if (!output_bounded(r->out.size(), size)) return fail("output not linear in the trace size");
+        if (!printable(r->out)) return fail("output holds a character that is not printable");
     }
     if (size >= 11 && m.error_line != "\nERROR: Invalid file format.\n" &&
         listed.out.rfind("DRDADBG Version ", 0) != 0)
