@@ -110,6 +110,10 @@ inline bool printable(std::string_view text) {
 // Listing parser: the bytes dumped by the raw listing, read back from the
 // hex areas of the dump lines.
 
+inline std::string fail_at(const char* what, std::size_t line_no) {
+    return std::string(what) + " (line " + std::to_string(line_no) + ")";
+}
+
 inline int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -135,13 +139,12 @@ inline std::string read_listing(std::string_view text, std::string& bytes, std::
         std::string_view line = text.substr(pos, nl - pos);
         pos = nl + 1;
         ++line_no;
-        const std::string where = " (line " + std::to_string(line_no) + ")";
         if (line.size() >= kColumnTitles.size() &&
             line.substr(line.size() - kColumnTitles.size()) == kColumnTitles &&
             line.size() >= 45 + kColumnTitles.size()) {
             std::size_t nl2 = text.find('\n', pos);
             if (nl2 == std::string_view::npos || text.substr(pos, nl2 - pos) != kColumnHeader)
-                return fail("piece heading not followed by the column header" + where);
+                return fail_at("piece heading not followed by the column header", line_no);
             pos = nl2 + 1;
             ++line_no;
             in_piece = true;
@@ -157,12 +160,12 @@ inline std::string read_listing(std::string_view text, std::string& bytes, std::
             in_piece = false;
             continue;
         }
-        if (!in_piece) return fail("dump line outside a piece" + where);
-        if (piece_done) return fail("dump line after a short line in the same piece" + where);
+        if (!in_piece) return fail_at("dump line outside a piece", line_no);
+        if (piece_done) return fail_at("dump line after a short line in the same piece", line_no);
         char off[5];
         std::snprintf(off, sizeof off, "%04X", static_cast<unsigned>(offset & 0xFFFF));
-        if (line.substr(2, 4) != std::string_view(off, 4)) return fail("wrong line offset" + where);
-        if (line.size() < 62) return fail("dump line too short" + where);
+        if (line.substr(2, 4) != std::string_view(off, 4)) return fail_at("wrong line offset", line_no);
+        if (line.size() < 62) return fail_at("dump line too short", line_no);
         // Hex area: columns 8 to 41.
         std::string_view area = line.substr(8, 34);
         std::size_t k = 0;
@@ -170,7 +173,7 @@ inline std::string read_listing(std::string_view text, std::string& bytes, std::
         std::string got;
         while (k < 16) {
             if (k == 8) {
-                if (area[16] != ' ') return fail("no blank behind a full first group" + where);
+                if (area[16] != ' ') return fail_at("no blank behind a full first group", line_no);
                 col = 17;
             }
             int hi = hex_digit(area[col]);
@@ -180,19 +183,19 @@ inline std::string read_listing(std::string_view text, std::string& bytes, std::
             col += 2;
             ++k;
         }
-        if (k == 0) return fail("dump line without bytes" + where);
+        if (k == 0) return fail_at("dump line without bytes", line_no);
         for (std::size_t c = col; c < area.size(); ++c)
-            if (area[c] != ' ') return fail("hex area not filled with blanks" + where);
-        if (line.substr(42, 2) != "  ") return fail("no two blanks behind the hex area" + where);
+            if (area[c] != ' ') return fail_at("hex area not filled with blanks", line_no);
+        if (line.substr(42, 2) != "  ") return fail_at("no two blanks behind the hex area", line_no);
         for (std::size_t i = 0; i < 16; ++i) {
             char want = i < k ? drda::ascii_display(static_cast<std::uint8_t>(got[i])) : ' ';
-            if (line[44 + i] != want) return fail("wrong ASCII column" + where);
+            if (line[44 + i] != want) return fail_at("wrong ASCII column", line_no);
         }
-        if (line.substr(60, 2) != "  ") return fail("no two blanks behind the ASCII column" + where);
-        if (line.size() != 62 + k) return fail("EBCDIC column of the wrong length" + where);
+        if (line.substr(60, 2) != "  ") return fail_at("no two blanks behind the ASCII column", line_no);
+        if (line.size() != 62 + k) return fail_at("EBCDIC column of the wrong length", line_no);
         for (std::size_t i = 0; i < k; ++i)
             if (line[62 + i] != drda::ebcdic_display(static_cast<std::uint8_t>(got[i])))
-                return fail("wrong EBCDIC column" + where);
+                return fail_at("wrong EBCDIC column", line_no);
         bytes += got;
         offset += k;
         if (k < 16) piece_done = true;
