@@ -20,11 +20,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ddm/codepoints.h"
 #include "ddm/dss_layer.h"
 #include "ddm/printers.h"
 #include "ddm/value_dispatch.h"
@@ -127,7 +129,14 @@ inline constexpr std::string_view kColumnHeader =
 // Reads back the bytes of every dump line in `text`, checking the layout of
 // each line (offset, hex area, ASCII and EBCDIC columns). Appends the bytes
 // to `bytes`; returns an error text or "".
-inline std::string read_listing(std::string_view text, std::string& bytes, std::size_t* pieces = nullptr) {
+struct Piece {
+    std::string heading;  // as written, without the padding
+    std::size_t length = 0;
+    bool operator==(const Piece&) const = default;
+};
+
+inline std::string read_listing(std::string_view text, std::string& bytes, std::size_t* pieces = nullptr,
+                                std::vector<Piece>* piece_list = nullptr) {
     std::size_t pos = 0;
     bool in_piece = false;
     bool piece_done = false;  // a short line ended the current piece
@@ -151,6 +160,11 @@ inline std::string read_listing(std::string_view text, std::string& bytes, std::
             piece_done = false;
             offset = 0;
             if (pieces) ++*pieces;
+            if (piece_list) {
+                std::string_view h = line.substr(0, line.size() - kColumnTitles.size());
+                while (!h.empty() && h.back() == ' ') h.remove_suffix(1);
+                piece_list->push_back({std::string(h), 0});
+            }
             continue;
         }
         const bool dump_line = line.size() >= 8 && line[0] == ' ' && line[1] == ' ' && hex_digit(line[2]) >= 0 &&
@@ -198,6 +212,7 @@ inline std::string read_listing(std::string_view text, std::string& bytes, std::
                 return fail_at("wrong EBCDIC column", line_no);
         bytes += got;
         offset += k;
+        if (piece_list && !piece_list->empty()) piece_list->back().length += k;
         if (k < 16) piece_done = true;
     }
     return "";
@@ -205,6 +220,59 @@ inline std::string read_listing(std::string_view text, std::string& bytes, std::
 
 // ---------------------------------------------------------------------------
 // Listing target.
+
+// How the listing cuts a buffer into pieces, written from the rules of the
+// buffer listing: a sound DSS is one piece, a segment with the continuation
+// bit is followed by continuation pieces, and the first thing that does not
+// look like a DSS takes the rest of the buffer.
+inline std::vector<Piece> model_pieces(ByteView b) {
+    static constexpr const char* kTypes[] = {"???DSS", "RQSDSS", "RPYDSS", "OBJDSS", "OBJDSS ENCRYPTED",
+                                             "RQSDSS NOREPLY"};
+    std::vector<Piece> pieces;
+    std::size_t remaining = b.size();
+    std::size_t pos = 0;
+    bool continued = false;
+    bool first = true;
+    while (remaining > 0) {
+        Piece p;
+        std::size_t len = 0;
+        if (continued) {
+            p.heading = std::string(13, ' ') + "NEXT DSS LOGICAL RECORD";
+            if (remaining == 1) {
+                len = 1;
+            } else {
+                const std::uint16_t w = b.be16(pos);
+                continued = (w & 0x8000) != 0;
+                len = w & 0x7FFF;
+                if (len == 0) len = remaining;
+            }
+        } else if (remaining < 10) {
+            p.heading = std::string(12, ' ') + "UNKNOWN ???DSS";
+            len = remaining;
+        } else if (b.u8(pos + 2) != 0xD0) {
+            p.heading = std::string(13, ' ') + "NEXT BUFFER";
+            len = remaining;
+        } else {
+            const std::uint16_t ll = b.be16(pos);
+            if (ll & 0x8000) continued = true;
+            len = ll & 0x7FFF;
+            const int type = b.u8(pos + 3) & 0x0F;
+            const bool known = type >= 1 && type <= 5;
+            if (!known) len = remaining;
+            const auto& entry = drda::lookup_codepoint(b.be16(pos + 8));
+            if (entry.code == 0 && (first || type != 4)) len = remaining;
+            if (len == 0) len = 10;
+            p.heading = std::string(12, ' ') + std::string(entry.short_name) + " " + kTypes[known ? type : 0];
+        }
+        len = std::min(len, remaining);
+        p.length = len;
+        pieces.push_back(p);
+        remaining -= len;
+        pos += len;
+        first = false;
+    }
+    return pieces;
+}
 
 inline std::string check_listing(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return "";
@@ -223,7 +291,8 @@ inline std::string check_listing(const std::uint8_t* data, std::size_t size) {
     if (a.compare(0, heading.size(), heading) != 0) return fail("wrong buffer heading");
     std::string bytes;
     std::size_t pieces = 0;
-    std::string err = read_listing(std::string_view(a).substr(heading.size()), bytes, &pieces);
+    std::vector<Piece> piece_list;
+    std::string err = read_listing(std::string_view(a).substr(heading.size()), bytes, &pieces, &piece_list);
     if (!err.empty()) return err;
     const ByteView buffer = record.sub(1);
     if (bytes.size() != buffer.size() ||
@@ -233,6 +302,16 @@ inline std::string check_listing(const std::uint8_t* data, std::size_t size) {
     if (buffer.size() > 0 && pieces == 0) return fail("no piece for a non-empty buffer");
     // Every piece is at least one byte, except a piece of a zero-byte buffer.
     if (pieces > buffer.size()) return fail("more pieces than bytes");
+    const std::vector<Piece> want = model_pieces(buffer);
+    if (piece_list != want) {
+        std::size_t i = 0;
+        while (i < want.size() && i < piece_list.size() && want[i] == piece_list[i]) ++i;
+        std::string what = "pieces differ from the listing rules at piece " + std::to_string(i + 1);
+        if (i < want.size()) what += "; want \"" + want[i].heading + "\" of " + std::to_string(want[i].length);
+        if (i < piece_list.size())
+            what += "; got \"" + piece_list[i].heading + "\" of " + std::to_string(piece_list[i].length);
+        return fail(what);
+    }
     if (!output_bounded(a.size(), size)) return fail("listing output not linear in the input");
     return "";
 }
