@@ -14,39 +14,10 @@ using drda::ByteView;
 using drda::TextWriter;
 using testsupport::capture;
 using testsupport::hex;
+using testsupport::Exact;
+using testsupport::Rig;
 
 namespace {
-
-// One writer kept across many prints, for the long randomised runs.
-class Rig {
-public:
-    template <class F>
-    std::string run(F&& print) {
-        text_.clear();
-        print(out_);
-        out_.flush();
-        return text_;
-    }
-
-private:
-    std::string text_;
-    drda::StringSink sink_{text_};
-    TextWriter out_{sink_};
-};
-
-// A heap copy of exactly the value's bytes, so that a read behind the value
-// is caught by the address sanitizer.
-class Exact {
-public:
-    explicit Exact(const std::string& bytes) : copy_(new std::uint8_t[bytes.size()]), size_(bytes.size()) {
-        std::copy(bytes.begin(), bytes.end(), copy_.get());
-    }
-    ByteView view() const { return ByteView(copy_.get(), size_); }
-
-private:
-    std::unique_ptr<std::uint8_t[]> copy_;
-    std::size_t size_;
-};
 
 std::string print(drda::ValuePrinter printer, int depth, const std::string& bytes) {
     Exact v(bytes);
