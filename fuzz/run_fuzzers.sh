@@ -68,8 +68,8 @@ run_one() {
     ${FUZZ_ARGS:-} "${dirs[@]}" >"$log" 2>&1
   rc=$?
   set -e
-  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  cov=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1 | sed -n 's/.*cov: \([0-9]*\).*/\1/p')
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1 || true)
+  cov=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1 | sed -n 's/.*cov: \([0-9]*\).*/\1/p' || true)
   echo "$rc ${execs:-0} ${cov:-?}" >"$work/logs/$t.result"
 }
 
@@ -96,7 +96,8 @@ wait
 status=0
 total=0
 for t in "${targets[@]}"; do
-  read -r rc execs cov <"$work/logs/$t.result"
+  rc=1 execs=0 cov=?
+  [ -f "$work/logs/$t.result" ] && read -r rc execs cov <"$work/logs/$t.result"
   total=$(( total + execs ))
   if [ "$rc" -ne 0 ]; then
     echo "fuzz_$t: FINDING (exit $rc) after $execs executions; log: $work/logs/$t.log"
