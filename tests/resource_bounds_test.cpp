@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 
+#include "../fuzz/checks.h"
 #include "ddm/dss_layer.h"
 #include "listing/buffer_listing.h"
 #include "support/trace_builder.h"
@@ -250,6 +251,18 @@ TEST(ResourceBounds, WorkIsLinearOnDegenerateLengths) {
         for (std::size_t i = 0; i < n; ++i) s += obj(0x2001, "", 0x8008) + "\x7F\xFF\xFF\xFF";
         return dss(s, 0x7FFF);
     });
+    // Long values (8 to 32 KB, past the length where a printer switches to
+    // its long form) of every special printer and of a character string.
+    for (std::uint16_t cp : fuzzcheck::kSpecialCodePoints) {
+        for (char fill : {'\x00', '\x7F', '\xF1'}) {
+            expect_linear(("value of code point " + std::to_string(cp)).c_str(), [&](std::size_t n) {
+                std::string v;
+                for (std::size_t i = 0; i < 16 * n; ++i) v += static_cast<char>(i % 7 == 0 ? fill : i);
+                return dss(obj(cp, v.substr(0, 0x7F00)));
+            });
+        }
+    }
+    expect_linear("long character string", [&](std::size_t n) { return dss(obj(0x2110, std::string(8 * n, 'x'))); });
     expect_linear("cut-off DSS headers", [&](std::size_t n) {
         std::string s;
         for (std::size_t i = 0; i < n; ++i) s += ok;
