@@ -12,6 +12,9 @@ command -v man >/dev/null || need+=(man-db)
 command -v groff >/dev/null || need+=(groff)
 if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
+  # libFuzzer's runtime comes with clang only as a recommended package.
+  compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+    need+=(libclang-rt-dev)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"

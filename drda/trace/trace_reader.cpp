@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <sys/types.h>
 #include <vector>
 
 #include "ddm/dss_layer.h"
@@ -80,7 +82,41 @@ bool Reader::read_be32(std::int32_t& v) {
     return true;
 }
 
+// Bytes between the read position and the end of `in`, when the stream can
+// seek (a file on disk, a stream in memory); false for a pipe.
+bool bytes_remaining(std::FILE* in, std::uint64_t& left) {
+    const off_t here = ftello(in);
+    if (here < 0) return false;
+    if (fseeko(in, 0, SEEK_END) != 0) {
+        std::clearerr(in);
+        return false;
+    }
+    const off_t end = ftello(in);
+    if (fseeko(in, here, SEEK_SET) != 0 || end < here) {
+        std::clearerr(in);
+        return false;
+    }
+    left = static_cast<std::uint64_t>(end - here);
+    return true;
+}
+
 bool Reader::read_data(std::size_t count) {
+    if (count > data_.size()) {
+        // Where the size of what is left can be known, a byte count that
+        // claims more is an end of file found without allocating it, and a
+        // buffer is allocated once at exactly the record's size (the old one
+        // released first), so memory stays at the largest record.
+        std::uint64_t left = 0;
+        if (bytes_remaining(in_, left)) {
+            if (left < count) {
+                report_short_read();
+                return false;
+            }
+            data_.clear();
+            data_.shrink_to_fit();
+            data_.resize(count);
+        }
+    }
     std::size_t have = 0;
     while (have < count) {
         if (have == data_.size()) {
