@@ -27,7 +27,7 @@ seconds=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(trace listing decoder dispatch)
+[ ${#targets[@]} -gt 0 ] || targets=(trace listing decoder dispatch rows tool_rows)
 
 if [ -n "${FUZZ_WORK:-}" ]; then
   work=$FUZZ_WORK
@@ -58,8 +58,12 @@ max_len_of() {
 run_one() {
   local t=$1 bin="$build/fuzz/fuzz_$1" rc execs cov
   mkdir -p "$work/corpus/$t"
-  local dirs=("$work/corpus/$t" "$here/corpus/$t")
-  [ -d "$work/seeds/$t" ] && dirs+=("$work/seeds/$t")
+  # The tool with rows shown starts from the whole-trace inputs.
+  local from=$t
+  [ "$t" = tool_rows ] && from=trace
+  local dirs=("$work/corpus/$t")
+  [ -d "$here/corpus/$from" ] && dirs+=("$here/corpus/$from")
+  [ -d "$work/seeds/$from" ] && dirs+=("$work/seeds/$from")
   local log="$work/logs/$t.log"
   set +e
   # shellcheck disable=SC2086

@@ -199,7 +199,7 @@ void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset
     // Most text is plain ASCII in a charset that keeps ASCII as it is: write
     // it straight through.
     if (charset && charset->encoding != Encoding::kUtf16Be && charset->encoding != Encoding::kUtf16Le &&
-        (charset->encoding == Encoding::kUtf8 || charset->table['A'] == 'A')) {
+        (charset->encoding == Encoding::kUtf8 || charset->table[0x41] == 0x41)) {
         const std::size_t n = avail < max_chars ? avail : max_chars;
         const std::uint8_t* p = shown.data();
         std::size_t i = 0;
