@@ -575,21 +575,29 @@ Request* Conversation::State::find_request(std::uint16_t corr) {
     return best;
 }
 
+namespace {
+
+// The first unused slot of a fixed table, else the least recently used one.
+template <class Slots>
+auto& reuse_slot(Slots& slots) {
+    auto* oldest = &slots[0];
+    for (auto& slot : slots) {
+        if (!slot.used) return slot;
+        if (slot.stamp < oldest->stamp) oldest = &slot;
+    }
+    return *oldest;
+}
+
+}  // namespace
+
 Request& Conversation::State::request(std::uint16_t corr) {
     if (Request* r = find_request(corr)) return *r;
-    Request* slot = &requests[0];
-    for (Request& r : requests) {
-        if (!r.used) {
-            slot = &r;
-            break;
-        }
-        if (r.stamp < slot->stamp) slot = &r;
-    }
-    *slot = Request();
-    slot->used = true;
-    slot->corr = corr;
-    slot->stamp = ++clock;
-    return *slot;
+    Request& slot = reuse_slot(requests);
+    slot = Request();
+    slot.used = true;
+    slot.corr = corr;
+    slot.stamp = ++clock;
+    return slot;
 }
 
 void Conversation::State::new_request(std::uint16_t corr, const Obj& o) {
@@ -621,15 +629,7 @@ Query* Conversation::State::find_query(const Key& pkg, const Insid& insid) {
 
 Query& Conversation::State::alloc_query() {
     if (queries.empty()) queries.resize(kMaxQueries);
-    Query* slot = &queries[0];
-    for (Query& q : queries) {
-        if (!q.used) {
-            slot = &q;
-            break;
-        }
-        if (q.stamp < slot->stamp) slot = &q;
-    }
-    Query& q = *slot;
+    Query& q = reuse_slot(queries);
     q.used = true;
     q.stamp = ++clock;
     q.gen = ++gen;
