@@ -22,5 +22,5 @@ execute_process(COMMAND date "+%Y-%m-%dT%H:%M:%S%:z" OUTPUT_VARIABLE DSSVIEW_BUI
 if(NOT DSSVIEW_BUILD_TIMESTAMP)
   string(TIMESTAMP DSSVIEW_BUILD_TIMESTAMP "%Y-%m-%dT%H:%M:%S+00:00" UTC)
 endif()
-configure_file(${PROJECT_SOURCE_DIR}/drda/trace/build_info.h.in
+configure_file(${PROJECT_SOURCE_DIR}/drda/app/build_info.h.in
                ${PROJECT_BINARY_DIR}/generated/build_info.h @ONLY)

@@ -32,8 +32,9 @@
 #include "ddm/value_dispatch.h"
 #include "listing/buffer_listing.h"
 #include "listing/display.h"
-#include "trace/text_writer.h"
-#include "trace/trace_reader.h"
+#include "common/text_writer.h"
+#include "app/driver.h"
+#include "common/record.h"
 
 namespace fuzzcheck {
 

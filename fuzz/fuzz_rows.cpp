@@ -19,7 +19,7 @@
 #include "ddm/rows/row_engine.h"
 #include "ddm/rows/row_text.h"
 #include "ddm/rows/typdef.h"
-#include "trace/text_writer.h"
+#include "common/text_writer.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "trace/text_writer.h"
-#include "trace/trace_reader.h"
+#include "common/text_writer.h"
+#include "app/driver.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "ddm/dss_layer.h"
 #include "support/capture.h"
 #include "support/trace_builder.h"
-#include "trace/trace_reader.h"
+#include "common/record.h"
 
 using drda::ByteView;
 using drda::TextWriter;

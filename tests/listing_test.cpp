@@ -10,7 +10,7 @@
 #include "listing/buffer_listing.h"
 #include "support/capture.h"
 #include "support/trace_builder.h"
-#include "trace/trace_reader.h"
+#include "common/record.h"
 
 using namespace testsupport;
 

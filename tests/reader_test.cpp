@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "support/trace_builder.h"
-#include "trace/text_writer.h"
-#include "trace/trace_reader.h"
+#include "common/text_writer.h"
+#include "app/driver.h"
 
 using namespace testsupport;
 

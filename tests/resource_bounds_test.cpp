@@ -22,8 +22,9 @@
 #include "ddm/dss_layer.h"
 #include "listing/buffer_listing.h"
 #include "support/trace_builder.h"
-#include "trace/text_writer.h"
-#include "trace/trace_reader.h"
+#include "common/text_writer.h"
+#include "app/driver.h"
+#include "common/record.h"
 
 using namespace testsupport;
 

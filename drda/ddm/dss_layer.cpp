@@ -1,7 +1,7 @@
 #include "ddm/dss_layer.h"
 
 #include "ddm/codepoints.h"
-#include "trace/trace_reader.h"
+#include "common/record.h"
 
 namespace drda {
 namespace {

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "ddm/decode_observer.h"
-#include "trace/byte_view.h"
-#include "trace/text_writer.h"
+#include "common/byte_view.h"
+#include "common/text_writer.h"
 
 namespace drda {
 

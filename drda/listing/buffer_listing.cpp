@@ -11,7 +11,7 @@
 
 #include "ddm/codepoints.h"
 #include "listing/char_dump.h"
-#include "trace/trace_reader.h"
+#include "common/record.h"
 
 namespace drda {
 namespace {

@@ -2,8 +2,8 @@
 // buffer cut into pieces along its DSS lengths, each piece dumped.
 #pragma once
 
-#include "trace/byte_view.h"
-#include "trace/text_writer.h"
+#include "common/byte_view.h"
+#include "common/text_writer.h"
 
 namespace drda {
 

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "trace/byte_view.h"
-#include "trace/text_writer.h"
+#include "common/byte_view.h"
+#include "common/text_writer.h"
 
 namespace drda {
 

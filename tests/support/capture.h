@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "trace/byte_view.h"
+#include "common/byte_view.h"
 
-#include "trace/text_writer.h"
+#include "common/text_writer.h"
 
 namespace testsupport {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "trace/text_writer.h"
-#include "trace/trace_reader.h"
+#include "common/text_writer.h"
+#include "app/driver.h"
 
 namespace testsupport {
 namespace {

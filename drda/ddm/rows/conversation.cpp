@@ -13,7 +13,7 @@
 #include "ddm/rows/row_text.h"
 #include "ddm/rows/typdef.h"
 #include "ddm/rows/value_format.h"
-#include "trace/trace_reader.h"
+#include "common/record.h"
 
 namespace drda::rows {
 namespace {

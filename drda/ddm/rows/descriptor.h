@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ddm/rows/type_table.h"
-#include "trace/byte_view.h"
+#include "common/byte_view.h"
 
 namespace drda::rows {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "trace/byte_view.h"
+#include "common/byte_view.h"
 
 namespace drda::rows {
 

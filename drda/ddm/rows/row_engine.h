@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "ddm/rows/descriptor.h"
-#include "trace/byte_view.h"
+#include "common/byte_view.h"
 
 namespace drda::rows {
 

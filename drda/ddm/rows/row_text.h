@@ -7,7 +7,7 @@
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/row_engine.h"
 #include "ddm/rows/typdef.h"
-#include "trace/text_writer.h"
+#include "common/text_writer.h"
 
 namespace drda::rows {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "ddm/rows/type_table.h"
-#include "trace/byte_view.h"
+#include "common/byte_view.h"
 
 namespace drda::rows {
 

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "ddm/rows/ccsid_tables.h"
-#include "trace/byte_view.h"
-#include "trace/text_writer.h"
+#include "common/byte_view.h"
+#include "common/text_writer.h"
 
 namespace drda::rows {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "trace/cli.h"
-#include "trace/trace_reader.h"
+#include "app/cli.h"
+#include "app/driver.h"
 
 int main(int argc, char** argv) {
     if (drda::version_option(argc, argv, stdout)) {

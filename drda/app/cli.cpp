@@ -1,4 +1,4 @@
-#include "trace/cli.h"
+#include "app/cli.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,26 +1,21 @@
-// Reader of DRDADBG trace files: header, record loop and record lines.
+// The loop of one run: takes the records of the input one by one and hands
+// each to the raw listing, the -f decoder and the -r row decoder.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-#include "trace/cli.h"
-#include "trace/text_writer.h"
+#include "app/cli.h"
+#include "common/text_writer.h"
 
 namespace drda {
-
-inline constexpr int kDirectionSend = 1177;     // record type 'W'
-inline constexpr int kDirectionReceive = 1178;  // record type 'R'
-
-// Largest name length a record may carry.
-inline constexpr int kMaxFunctionName = 20;
 
 struct TraceOptions {
     bool format = false;  // decode each buffer after its listing
     bool rows = false;    // show row values (implies format)
 };
 
-// Reads the open trace `in` to its end and writes the listing to `out`.
+// Reads the open input `in` to its end and writes the listing to `out`.
 // System-level reports (short file, read errors) go to `err`, prefixed with
 // `input_name`. Returns 0 when every record was read, -1 on the first
 // failure. Output errors propagate as OutputError.

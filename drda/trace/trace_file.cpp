@@ -1,0 +1,203 @@
+#include "trace/trace_file.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <sys/types.h>
+
+namespace drda {
+namespace {
+
+constexpr char kMagic[7] = {'D', 'R', 'D', 'A', 'D', 'B', 'G'};
+
+// Data buffers grow in steps of at least this much while the bytes of a
+// record actually arrive, so a byte count that claims more than the file
+// holds never allocates what is not there.
+constexpr std::size_t kGrowStep = std::size_t{1} << 20;
+
+void invalid(TextWriter& out, const char* what) { out.put(what); }
+
+// Bytes between the read position and the end of `in`, when the stream can
+// seek (a file on disk, a stream in memory); false for a pipe.
+bool bytes_remaining(std::FILE* in, std::uint64_t& left) {
+    const off_t here = ftello(in);
+    if (here < 0) return false;
+    if (fseeko(in, 0, SEEK_END) != 0) {
+        std::clearerr(in);
+        return false;
+    }
+    const off_t end = ftello(in);
+    if (fseeko(in, here, SEEK_SET) != 0 || end < here) {
+        std::clearerr(in);
+        return false;
+    }
+    left = static_cast<std::uint64_t>(end - here);
+    return true;
+}
+
+}  // namespace
+
+TraceFile::TraceFile(std::FILE* in, const std::string& input_name, std::FILE* err)
+    : in_(in), name_(input_name), err_(err) {}
+
+void TraceFile::report_short_read() {
+    if (std::ferror(in_)) {
+        int e = errno ? errno : EIO;
+        std::fprintf(err_, "%s: %s\n", name_.c_str(), std::strerror(e));
+    } else {
+        std::fprintf(err_, "%s: unexpected end of file\n", name_.c_str());
+    }
+}
+
+bool TraceFile::read_exact(void* p, std::size_t n) {
+    errno = 0;
+    if (std::fread(p, 1, n, in_) == n) return true;
+    report_short_read();
+    return false;
+}
+
+bool TraceFile::read_be32(std::int32_t& v) {
+    std::uint8_t b[4];
+    if (!read_exact(b, 4)) return false;
+    v = ByteView(b, 4).sbe32(0);
+    return true;
+}
+
+bool TraceFile::read_data(std::size_t count) {
+    if (count > data_.size()) {
+        // Where the size of what is left can be known, a byte count that
+        // claims more is an end of file found without allocating it, and a
+        // buffer is allocated once at exactly the record's size (the old one
+        // released first), so memory stays at the largest record.
+        std::uint64_t left = 0;
+        if (bytes_remaining(in_, left)) {
+            if (left < count) {
+                report_short_read();
+                return false;
+            }
+            data_.clear();
+            data_.shrink_to_fit();
+            data_.resize(count);
+        }
+    }
+    std::size_t have = 0;
+    while (have < count) {
+        if (have == data_.size()) {
+            std::size_t next = data_.size() * 2;
+            if (next < kGrowStep) next = kGrowStep;
+            if (next > count) next = count;
+            data_.resize(next);
+        }
+        std::size_t want = (count < data_.size() ? count : data_.size()) - have;
+        errno = 0;
+        std::size_t got = std::fread(data_.data() + have, 1, want, in_);
+        have += got;
+        if (got < want) {
+            report_short_read();
+            return false;
+        }
+    }
+    return true;
+}
+
+void TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8]) {
+    if (warned_) return;
+    std::uint64_t bits = ByteView(bytes, 8).be64(0);
+    double t;
+    std::memcpy(&t, &bits, sizeof t);
+    bool ok = std::isfinite(t) && !(t < 0) && t < 9.0e18;
+    std::tm tmv{};
+    std::int64_t s = 0;
+    if (ok) {
+        s = static_cast<std::int64_t>(t);
+        std::time_t tt = static_cast<std::time_t>(s);
+        ok = localtime_r(&tt, &tmv) != nullptr;
+    }
+    if (!ok) {
+        std::fputs("Warning: invalid timestamp.\n", err_);
+        std::fputs("\t No timestamp will be generated in the output file.\n", err_);
+        warned_ = true;
+        return;
+    }
+    char date[30];
+    char frac[10];
+    if (std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tmv) == 0) date[0] = '\0';
+    std::snprintf(frac, sizeof frac, "%.5f", t - static_cast<double>(s));
+    out.printf("\ttime  %s%s", date, frac + 1);
+    out.put('\n');
+}
+
+bool TraceFile::read_header(TextWriter& out) {
+    char magic[7];
+    if (!read_exact(magic, sizeof magic)) return false;
+    if (std::memcmp(magic, kMagic, sizeof magic) != 0) {
+        invalid(out, "\nERROR: Invalid file format.\n");
+        return false;
+    }
+    std::int32_t version;
+    if (!read_be32(version)) return false;
+    out.printf("DRDADBG Version %d\n\n", version);
+    return true;
+}
+
+TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
+    errno = 0;
+    const int type = std::fgetc(in_);
+    if (type == EOF) {
+        // A read error behind a whole record is a failure; the end of the
+        // file there is the end of the trace.
+        if (record_ > 0 && std::ferror(in_)) {
+            report_short_read();
+            return Next::failed;
+        }
+        return Next::end;
+    }
+    type_ = type;
+    ++record_;
+    out.printf("%d\tdata ZEV DRDA Communication Manager\n", record_);
+    if (type_ != 'R' && type_ != 'W') {
+        invalid(out, "\nERROR: Invalid file format: bad type\n");
+        return Next::failed;
+    }
+    const int direction = type_ == 'W' ? kDirectionSend : kDirectionReceive;
+
+    std::int32_t name_len;
+    if (!read_be32(name_len)) return Next::failed;
+    if (name_len < 1 || name_len > kMaxFunctionName) {
+        invalid(out, "\nERROR: Invalid file format: bad func length\n");
+        return Next::failed;
+    }
+    char name[kMaxFunctionName];
+    if (!read_exact(name, static_cast<std::size_t>(name_len))) return Next::failed;
+    // A zero byte ends the name; other unprintable bytes are masked so
+    // a damaged trace cannot drive the terminal.
+    out.put("\tfunction  ");
+    for (int i = 0; i < name_len && name[i] != '\0'; ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        out.put(c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '.');
+    }
+    out.put("()\n");
+
+    std::int32_t count;
+    if (!read_be32(count)) return Next::failed;
+    if (count < 1) {
+        invalid(out, "\nERROR: Invalid file format: bad record length\n");
+        return Next::failed;
+    }
+    out.printf("\tbytes %d\n", count);
+
+    std::uint8_t stamp[8];
+    if (!read_exact(stamp, sizeof stamp)) return Next::failed;
+    print_time_line(out, stamp);
+
+    if (!read_data(static_cast<std::size_t>(count))) return Next::failed;
+    rec.number = record_;
+    rec.direction = direction;
+    rec.data = ByteView(data_.data(), static_cast<std::size_t>(count));
+    rec.connection = 0;
+    return Next::record;
+}
+
+}  // namespace drda

@@ -1,0 +1,51 @@
+// Record source for DRDADBG trace files: reads the file header and the
+// records one by one, printing each record's own lines (number, function,
+// byte count, time) as it reads them.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/record.h"
+#include "common/text_writer.h"
+
+namespace drda {
+
+// Largest name length a record may carry.
+inline constexpr int kMaxFunctionName = 20;
+
+class TraceFile {
+public:
+    enum class Next { record, end, failed };
+
+    // `in` is read from its current position; reports of short reads and
+    // read errors go to `err`, prefixed with `input_name`.
+    TraceFile(std::FILE* in, const std::string& input_name, std::FILE* err);
+
+    // Reads the magic and version and prints the version line. Returns false
+    // when the run must stop (the reason is already reported).
+    bool read_header(TextWriter& out);
+
+    // Reads the next record and prints its lines. On `record`, `rec` holds
+    // the record, its data valid until the next call. `failed`: the reason
+    // is already reported (an "ERROR:" line on `out` or a report on `err`).
+    Next next(TextWriter& out, Record& rec);
+
+private:
+    bool read_exact(void* p, std::size_t n);
+    bool read_be32(std::int32_t& v);
+    bool read_data(std::size_t count);
+    void report_short_read();
+    void print_time_line(TextWriter& out, const std::uint8_t bytes[8]);
+
+    std::FILE* in_;
+    const std::string& name_;
+    std::FILE* err_;
+    std::vector<std::uint8_t> data_;  // largest record so far
+    bool warned_ = false;
+    int type_ = EOF;  // type byte of the record being read
+    int record_ = 0;
+};
+
+}  // namespace drda
