@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Builds a large DRDADBG trace for throughput runs of the raw listing.
 
 The trace mixes three kinds of records until the traced buffers hold at

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Throughput of dssview's listing against xxd on the same bytes.
 #
 #   bench/run.sh path/to/dssview [--mib N] [--runs N] [--real DIR] [-- dssview options]

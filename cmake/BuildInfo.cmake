@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Build constants shown by `dssview -version`, fixed at configure time.
 find_package(Git QUIET)
 set(DSSVIEW_BUILD_NUMBER "unknown")

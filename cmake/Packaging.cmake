@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Debian package of dssview, built by CPack: `cpack -G DEB` in a build tree,
 # or scripts/package.sh, which also checks the result.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Property checks shared by the fuzz targets and the corpus replay test.
 //
 // Each `check_*` function runs one entry point of the tool on one input and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target: the row decoder's descriptor parser and row cursor.
 //
 // Input: byte 0 = options (bit 0: little-endian numbers, bit 1: SQLAM 6,

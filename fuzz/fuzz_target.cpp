@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer entry point, built once per target with DSSVIEW_FUZZ_TARGET set
 // to "trace", "listing", "decoder" or "dispatch" (see checks.h for what the
 // input bytes mean to each). Any failed property aborts, so that libFuzzer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target: the whole tool with -r on a trace file read from memory.
 //
 // Input: a trace file (header and records).

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Line coverage of drda/ from a `coverage` preset build.
 
     cmake --preset coverage && cmake --build --preset coverage -j2

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the seed corpora of the fuzz targets.
 
     fuzz/make_seeds.py OUT_DIR [TRACES_DIR]

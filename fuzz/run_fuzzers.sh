@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs every fuzz target for a bounded time and fails on any finding.
 #
 #   fuzz/run_fuzzers.sh BUILD_DIR SECONDS_PER_TARGET [TARGET...]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what building and testing dssview needs, if it is missing.
 # Debian packages only; safe to run again.
 set -euo pipefail

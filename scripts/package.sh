@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian package of dssview from the release preset and checks it.
 #
 #   scripts/package.sh [--lintian]

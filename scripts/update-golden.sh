@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Regenerates the golden listings from the release build. Review the diff
 # (git diff tests/data/golden examples) before committing it.
 set -euo pipefail

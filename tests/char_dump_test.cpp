@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The character dump: exact lines, the column layout for every line
 // length, the display tables, headings and offsets.
 #include <gtest/gtest.h>

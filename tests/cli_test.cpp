@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line end to end: statuses, streams, -o handling, versions.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The code point dictionary: the table's invariants, the lookup against a
 // plain scan, and the exact text of the code point value printer.
 #include <gtest/gtest.h>

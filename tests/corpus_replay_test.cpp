@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays the committed fuzz corpus (fuzz/corpus/<target>/) through the same
 // property checks as the libFuzzer targets, in the normal test builds, so
 // that every input that once found something stays fixed in the release

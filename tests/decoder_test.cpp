@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The -f decoder: DSS headers, object headers, collections, cut-off data
 // and the walks' ends on degenerate lengths.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Enumerated value decoders: exact text of each form, the code tables'
 // invariants, and hostile values.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FD:OCA descriptor printer: MDDs and SDAs, the N-GDA and CPT entries with
 // their running index, the footer, and values that are short, cut or out of
 // order.

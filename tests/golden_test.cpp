@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Golden outputs: real traces run through the built binary, compared byte
 // for byte with reviewed expected listings. Regenerate with
 // scripts/update-golden.sh after a reviewed change of the output.

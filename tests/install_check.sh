@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs a built tree into a scratch prefix with `cmake --install` and checks
 # what a user gets there.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The buffer listing: the buffer heading, the rules that cut a buffer into
 // pieces, a property check that every byte is dumped exactly once, and a
 // real trace listed end to end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mutation suite: two real traces, cut at every byte and with single bytes
 // changed, run through the whole tool (listing and -f decode).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Manager level lists and package names: field labels from the dictionary,
 // the depths of labels and values, and the lengths that go to the dump.
 #include <gtest/gtest.h>

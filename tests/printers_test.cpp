@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Generic value printers: exact text of each form and its fallbacks.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace file reader end to end: header, record lines, damaged records,
 // short files, timestamps.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Resource bounds on hostile traces: memory stays at the largest record plus
 // a constant whatever the byte counts claim, output (and with it the work)
 // grows linearly on degenerate lengths and nesting, and a failing output

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The -r decoder over whole conversations built byte by byte: what the real
 // traces lack (other byte orders, late descriptors, overrides, splits,
 // continued DSSs) and every "not decoded" line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Row descriptors from FD:OCA triplets: groups, continuations, late
 // environments, row layouts, OUTOVR, and the faults that make one unusable.
 #include <gtest/gtest.h>

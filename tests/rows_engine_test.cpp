@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The row cursor: events for real and hand-built row streams, the same
 // events however the stream is cut into pieces, and the stops.
 #include <gtest/gtest.h>

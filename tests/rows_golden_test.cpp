@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // -r over the real traces: the expected rows of each, the -f output kept
 // whole around them, the same rows from every variant of a trace, and the
 // option on the command line.

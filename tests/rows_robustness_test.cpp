@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // -r on real records cut at every byte into two records, and with every
 // byte flipped: the same rows from the cut records, and for every flip a run
 // that ends normally with the -f output intact around the row lines.

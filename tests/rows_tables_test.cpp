@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The constant tables of the row decoder: DRDA types and character sets.
 #include <gtest/gtest.h>
 

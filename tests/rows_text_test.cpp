@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ROW and COL lines: the forms of §4.4 that the real traces do not show.
 #include <gtest/gtest.h>
 

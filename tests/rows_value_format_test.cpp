@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text forms of row values and the unit-aware wrap.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SQLCARD printer: null indicators, SQLCODE in both orders, SQLSTATE,
 // SQLERRPROC, the dumped groups, and values too short to hold the fields.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The loop of one run: takes the records of the input one by one and hands
 // each to the raw listing, the -f decoder and the -r row decoder.
 #pragma once

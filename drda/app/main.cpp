@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // dssview: formats a DRDA communications trace (DRDADBG file) as text.
 #include <cerrno>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bounded, read-only view of traced bytes.
 //
 // Every read of trace data goes through this type. A read that would leave

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One traced buffer as every record source hands it on: which way it went,
 // its bytes (role byte first), and where it came from.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one buffered writer through which all listing and decoded text flows.
 //
 // Text is assembled in a large block and handed to a sink when the block

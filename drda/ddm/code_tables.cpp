@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Code tables of the enumerated value decoders, one row per line.
 //
 // Meaning texts are kept letter for letter, misspellings and double blanks

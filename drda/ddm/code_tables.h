@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Code tables of the enumerated value decoders (internal to the decoder).
 //
 // Each table is constant data: rows of a code and the meaning text shown for

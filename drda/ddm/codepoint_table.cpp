@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The code point dictionary: every DDM code point the decoder knows by name,
 // one entry per line, in ascending order of code point. Entry 0 is the
 // fallback that names every code point the table does not hold.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dictionary lookup and the printer of code point values.
 #include "ddm/codepoints.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The code point dictionary: every DDM code point the decoder knows by
 // name, with the value kind that selects how its value is printed.
 #pragma once

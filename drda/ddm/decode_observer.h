@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An optional listener of the -f decoder: told where the decode of a buffer
 // stands, so that it can insert lines of its own between the decoder's
 // lines (the row values of -r). Without a listener the decoder writes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The -f decoder: DSS headers of each traced buffer, the DDM objects inside
 // them (collections walked to any depth), and their values.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Enumerated value decoders.
 //
 // Every decoder here is a constant descriptor interpreted by one of two

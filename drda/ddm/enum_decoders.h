@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoders of coded values: each shows the meaning of the code in words.
 #pragma once
 

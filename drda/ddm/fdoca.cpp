@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FD:OCA descriptors: the leading MDD triplets (each with the SDA that an
 // MDD of type 1 announces), at most one N-GDA, the CPTs that continue it,
 // and a footer dump of everything left.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FD:OCA descriptors (FDODSC, OUTOVR, QRYDSC): MDDs with their SDAs, the
 // N-GDA and CPT entries, and the footer.
 #pragma once

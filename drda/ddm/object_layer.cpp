@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // DDM objects: the NM and LL/CP lines, the header forms, collections, and
 // the choice of printer for a value.
 #include "ddm/codepoints.h"

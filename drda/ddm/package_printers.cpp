@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Manager level lists and RDB package names.
 //
 // Both are runs of fixed fields, each named by its code point's description

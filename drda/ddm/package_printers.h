@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Manager level lists and RDB package names, field by field.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Generic value printers and the line primitives every printer shares.
 //
 // Each printer writes whole lines that begin with `depth` spaces. A printer

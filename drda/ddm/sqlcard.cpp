@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SQLCARD: the SQL communications area reply data.
 //
 // Layout walked (offsets in the value):

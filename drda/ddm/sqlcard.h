@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SQL communications area reply data (SQLCARD).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Code point -> printer for the values of kind "special".
 #pragma once
 

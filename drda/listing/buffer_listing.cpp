@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The raw listing of one traced buffer. The buffer is cut into pieces along
 // the DSS lengths it carries, as long as its bytes look like DSSs; each piece
 // is dumped under a heading that names it. As soon as the bytes stop looking

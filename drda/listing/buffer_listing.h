@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Raw listing of one traced buffer: the SEND/RECEIVE heading, then the
 // buffer cut into pieces along its DSS lengths, each piece dumped.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dump of one piece, 16 bytes a line:
 //
 //   "  OOOO  HHHHHHHHHHHHHHHH HHHHHHHHHHHHHHHH   AAAAAAAAAAAAAAAA  EEEEEEEEEEEEEEEE\n"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 16-bytes-a-line dump of one piece of a traced buffer, under its
 // heading: offset, hex area, ASCII column, EBCDIC column.
 #pragma once

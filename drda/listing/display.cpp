@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Display tables: the character shown for each byte in ASCII and EBCDIC
 // columns (bytes 0x20 to 0x7D as themselves, everything else as '.', EBCDIC
 // bytes first mapped through the EBCDIC display table), and the two hex

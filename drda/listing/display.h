@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Display tables shared by every ASCII and EBCDIC column of the tool.
 //
 // Display rule: a byte is shown as itself from 0x20 to 0x7D, else as '.'

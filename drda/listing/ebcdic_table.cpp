@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // EBCDIC display table: for each EBCDIC code point, the ASCII value of the
 // character it stands for, or 0 where it has none in printable ASCII.
 // The printable characters sit where code page 500 places them, except that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Record source for DRDADBG trace files: reads the file header and the
 // records one by one, printing each record's own lines (number, function,
 // byte count, time) as it reads them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Captures what a printer writes, for exact-text tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the -r tests: reading DRDADBG files back into records, running
 // the reader in process, and telling the row lines of a -r output from the
 // -f lines around them.

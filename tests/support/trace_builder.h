@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test helpers: build DRDADBG files from a readable description, and run the
 // built dssview binary end to end.
 #pragma once

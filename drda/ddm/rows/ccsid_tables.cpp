@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Single-byte code page tables (constant data, generated once from the code
 // pages' published mappings) and the UTF-8 / UTF-16 decoders beside them.
 #include "ddm/rows/ccsid_tables.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Character sets that row values can be decoded from, by CCSID, with no
 // run-time dependency: UTF-8 (1208), UTF-16 big-endian (1200, 13488) and
 // little-endian (1202), and the single-byte code pages 367, 819, 1252, 37,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The -r row decoder of one trace: the state carried from buffer to buffer
 // (TYPDEFs, SQLAM level, requests by correlator, open queries with their
 // descriptors and row cursors, statement texts, a cut DSS per side) and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Row descriptors: the FD:OCA triplets of QRYDSC, FDODSC and OUTOVR turned
 // into the list of columns a row holds.
 //

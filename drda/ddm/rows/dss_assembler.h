@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Joins one DSS that the row decoder cannot read in place: one cut at the
 // end of a traced buffer (completed from the next buffer of the same side)
 // or one continued in segments (LL with bit 0x8000, then segments that each

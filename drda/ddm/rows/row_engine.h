@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The row cursor: a resumable state machine that walks the rows of a
 // QRYDTA stream (or of one FDODTA) through a descriptor, fed in pieces of
 // any size. It reports each row's start (with its SQLCA), each column once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text of row lines: the ROW line with its SQLCA, and COL lines with
 // their type and value, written at a given depth.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The data representation a side of the conversation uses for the data it
 // sends: TYPDEFNAM (byte order and floating point format) and TYPDEFOVR
 // (the CCSIDs of single-byte, double-byte and mixed character data).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The DRDA type table: one row per type pair, in code order. Codes are the
 // even (not nullable) members; code + 1 is the nullable form, whose value
 // has a one-byte null indicator in front.

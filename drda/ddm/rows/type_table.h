@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The DRDA data types that a row descriptor (N-GDA/CPT entry) may name:
 // how a value of each type is laid out in a row and how it is shown.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text forms of row values, written through a wrapping writer that breaks
 // lines only between display units (a character or its escape, a hex byte
 // pair, a quote, a note, a whole number).
