@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "common/byte_view.h"
 
@@ -19,6 +20,14 @@ struct Record {
     // The connection the buffer belongs to: 0 for a trace file, whose
     // records are all of one conversation.
     std::uint32_t connection = 0;
+    // When the buffer was traced or captured, in seconds since the epoch;
+    // has_time is false where the source holds no valid time.
+    double time = 0;
+    bool has_time = false;
+    // The connection's ends as "address:port" where the source knows them
+    // (captures); empty for a trace file.
+    std::string_view client;
+    std::string_view server;
 };
 
 }  // namespace drda

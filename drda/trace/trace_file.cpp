@@ -103,8 +103,7 @@ bool TraceFile::read_data(std::size_t count) {
     return true;
 }
 
-void TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8]) {
-    if (warned_) return;
+bool TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8], double& time) {
     std::uint64_t bits = ByteView(bytes, 8).be64(0);
     double t;
     std::memcpy(&t, &bits, sizeof t);
@@ -116,11 +115,17 @@ void TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8]) {
         std::time_t tt = static_cast<std::time_t>(s);
         ok = localtime_r(&tt, &tmv) != nullptr;
     }
+    if (warned_) {
+        // After the first bad time no time line is printed, but a valid time
+        // is still the record's.
+        if (ok) time = t;
+        return ok;
+    }
     if (!ok) {
         std::fputs("Warning: invalid timestamp.\n", err_);
         std::fputs("\t No timestamp will be generated in the output file.\n", err_);
         warned_ = true;
-        return;
+        return false;
     }
     char date[30];
     char frac[10];
@@ -128,6 +133,8 @@ void TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8]) {
     std::snprintf(frac, sizeof frac, "%.5f", t - static_cast<double>(s));
     out.printf("\ttime  %s%s", date, frac + 1);
     out.put('\n');
+    time = t;
+    return true;
 }
 
 bool TraceFile::read_header(TextWriter& out) {
@@ -191,7 +198,7 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
 
     std::uint8_t stamp[8];
     if (!read_exact(stamp, sizeof stamp)) return Next::failed;
-    print_time_line(out, stamp);
+    rec.has_time = print_time_line(out, stamp, rec.time);
 
     if (!read_data(static_cast<std::size_t>(count))) return Next::failed;
     rec.number = record_;

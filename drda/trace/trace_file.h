@@ -38,7 +38,10 @@ private:
     bool read_be32(std::int32_t& v);
     bool read_data(std::size_t count);
     void report_short_read();
-    void print_time_line(TextWriter& out, const std::uint8_t bytes[8]);
+    // Prints the time line unless a bad time was seen before (the first one
+    // is reported once on the error stream). Returns whether the time is
+    // valid, and then sets `time`.
+    bool print_time_line(TextWriter& out, const std::uint8_t bytes[8], double& time);
 
     std::FILE* in_;
     const std::string& name_;
