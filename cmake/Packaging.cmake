@@ -32,6 +32,9 @@ set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "dssview")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "dssview maintainers")
+# The licence: its full text for CPack, its SPDX name where a generator has a field for it.
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_RPM_PACKAGE_LICENSE "Apache-2.0")
 set(CPACK_PACKAGE_CONTACT "${DSSVIEW_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "formatter for DRDA communications traces")
 set(CPACK_PACKAGE_DESCRIPTION

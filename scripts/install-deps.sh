@@ -9,6 +9,7 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v xxd >/dev/null || need+=(xxd)
+command -v python3 >/dev/null || need+=(python3)
 command -v man >/dev/null || need+=(man-db)
 command -v groff >/dev/null || need+=(groff)
 if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then

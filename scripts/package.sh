@@ -54,7 +54,9 @@ deb=${debs[0]}
 echo "=== dpkg-deb --info $deb"
 dpkg-deb --info "$deb"
 for field in Package Version Maintainer Section Depends Description; do
-  dpkg-deb --field "$deb" "$field" | grep -q . ||
+  # Read whole before testing: with pipefail, `grep -q` closing the pipe
+  # early would fail a long field by SIGPIPE.
+  [ -n "$(dpkg-deb --field "$deb" "$field")" ] ||
     { echo "FAIL: control field $field is empty" >&2; exit 1; }
 done
 [ "$(dpkg-deb --field "$deb" Package)" = dssview ] ||
@@ -65,7 +67,7 @@ contents=$(dpkg-deb --contents "$deb")
 echo "$contents"
 for path in ./usr/bin/dssview ./usr/share/man/man1/dssview.1.gz \
             ./usr/share/doc/dssview/copyright ./usr/share/doc/dssview/changelog.gz; do
-  awk '{print $6}' <<<"$contents" | grep -qxF "$path" ||
+  awk '{print $6}' <<<"$contents" | grep -xF "$path" >/dev/null ||
     { echo "FAIL: $path is not in the package" >&2; exit 1; }
 done
 
