@@ -218,7 +218,7 @@ void ConnectionTracker::segment(const Segment& seg, const Time& t) {
         const bool port = drda_port(c.ep[0].port) || drda_port(c.ep[1].port);
         if (has_data || ((f & kTcpSyn) && port)) decide(c, from, seg);
         if (c.state != Conn::shown) {
-            if (c.state == Conn::ignored || (f & (kTcpFin | kTcpRst))) forget(c);
+            if (f & (kTcpFin | kTcpRst)) forget(c);
             bury();
             return;
         }
