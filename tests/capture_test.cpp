@@ -172,7 +172,7 @@ TEST(CaptureReassembly, OutOfOrderPutBackRetransmissionsAndOverlapsDropped) {
 
 TEST(CaptureReassembly, SequenceNumbersWrap) {
     Track t;
-    t << c2s(0xFFFFFFFEu, "ab") << c2s(2, "ef") << c2s(0, "cd") << s2c(7, "Z", kAck | kPsh, 4);
+    t << c2s(0xFFFFFFFEu, "ab", kAck, 7) << c2s(2, "ef", kAck, 7) << c2s(0, "cd", kAck, 7) << s2c(7, "Z", kAck | kPsh, 4);
     EXPECT_EQ(t.finish(),
               "open 1 10.0.0.1:40000 > 10.0.0.2:1527 seen\n"
               "rec 1 C abcdef\n"
@@ -204,6 +204,21 @@ TEST(CaptureReassembly, GapsAreReportedAndPassed) {
               "end 1 done\n");
 }
 
+TEST(CaptureReassembly, MidConnectionStartFindsBytesBeforeTheFirstSeen) {
+    // The server's first packet acknowledges up to 1000; the client's first
+    // bytes seen begin at 1004; a pure ACK ahead of data proves nothing.
+    Track t;
+    t << s2c(1, "R1", kAck | kPsh, 1000) << c2s(1004, "abc", kAck, 3) << s2c(3, "", kAck, 1010)
+      << c2s(1007, "def", kAck, 3) << s2c(3, "R2", kAck | kPsh, 1010);
+    EXPECT_EQ(t.finish(),
+              "open 1 10.0.0.1:40000 > 10.0.0.2:1527 seen\n"
+              "rec 1 S R1\n"
+              "gap 1 C 4\n"
+              "rec 1 C abcdef\n"
+              "rec 1 S R2\n"
+              "end 1 done\n");
+}
+
 TEST(CaptureReassembly, RstEndsTheConnectionAndLaterAcksBeginNone) {
     Track t;
     t << c2s(1000, dss(10)) << s2c(5001, "", kRst | kAck, 1010) << c2s(1010, "", kAck) << s2c(5001, "", kRst);
@@ -215,7 +230,7 @@ TEST(CaptureReassembly, RstEndsTheConnectionAndLaterAcksBeginNone) {
 
 TEST(CaptureReassembly, InterleavedConnectionsKeepTheirOwnRuns) {
     Track t;
-    Tcp a = c2s(100, "a1"), b = c2s(900, "b1");
+    Tcp a = c2s(100, "a1", kAck, 1), b = c2s(900, "b1", kAck, 7);
     b.sport = 40001;
     t << a << b;
     a.seq = 102, a.payload = "a2";
