@@ -2,13 +2,17 @@
 #include "app/driver.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <memory>
 
 #include "common/record.h"
 #include "ddm/dss_layer.h"
 #include "ddm/rows/conversation.h"
 #include "listing/buffer_listing.h"
+#include "summary/tracker.h"
+#include "summary/views.h"
 #include "trace/trace_file.h"
 
 namespace drda {
@@ -38,19 +42,70 @@ private:
     std::unique_ptr<rows::Conversation> rows_;  // -r only
 };
 
+// Where the record source writes its own lines when only a summary is
+// shown: nowhere, except an "ERROR:" line, kept to be shown after the
+// summary. (The source writes such a line with one put, which the writer
+// never splits over two blocks.)
+class ErrorLineSink final : public Sink {
+public:
+    void write(const char* data, std::size_t n) override {
+        const std::string_view text(data, n);
+        const std::size_t at = text.find("ERROR:");
+        if (at == std::string_view::npos) return;
+        const std::size_t end = text.find('\n', at);
+        line = std::string(text.substr(at, std::min<std::size_t>(end - at, 256)));
+    }
+    std::string line;
+};
+
 int print_trace_file(std::FILE* in, const std::string& input_name, TextWriter& out,
                      std::FILE* err, const TraceOptions& options) {
+    const bool views = options.summary || options.json;
+    const bool listing = !views || options.format;
+    ErrorLineSink quiet_sink;
+    std::unique_ptr<TextWriter> quiet;
+    if (!listing) quiet = std::make_unique<TextWriter>(quiet_sink);
+    TextWriter& source_out = listing ? out : *quiet;
+
+    std::unique_ptr<summary::ExchangeSink> view;
+    if (options.json) view = std::make_unique<summary::JsonLines>(out);
+    else if (options.summary) view = std::make_unique<summary::TextReport>(out, listing);
+    std::unique_ptr<summary::ExchangeTracker> tracker;
+    if (view) tracker = std::make_unique<summary::ExchangeTracker>(*view);
+
     TraceFile source(in, input_name, err);
-    if (!source.read_header(out)) return -1;
     RecordPrinter printer(options);
     Record rec;
-    for (;;) {
-        switch (source.next(out, rec)) {
-            case TraceFile::Next::record: printer.print(out, rec); break;
-            case TraceFile::Next::end: return 0;
-            case TraceFile::Next::failed: return -1;
+    int result = -1;
+    if (source.read_header(source_out)) {
+        for (bool more = true; more;) {
+            switch (source.next(source_out, rec)) {
+                case TraceFile::Next::record:
+                    if (listing) printer.print(out, rec);
+                    if (tracker) tracker->feed(rec);
+                    break;
+                case TraceFile::Next::end: result = 0, more = false; break;
+                case TraceFile::Next::failed: more = false; break;
+            }
         }
     }
+    if (!tracker) return result;
+    tracker->finish();
+    if (quiet) {
+        quiet->flush();
+        if (!quiet_sink.line.empty()) {
+            // The trace could not be read to its end: say so after the summary
+            // (on the error stream for JSON Lines, which hold nothing else).
+            if (options.json) {
+                std::fprintf(err, "%s: %s\n", input_name.c_str(), quiet_sink.line.c_str());
+            } else {
+                out.put('\n');
+                out.put(quiet_sink.line);
+                out.put('\n');
+            }
+        }
+    }
+    return result;
 }
 
 }  // namespace
@@ -73,6 +128,8 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     TraceOptions options;
     options.format = settings.format || settings.rows;
     options.rows = settings.rows;
+    options.summary = settings.summary;
+    options.json = settings.json;
     int result;
     try {
         TextWriter out(sink);

@@ -10,6 +10,7 @@
 #include "ddm/rows/ccsid_tables.h"
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/dss_assembler.h"
+#include "ddm/rows/object_walk.h"
 #include "ddm/rows/row_engine.h"
 #include "ddm/rows/row_text.h"
 #include "ddm/rows/typdef.h"
@@ -137,49 +138,6 @@ struct PendingLob {
     bool nullable;
     std::uint32_t ccsid;
 };
-
-// An object of a DSS or collection.
-struct Obj {
-    ByteView whole;
-    ByteView value;
-    std::uint16_t cp = 0;
-};
-
-// The object at `off` of `area`; false when no whole object can be read.
-bool object_at(ByteView area, std::size_t off, Obj& o) {
-    if (!area.has(off, 4)) return false;
-    const std::size_t rest = area.size() - off;
-    const std::uint16_t ll = area.be16(off);
-    std::size_t hs = 4;
-    std::size_t len;
-    if (ll & 0x8000u) {
-        hs = ll & 0x7FFFu;
-        if (hs == 4) {
-            len = rest;  // streamed to the end of the enclosing area
-        } else if (hs > 4 && hs <= 12 && rest >= hs) {
-            std::uint64_t ext = 0;
-            for (std::size_t i = 4; i < hs; ++i) ext = (ext << 8) | area.u8(off + i);
-            if (ext > rest - hs) return false;
-            len = hs + static_cast<std::size_t>(ext);
-        } else {
-            return false;
-        }
-    } else {
-        if (ll < 4) return false;
-        len = ll;
-    }
-    if (len > rest) return false;
-    o.whole = area.sub(off, len);
-    o.value = area.sub(off + hs, len - hs);
-    o.cp = area.be16(off + 2);
-    return true;
-}
-
-template <class F>
-void for_each_member(ByteView v, F f) {
-    Obj m;
-    for (std::size_t off = 0; object_at(v, off, m); off += m.whole.size()) f(m);
-}
 
 }  // namespace
 
@@ -686,23 +644,10 @@ void Conversation::State::put_section(const Key& pkg, const Statement& t) {
 }
 
 Statement Conversation::State::parse_sqlstt(ByteView v, const Typdef& td) const {
-    // Two nullable character LOBs with 4-byte lengths: mixed, then single-byte.
     Statement t;
-    ByteView text = v;
-    std::uint32_t ccsid = td.mbc;
-    std::size_t off = 0;
-    bool found = false;
-    for (int i = 0; i < 2 && off < v.size() && !found; ++i) {
-        const std::uint8_t ind = v.u8(off++);
-        if (ind >= 0x80) continue;
-        if (!v.has(off, 4)) break;
-        const std::uint32_t len = v.be32(off);
-        off += 4;
-        if (!v.has(off, len)) break;
-        text = v.sub(off, len);
-        ccsid = i == 0 ? td.mbc : td.sbc;
-        found = true;
-    }
+    bool single_byte = false;
+    const ByteView text = sqlstt_text(v, single_byte);
+    const std::uint32_t ccsid = single_byte ? td.sbc : td.mbc;
     t.total = text.size();
     t.len = static_cast<std::uint16_t>(text.size() < kStatementBytes ? text.size() : kStatementBytes);
     if (t.len) std::memcpy(t.bytes.data(), text.data(), t.len);
