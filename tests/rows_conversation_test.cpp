@@ -4,23 +4,13 @@
 // continued DSSs) and every "not decoded" line.
 #include <gtest/gtest.h>
 
+#include "support/dss_builder.h"
 #include "support/rows_support.h"
 #include "support/trace_builder.h"
 
 using namespace testsupport;
 
 namespace {
-
-std::string be16(std::size_t v) { return std::string{static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)}; }
-std::string be32(std::size_t v) { return be16(v >> 16) + be16(v & 0xFFFF); }
-
-std::string obj(std::uint16_t cp, const std::string& value) { return be16(4 + value.size()) + be16(cp) + value; }
-
-// A DSS: type 1 request, 2 reply, 3 object; `chained` sets 0x40.
-std::string dss(int type, std::uint16_t corr, const std::string& objects, bool chained = false) {
-    const char fmt = static_cast<char>(type | (chained ? 0x40 : 0));
-    return be16(6 + objects.size()) + std::string("\xD0", 1) + fmt + be16(corr) + objects;
-}
 
 const std::string kPkg = obj(0x2113, "RDB               NULLID            SYSSH200          " + std::string(8, '\x01') + be16(1));
 const std::string kPkg2 = obj(0x2113, "RDB               NULLID            SYSSH200          " + std::string(8, '\x01') + be16(2));
@@ -34,20 +24,6 @@ std::string typdefovr(int sbc, int dbc, int mbc) {
     return obj(0x0035, m);
 }
 
-Record send(const std::string& buffer) {
-    Record r;
-    r.type = 'W';
-    r.buffer = buffer;
-    return r;
-}
-Record recv(const std::string& buffer) {
-    Record r;
-    r.type = 'R';
-    r.function = "arRecvBuf";
-    r.buffer = buffer;
-    return r;
-}
-
 // ACCRDB and ACCRDBRM with the given TYPDEFNAMs, UTF-8 everywhere, UTF-16
 // for the requester's graphic data.
 std::vector<Record> connect(const std::string& req_typdef = "QTDSQLASC", const std::string& srv_typdef = "QTDSQLASC",
@@ -57,8 +33,6 @@ std::vector<Record> connect(const std::string& req_typdef = "QTDSQLASC", const s
     const std::string accrdbrm = obj(0x2201, obj(0x1149, be16(0)) + obj(0x002F, srv_typdef) + typdefovr(1208, 0, 1208));
     return {send(dss(1, 1, accrdb)), recv(dss(2, 1, accrdbrm))};
 }
-
-std::string sqlstt(const std::string& text) { return obj(0x2414, std::string(1, '\0') + be32(text.size()) + text + "\xFF"); }
 
 // PRPSQLSTT + SQLSTT (corr 1) and OPNQRY (corr 2) of section kPkg.
 Record open_query(const std::string& text = "SELECT * FROM T") {

@@ -198,7 +198,7 @@ void TextReport::exchange(const Exchange& e) {
     w.put(' ');
     put_padded(w, e.has_conn ? num(e.conn) : "-", 4, true);
     w.put(' ');
-    put_u4(w, "", e.corr, 4);
+    for (int k = 3; k >= 0; --k) w.put("0123456789ABCDEF"[(e.corr >> (4 * k)) & 0xF]);
     w.put(' ');
     put_padded(w, e.command ? codepoint_name(e.command) : "-", 9, false);
     w.put(' ');

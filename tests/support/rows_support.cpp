@@ -64,7 +64,7 @@ std::vector<Record> parse_trace(const std::string& d) {
     return out;
 }
 
-InProcess run_in_process(const std::string& bytes, bool format, bool rows) {
+InProcess run_in_process(const std::string& bytes, bool format, bool rows, bool summary, bool json) {
     std::string copy = bytes;
     std::FILE* in = fmemopen(copy.data(), copy.size(), "rb");
     std::FILE* err = std::fopen("/dev/null", "w");
@@ -76,6 +76,8 @@ InProcess run_in_process(const std::string& bytes, bool format, bool rows) {
         drda::TraceOptions options;
         options.format = format;
         options.rows = rows;
+        options.summary = summary;
+        options.json = json;
         r.status = drda::read_trace_stream(in, "trace", w, err, options);
         w.flush();
     }

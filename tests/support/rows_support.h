@@ -21,7 +21,8 @@ struct InProcess {
     int status = 0;
     std::string out;
 };
-InProcess run_in_process(const std::string& bytes, bool format, bool rows);
+// `summary` and `json` as -s and -j set them.
+InProcess run_in_process(const std::string& bytes, bool format, bool rows, bool summary = false, bool json = false);
 
 // One line that -r inserted: the record it stands in and the line.
 struct RowLine {
