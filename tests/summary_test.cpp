@@ -376,6 +376,19 @@ TEST(SummaryConversations, DamagedBytesAreCountedAndTheSummaryGoesOn) {
     const InProcess s = run_in_process(make_trace(recs), false, false, true);
     EXPECT_NE(s.out.find("\nUnreadable: 9 bytes in 1 places\n"), std::string::npos) << s.out;
 
+    // A few bytes left at the end of a record that begin no DSS: they are
+    // lost, the next record of the side is read on its own.
+    const Collected tail = exchanges_of_bytes(make_trace({
+        send(excsqlimm(1, "INSERT INTO t VALUES (1)") + "\x01\x02\x03"),
+        recv(dss(3, 1, sqlcard(0, "00000", 1))),
+        send(excsqlimm(1, "DELETE FROM t")),
+        recv(dss(3, 1, sqlcard(0, "00000", 4))),
+    }));
+    ASSERT_EQ(tail.all.size(), 2u);
+    EXPECT_EQ(tail.all[1].sql, "DELETE FROM t");
+    EXPECT_EQ(tail.all[1].updated, 4);
+    EXPECT_EQ(tail.totals.unreadable_bytes, 3u);
+
     // A record of a bad type ends the trace: the summary of what was read,
     // then the reason.
     Record bad = recs[2];

@@ -287,16 +287,20 @@ void ExchangeTracker::State::walk(ByteView buf) {
     std::size_t pos = 0;
     rows::DssAssembler& a = conn->cut[side];
     if (a.active()) {
+        const std::uint64_t held = conn->cut_bytes[side];
         const std::size_t n = a.feed(buf);
         conn->cut_bytes[side] += n;
-        pos = n;
         if (a.malformed()) {
-            unreadable(buf.size());
+            // What the last record left over frames no DSS: those bytes are
+            // lost, and this record is read on its own.
+            unreadable(static_cast<std::size_t>(held));
             a.reset();
+        } else if (!a.complete()) {
             return;
+        } else {
+            pos = n;
+            joined(a);
         }
-        if (!a.complete()) return;
-        joined(a);
     }
     while (pos < buf.size()) {
         const ByteView rest = buf.sub(pos);
