@@ -33,24 +33,13 @@ std::int32_t int32(ByteView v, std::size_t off, bool little) {
 }
 
 void split_tokens(ByteView msg, std::vector<std::string>& tokens) {
-    std::string cur;
-    bool cut = false;
-    const auto flush = [&] {
-        if (tokens.size() < kMaxTokens) tokens.push_back(cur);
-        cur.clear();
-        cut = false;
-    };
-    for (std::size_t i = 0; i < msg.size(); ++i) {
-        const std::uint8_t b = msg.u8(i);
-        if (b == 0xFF || b == 0x14) {
-            flush();
-            continue;
-        }
-        if (cur.size() < kTokenBytes) cur.push_back(static_cast<char>(b));
-        else cut = true;
+    const ByteView kept = msg.first(kTokenBytes);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= kept.size() && tokens.size() < kMaxTokens; ++i) {
+        if (i < kept.size() && kept.u8(i) != 0xFF && kept.u8(i) != 0x14) continue;
+        tokens.emplace_back(reinterpret_cast<const char*>(kept.data()) + start, i - start);
+        start = i + 1;
     }
-    (void)cut;
-    flush();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 namespace drda::summary {
 
 inline constexpr std::size_t kMaxTokens = 32;
+// Bytes of SQLERRMSG read into tokens (Derby's run to 2,400 characters).
 inline constexpr std::size_t kTokenBytes = 1024;
 
 struct SqlcaFields {
@@ -22,8 +23,8 @@ struct SqlcaFields {
     bool has_errd = false;       // an SQLCAXGRP was present
     std::int32_t sqlerrd3 = 0;
     // The tokens of SQLERRMSG (the mixed one, else the single-byte one),
-    // split at X'FF' and X'14', bytes as they stand; at most kMaxTokens of
-    // at most kTokenBytes each.
+    // split at X'FF' and X'14', bytes as they stand; at most kMaxTokens,
+    // from the first kTokenBytes of the field.
     std::vector<std::string> tokens;
     bool tokens_from_mixed = true;
 };

@@ -191,8 +191,14 @@ bool changes_rows(const Exchange& e) {
 }
 
 void set_tokens(Exchange& e, const std::vector<std::string>& tokens, std::uint32_t ccsid) {
+    // Decoded, the tokens take at most three times their bytes.
     e.tokens.clear();
-    for (const std::string& t : tokens) append_decoded(e.tokens.emplace_back(), ByteView(t), ccsid, kTokenBytes * 4);
+    std::size_t room = 3 * kTokenBytes;
+    for (const std::string& t : tokens) {
+        std::string& u = e.tokens.emplace_back();
+        append_decoded(u, ByteView(t), ccsid, room);
+        room -= u.size();
+    }
 }
 
 template <class Slots>
