@@ -148,7 +148,7 @@ TEST(CommandLine, SummaryAndJsonOfATraceWithNoRecords) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
               "Exchanges\n"
-              "time            conn corr command     first ms     rows outcome          statement\n"
+              "time            conn corr command       first ms     rows outcome          statement\n"
               "\nStatements by shape: 0\n"
               "execs errors       rows     total ms      mean ms       p95 ms       max ms shape\n"
               "\nErrors: 0\n"

@@ -188,7 +188,7 @@ void TextReport::header() {
     header_done_ = true;
     lines_->put(
         "Exchanges\n"
-        "time            conn corr command     first ms     rows outcome          statement\n");
+        "time            conn corr command       first ms     rows outcome          statement\n");
 }
 
 void TextReport::exchange(const Exchange& e) {
