@@ -58,21 +58,68 @@ public:
     std::string line;
 };
 
+// The -s and -j views of a run: the exchange tracker fed with every record,
+// and, when no listing is shown, the discarding writer the record source
+// writes its own lines to.
+class SummaryViews {
+public:
+    SummaryViews(const TraceOptions& options, TextWriter& out, std::FILE* err, const std::string& input_name)
+        : options_(options), out_(out), err_(err), input_name_(input_name) {
+        if (!options.summary && !options.json) return;
+        if (!listing()) quiet_ = std::make_unique<TextWriter>(quiet_sink_);
+        if (options.json) view_ = std::make_unique<summary::JsonLines>(out);
+        else view_ = std::make_unique<summary::TextReport>(out, listing());
+        tracker_ = std::make_unique<summary::ExchangeTracker>(*view_);
+    }
+
+    // Whether the listing (and with -f the decode) is shown.
+    bool listing() const { return !(options_.summary || options_.json) || options_.format; }
+    // Where the record source writes its own lines.
+    TextWriter& source_out() { return quiet_ ? *quiet_ : out_; }
+
+    void record(const Record& rec) {
+        if (tracker_) tracker_->feed(rec);
+    }
+    void gap(const Record& rec) {
+        if (tracker_) tracker_->gap(rec);
+    }
+    void closed(const Record& rec) {
+        if (tracker_) tracker_->closed(rec);
+    }
+
+    // The summary of what was read; then the reason when the input could not
+    // be read to its end (on the error stream for JSON Lines, which hold
+    // nothing else).
+    void finish() {
+        if (!tracker_) return;
+        tracker_->finish();
+        if (!quiet_) return;
+        quiet_->flush();
+        if (quiet_sink_.line.empty()) return;
+        if (options_.json) {
+            std::fprintf(err_, "%s: %s\n", input_name_.c_str(), quiet_sink_.line.c_str());
+        } else {
+            out_.put('\n');
+            out_.put(quiet_sink_.line);
+            out_.put('\n');
+        }
+    }
+
+private:
+    const TraceOptions& options_;
+    TextWriter& out_;
+    std::FILE* err_;
+    const std::string& input_name_;
+    ErrorLineSink quiet_sink_;
+    std::unique_ptr<TextWriter> quiet_;
+    std::unique_ptr<summary::ExchangeSink> view_;
+    std::unique_ptr<summary::ExchangeTracker> tracker_;
+};
+
 int print_trace_file(std::FILE* in, const std::string& input_name, TextWriter& out,
                      std::FILE* err, const TraceOptions& options) {
-    const bool views = options.summary || options.json;
-    const bool listing = !views || options.format;
-    ErrorLineSink quiet_sink;
-    std::unique_ptr<TextWriter> quiet;
-    if (!listing) quiet = std::make_unique<TextWriter>(quiet_sink);
-    TextWriter& source_out = listing ? out : *quiet;
-
-    std::unique_ptr<summary::ExchangeSink> view;
-    if (options.json) view = std::make_unique<summary::JsonLines>(out);
-    else if (options.summary) view = std::make_unique<summary::TextReport>(out, listing);
-    std::unique_ptr<summary::ExchangeTracker> tracker;
-    if (view) tracker = std::make_unique<summary::ExchangeTracker>(*view);
-
+    SummaryViews views(options, out, err, input_name);
+    TextWriter& source_out = views.source_out();
     TraceFile source(in, input_name, err);
     RecordPrinter printer(options);
     Record rec;
@@ -81,30 +128,15 @@ int print_trace_file(std::FILE* in, const std::string& input_name, TextWriter& o
         for (bool more = true; more;) {
             switch (source.next(source_out, rec)) {
                 case TraceFile::Next::record:
-                    if (listing) printer.print(out, rec);
-                    if (tracker) tracker->feed(rec);
+                    if (views.listing()) printer.print(out, rec);
+                    views.record(rec);
                     break;
                 case TraceFile::Next::end: result = 0, more = false; break;
                 case TraceFile::Next::failed: more = false; break;
             }
         }
     }
-    if (!tracker) return result;
-    tracker->finish();
-    if (quiet) {
-        quiet->flush();
-        if (!quiet_sink.line.empty()) {
-            // The trace could not be read to its end: say so after the summary
-            // (on the error stream for JSON Lines, which hold nothing else).
-            if (options.json) {
-                std::fprintf(err, "%s: %s\n", input_name.c_str(), quiet_sink.line.c_str());
-            } else {
-                out.put('\n');
-                out.put(quiet_sink.line);
-                out.put('\n');
-            }
-        }
-    }
+    views.finish();
     return result;
 }
 

@@ -56,6 +56,14 @@ constexpr std::size_t kMaxResultSets = 32;
 
 enum Side : int { kRequester = 0, kServer = 1 };
 
+// The requester's buffers: sent with role AR (1) or received with role AS.
+// A record without bytes (a capture's gap) counts as the requester's view.
+Side side_of(const Record& r) {
+    const std::uint8_t role = r.data.empty() ? 1 : r.data.u8(0);
+    const bool sent = r.direction == kDirectionSend;
+    return (sent && role == 1) || (!sent && role != 1) ? kRequester : kServer;
+}
+
 // A PKGNAMCSN (its first 512 bytes).
 using Key = std::string;
 Key key_of(ByteView v) {
@@ -283,9 +291,7 @@ Conn& ExchangeTracker::State::connection(const Record& r) {
 void ExchangeTracker::State::feed(const Record& r) {
     rec = &r;
     conn = &connection(r);
-    const std::uint8_t role = r.data.u8(0);
-    const bool sent = r.direction == kDirectionSend;
-    side = (sent && role == 1) || (!sent && role != 1) ? kRequester : kServer;
+    side = side_of(r);
     walk(r.data.sub(1));
 }
 
@@ -813,6 +819,35 @@ ExchangeTracker::ExchangeTracker(ExchangeSink& sink) : s_(std::make_unique<State
 ExchangeTracker::~ExchangeTracker() = default;
 
 void ExchangeTracker::feed(const Record& rec) { s_->feed(rec); }
+
+void ExchangeTracker::gap(const Record& rec) {
+    State& s = *s_;
+    for (Conn& c : s.conns) {
+        if (!c.used || c.id != rec.connection) continue;
+        const int side = side_of(rec);
+        if (c.cut[side].active()) {
+            s.unreadable(static_cast<std::size_t>(c.cut_bytes[side]));
+            c.cut[side].reset();
+        }
+    }
+}
+
+void ExchangeTracker::closed(const Record& rec) {
+    State& s = *s_;
+    for (Conn& c : s.conns) {
+        if (!c.used || c.id != rec.connection) continue;
+        for (int side = 0; side < 2; ++side)
+            if (c.cut[side].active()) s.unreadable(static_cast<std::size_t>(c.cut_bytes[side]));
+        c = Conn();
+    }
+    for (Open& x : s.open)
+        if (x.e.conn == rec.connection) x.closed = true;
+    for (Query& q : s.queries)
+        if (q.used && q.conn == rec.connection) q.used = false;
+    for (Text& t : s.texts)
+        if (t.used && t.conn == rec.connection) t.used = false;
+    s.drain();
+}
 
 void ExchangeTracker::finish() {
     State& s = *s_;

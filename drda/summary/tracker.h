@@ -31,6 +31,12 @@ public:
     ExchangeTracker& operator=(const ExchangeTracker&) = delete;
 
     void feed(const Record& rec);
+    // Bytes of rec.connection in rec.direction are missing (a capture's
+    // gap): a DSS cut before them is lost.
+    void gap(const Record& rec);
+    // rec.connection is over: its exchanges are complete, its state is
+    // dropped.
+    void closed(const Record& rec);
     // Hands on every exchange still open and ends the sink.
     void finish();
 
