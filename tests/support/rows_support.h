@@ -27,6 +27,7 @@ InProcess run_in_process(const std::string& bytes, bool format, bool rows);
 struct RowLine {
     int record = 0;
     std::string text;
+    bool sqlca = false;  // an SQLCA or SQLDA line (or its continuation), not a row line
 };
 
 // Splits a -r output into the -f output and the inserted lines: every line
@@ -37,9 +38,11 @@ struct RowLine {
 // outputs break these rules.
 std::vector<RowLine> row_lines(const std::string& f_out, const std::string& r_out, std::string* error);
 
-// The inserted lines of `records` (all when empty), one string, each line
-// prefixed with "record|".
+// The inserted row lines of `records` (all when empty), one string, each
+// line prefixed with "record|"; SQLCA and SQLDA lines are left out.
 std::string row_text(const std::vector<RowLine>& lines, const std::vector<int>& records = {});
+// The same for the SQLCA and SQLDA lines only.
+std::string sqlca_text(const std::vector<RowLine>& lines, const std::vector<int>& records = {});
 
 // The DSSs of a buffer, walked plainly: offset and length of each.
 struct DssSpan {

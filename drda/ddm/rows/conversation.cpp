@@ -178,6 +178,9 @@ void Conversation::State::handle(const Obj& o, DssCtx& ctx, int depth) {
         case kCpSqlstt: on_sqlstt(o, ctx); break;
         case kCpTypdefnam:
         case kCpTypdefovr: on_typdef(o, ctx); break;
+        case kCpSqlcard: on_sqlcard(o, ctx, depth); break;
+        case kCpSqldard: on_sqlda(o, ctx, depth, false); break;
+        case kCpSqlcinrd: on_sqlda(o, ctx, depth, true); break;
         default: break;
     }
 }
@@ -231,6 +234,24 @@ void Conversation::State::on_qrydta(const Obj& o, DssCtx& ctx, int depth) {
     clear_lobs(kServer);
     rows_line(g, d, nullptr, q, q->current.columns.size(), q->typdef);
     sql_line(g, d, section_text(q->pkg));
+    if (!q->names_checked) {
+        // Names are matched to columns by position: a count that differs
+        // leaves the rows without names.
+        q->names_checked = true;
+        if (q->names && q->names->text.size() != q->current.columns.size()) {
+            g.line(d);
+            out->put("ROWS: names from the ");
+            out->put(q->names->from);
+            out->put(" of record ");
+            put_num(*out, q->names->record);
+            out->put(" not used: ");
+            put_num(*out, q->names->text.size());
+            out->put(" names, ");
+            put_num(*out, q->current.columns.size());
+            out->put(" columns\n");
+            q->names.reset();
+        }
+    }
     RowEngine& e = q->engine;
     if (e.mid_row()) {
         g.line(d);
@@ -286,7 +307,7 @@ void Conversation::State::on_fdo(const Obj& o, DssCtx& ctx, int depth, bool repl
         fdo_desc = fdo_builder.take();
         clear_lobs(s);
         rows_line(g, d, what, nullptr, fdo_desc.columns.size(), td);
-        const Statement* text = r.has_text ? &r.text : (r.has_pkg ? section_text(r.pkg) : nullptr);
+        const Statement* text = r.has_text || r.has_pkg ? request_text(r) : nullptr;
         sql_line(g, d, text);
         RowPrinter printer(*this, g, d, td, fdo_engine, nullptr, s);
         fdo_engine.start(&fdo_desc, td.little, sqlam);
@@ -383,7 +404,10 @@ void Conversation::object_done(TextWriter& out, std::uint16_t cp, ByteView objec
         case kCpFdodta:
         case kCpExtdta:
         case kCpOpnqryrm:
-        case kCpEndqryrm: break;
+        case kCpEndqryrm:
+        case kCpSqlcard:
+        case kCpSqldard:
+        case kCpSqlcinrd: break;
         default: return;
     }
     State& s = *s_;

@@ -12,7 +12,7 @@
 namespace drda::rows {
 
 Conversation::State::Out Conversation::State::open(DssCtx& ctx, const Obj& anchor, std::string_view name,
-                                                   int& depth) {
+                                                   int& depth, const char* head) {
     Out o;
     o.w = out;
     if (ctx.lazy && hook.kind == Hook::kObject && in_buffer(anchor.whole.data()) &&
@@ -22,14 +22,14 @@ Conversation::State::Out Conversation::State::open(DssCtx& ctx, const Obj& ancho
     }
     o.pending = true;
     if (ctx.origin == DssCtx::kCut) {
-        o.heading = "ROWS: from the " + std::string(name) + " of the DSS cut at the end of record " +
+        o.heading = std::string(head) + ": from the " + std::string(name) + " of the DSS cut at the end of record " +
                     std::to_string(ctx.record);
     } else if (ctx.origin == DssCtx::kContinued && hook.kind == Hook::kContinued && hook.offset == ctx.byte) {
         o.pending = !ctx.heading_done;
         o.shared_done = &ctx.heading_done;
         o.heading = "ROWS: from the continued DSS below";
     } else {
-        o.heading = "ROWS: from the " + std::string(name) + " of the DSS at byte " + std::to_string(ctx.byte);
+        o.heading = std::string(head) + ": from the " + std::string(name) + " of the DSS at byte " + std::to_string(ctx.byte);
     }
     return o;
 }
@@ -91,12 +91,15 @@ bool RowPrinter::boundary(RowEngine&) {
 void RowPrinter::row_begin(std::uint64_t row, const Sqlca* ca, bool no_data) {
     out_.line(d_);
     write_row_line(*out_.w, row, ca, no_data, td_);
+    if (ca) s_.sqlca_details(out_, d_ + 2, *ca, td_);
 }
 
 void RowPrinter::column(std::uint64_t row, const Column& c, const ColumnValue& v) {
     out_.line(d_ + 2);
     const Descriptor* d = engine_.descriptor();
-    if (!write_column_line(*out_.w, d_ + 2, c, v, td_, d)) return;
+    std::string_view name;
+    if (q_ && q_->names && v.number <= q_->names->text.size()) name = q_->names->text[v.number - 1];
+    if (!write_column_line(*out_.w, d_ + 2, c, v, td_, d, name)) return;
     std::vector<PendingLob>& q = s_.lobs[side_];
     if (q.size() < kMaxColumns)
         q.push_back(PendingLob{row, static_cast<std::uint32_t>(v.number), c.drda, c.nullable(),

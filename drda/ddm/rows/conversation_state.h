@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,15 +47,28 @@ constexpr std::uint16_t kCpSqlstt = 0x2414;
 constexpr std::uint16_t kCpTypdefnam = 0x002F;
 constexpr std::uint16_t kCpTypdefovr = 0x0035;
 constexpr std::uint16_t kCpPrdid = 0x112E;
+constexpr std::uint16_t kCpSqlcard = 0x2408;
+constexpr std::uint16_t kCpSqldard = 0x2411;
+constexpr std::uint16_t kCpSqlcinrd = 0x240B;
+constexpr std::uint16_t kCpPrpsqlstt = 0x200D;
+constexpr std::uint16_t kCpDscsqlstt = 0x2008;
+constexpr std::uint16_t kCpTypsqlda = 0x2146;
+constexpr std::uint16_t kCpUnicodemgr = 0x1C08;
 
 // Bounds of the state kept across buffers.
-constexpr std::size_t kMaxRequests = 64;
+// A batch of 1,000 chained requests keeps its context until the replies.
+constexpr std::size_t kMaxRequests = 1000;
 constexpr std::size_t kMaxQueries = 64;
 constexpr std::size_t kMaxStatements = 256;
 constexpr std::size_t kMaxKey = 512;
 constexpr std::size_t kStatementBytes = 256;
 constexpr std::size_t kStatementChars = 60;
 constexpr std::size_t kMaxResultSets = 32;
+// Column names: sections that keep them, characters kept of a name, bytes
+// of names kept in all.
+constexpr std::size_t kMaxNamedSections = 64;
+constexpr std::size_t kNameChars = 128;
+constexpr std::size_t kMaxNameBytes = std::size_t{1} << 20;
 
 enum Side : int { kRequester = 0, kServer = 1 };
 
@@ -80,10 +94,22 @@ struct Statement {
     std::array<std::uint8_t, kStatementBytes> bytes{};
 };
 
+// The column names an SQLDA gave, each as a COL line shows it.
+struct Names {
+    std::vector<std::string> text;
+    std::uint64_t record = 0;  // where they came from
+    const char* from = "SQLDARD";
+    std::size_t bytes = 0;
+};
+
 struct Section {
     Key pkg;
+    std::uint64_t gen = 0;
+    bool has_text = false;
     Statement text;
+    std::shared_ptr<const Names> names;  // of its output SQLDA
     std::uint64_t stamp = 0;
+    std::uint64_t names_stamp = 0;
 };
 
 // One request (by correlator) and the context of its reply chain.
@@ -93,15 +119,16 @@ struct Request {
     std::uint64_t stamp = 0;
     std::uint16_t cp = 0;  // the command; 0 when only a reply was seen
     bool has_pkg = false;
-    Key pkg;
+    int section = -1;          // its PKGNAMCSN's entry of the section table
+    std::uint64_t section_gen = 0;
+    std::uint8_t typsqlda = 0;  // TYPSQLDA of a PRPSQLSTT/DSCSQLSTT (0 when absent)
+    bool has_text = false;      // an SQLSTT in the request chain (kept by its section)
     Insid insid{};
     bool has_typdef = false;  // TYPDEF objects of the request chain
     Typdef typdef;
     bool has_outovr = false;  // the OUTOVR of an OPNQRY, for the query it opens
     Descriptor outovr;
     std::string outovr_error;
-    bool has_text = false;    // an SQLSTT of the request chain
-    Statement text;
     // Reply chain.
     int query = -1;
     std::uint64_t query_gen = 0;
@@ -128,6 +155,8 @@ struct Query {
     std::string pending_failure;  // an OUTOVR fault, effective at the next row boundary
     std::string failure;          // why its rows are no longer decoded
     bool started = false;
+    std::shared_ptr<const Names> names;  // the column names of its rows
+    bool names_checked = false;          // against the column count, at its first QRYDTA
     RowEngine engine;
 };
 
@@ -220,6 +249,9 @@ struct Conversation::State {
     // Conversation state.
     Typdef req_typdef, srv_typdef;
     int sqlam = 7;
+    std::uint32_t unicodemgr = 0;   // CCSID of the UNICODEMGR level of EXCSATRD
+    bool accrdbrm_seen = false;
+    std::size_t name_bytes = 0;     // bytes of names the sections keep
     bool derby_status_byte = false;  // the requester appends a status byte to EXTDTA
     std::vector<Request> requests = std::vector<Request>(kMaxRequests);
     std::vector<Query> queries;
@@ -270,7 +302,7 @@ struct Conversation::State {
     void report_dropped(DssAssembler& a, Side s);
     void handle(const Obj& o, DssCtx& ctx, int depth);
 
-    Out open(DssCtx& ctx, const Obj& anchor, std::string_view name, int& depth);
+    Out open(DssCtx& ctx, const Obj& anchor, std::string_view name, int& depth, const char* head = "ROWS");
 
     // --- context ------------------------------------------------------------
     Request* find_request(std::uint16_t corr);
@@ -280,7 +312,11 @@ struct Conversation::State {
     Query& alloc_query();
     Query* current_query(std::uint16_t corr);
     const Statement* section_text(const Key& pkg);
-    void put_section(const Key& pkg, const Statement& t);
+    Section* section_of(const Request& r);
+    Section& section(const Key& pkg);
+    void set_section_names(Section& s, std::shared_ptr<const Names> n);
+    const Key* request_pkg(const Request& r);
+    const Statement* request_text(const Request& r);
     Statement parse_sqlstt(ByteView v, const Typdef& td) const;
 
     void on_accrdb(const Obj& o, Typdef& td, bool requester);
@@ -295,6 +331,10 @@ struct Conversation::State {
     void on_outovr(const Obj& o, const DssCtx& ctx);
     void on_sqlstt(const Obj& o, const DssCtx& ctx);
     void on_typdef(const Obj& o, const DssCtx& ctx);
+    void on_sqlcard(const Obj& o, DssCtx& ctx, int depth);
+    void on_sqlda(const Obj& o, DssCtx& ctx, int depth, bool cinrd);
+    Typdef sqlca_typdef(std::uint16_t corr);
+    void sqlca_details(Out& g, int d, const Sqlca& ca, const Typdef& td);
 
     void apply_layout(Query& q);
     void rows_line(Out& o, int d, const char* what, const Query* q, std::size_t columns, const Typdef& td);

@@ -54,12 +54,22 @@ void Conversation::State::new_request(std::uint16_t corr, const Obj& o) {
     r.cp = o.cp;
     for_each_member(o.value, [&](const Obj& m) {
         if (m.cp == kCpPkgnamcsn) {
-            r.pkg.set(m.value);
+            Key k;
+            k.set(m.value);
+            Section& s = section(k);
+            r.section = static_cast<int>(&s - sections.data());
+            r.section_gen = s.gen;
             r.has_pkg = true;
         } else if (m.cp == kCpQryinsid) {
             for (std::size_t i = 0; i < 8; ++i) r.insid[i] = m.value.u8(i);
+        } else if (m.cp == kCpTypsqlda && !m.value.empty()) {
+            r.typsqlda = m.value.u8(0);
         }
     });
+    // A new prepare of a section voids the names its last SQLDA gave.
+    if (r.cp == kCpPrpsqlstt) {
+        if (Section* s = section_of(r)) set_section_names(*s, nullptr);
+    }
 }
 
 Query* Conversation::State::find_query(const Key& pkg, const Insid& insid) {
@@ -98,8 +108,8 @@ Query* Conversation::State::current_query(std::uint16_t corr) {
         Query& q = queries[static_cast<std::size_t>(r->query)];
         if (q.used && q.gen == r->query_gen) return &q;
     }
-    if (r->cp == kCpCntqry && r->has_pkg) {
-        if (Query* q = find_query(r->pkg, r->insid)) {
+    if (r->cp == kCpCntqry && request_pkg(*r)) {
+        if (Query* q = find_query(*request_pkg(*r), r->insid)) {
             r->query = static_cast<int>(q - queries.data());
             r->query_gen = q->gen;
             return q;
@@ -110,23 +120,74 @@ Query* Conversation::State::current_query(std::uint16_t corr) {
 
 const Statement* Conversation::State::section_text(const Key& pkg) {
     for (Section& s : sections)
-        if (s.pkg == pkg) return &s.text;
+        if (s.pkg == pkg) return s.has_text ? &s.text : nullptr;
     return nullptr;
 }
 
-void Conversation::State::put_section(const Key& pkg, const Statement& t) {
+// The entry of a PKGNAMCSN, made when there is none (the least recently
+// used one is taken when the table is full).
+Section& Conversation::State::section(const Key& pkg) {
+    if (sections.capacity() < kMaxStatements) sections.reserve(kMaxStatements);
     Section* slot = nullptr;
     for (Section& s : sections)
         if (s.pkg == pkg) slot = &s;
-    if (!slot && sections.size() < kMaxStatements) slot = &sections.emplace_back();
     if (!slot) {
-        slot = &sections[0];
-        for (Section& s : sections)
-            if (s.stamp < slot->stamp) slot = &s;
+        if (sections.size() < kMaxStatements) {
+            slot = &sections.emplace_back();
+        } else {
+            slot = &sections[0];
+            for (Section& s : sections)
+                if (s.stamp < slot->stamp) slot = &s;
+        }
+        set_section_names(*slot, nullptr);
+        *slot = Section();
+        slot->pkg = pkg;
+        slot->gen = ++gen;
     }
-    slot->pkg = pkg;
-    slot->text = t;
     slot->stamp = ++clock;
+    return *slot;
+}
+
+Section* Conversation::State::section_of(const Request& r) {
+    if (r.section < 0 || static_cast<std::size_t>(r.section) >= sections.size()) return nullptr;
+    Section& s = sections[static_cast<std::size_t>(r.section)];
+    return s.gen == r.section_gen ? &s : nullptr;
+}
+
+const Key* Conversation::State::request_pkg(const Request& r) {
+    if (!r.has_pkg) return nullptr;
+    const Section* s = section_of(r);
+    return s ? &s->pkg : nullptr;
+}
+
+const Statement* Conversation::State::request_text(const Request& r) {
+    const Section* s = section_of(r);
+    return s && s->has_text ? &s->text : nullptr;
+}
+
+// Gives a section names (or none), within the bounds: names of at most
+// kMaxNamedSections sections and kMaxNameBytes bytes in all, the oldest
+// dropped first.
+void Conversation::State::set_section_names(Section& s, std::shared_ptr<const Names> n) {
+    if (s.names) name_bytes -= s.names->bytes;
+    s.names.reset();
+    if (!n) return;
+    for (;;) {
+        std::size_t named = 0;
+        Section* oldest = nullptr;
+        for (Section& o : sections) {
+            if (!o.names) continue;
+            ++named;
+            if (!oldest || o.names_stamp < oldest->names_stamp) oldest = &o;
+        }
+        if (!oldest || (named < kMaxNamedSections && name_bytes + n->bytes <= kMaxNameBytes)) break;
+        name_bytes -= oldest->names->bytes;
+        oldest->names.reset();
+    }
+    if (n->bytes > kMaxNameBytes) return;
+    name_bytes += n->bytes;
+    s.names = std::move(n);
+    s.names_stamp = ++clock;
 }
 
 Statement Conversation::State::parse_sqlstt(ByteView v, const Typdef& td) const {
@@ -157,6 +218,7 @@ Statement Conversation::State::parse_sqlstt(ByteView v, const Typdef& td) const 
 // --- handlers ------------------------------------------------------------------
 
 void Conversation::State::on_accrdb(const Obj& o, Typdef& td, bool requester) {
+    if (!requester) accrdbrm_seen = true;
     for_each_member(o.value, [&](const Obj& m) {
         if (m.cp == kCpTypdefnam) td.set_name(m.value);
         if (m.cp == kCpTypdefovr) td.set_ccsids(m.value);
@@ -180,6 +242,7 @@ void Conversation::State::on_excsatrd(const Obj& o) {
         if (m.cp != kCpMgrlvlls) return;
         for (std::size_t i = 0; i + 4 <= m.value.size(); i += 4)
             if (m.value.be16(i) == kCpSqlam) sqlam = m.value.be16(i + 2);
+            else if (m.value.be16(i) == kCpUnicodemgr) unicodemgr = m.value.be16(i + 2);
     });
 }
 
@@ -200,8 +263,14 @@ void Conversation::State::on_rslsetrm(const Obj& o, const DssCtx& ctx) {
 
 void Conversation::State::on_opnqryrm(const Obj& o, DssCtx& ctx, int depth) {
     Request& r = request(ctx.corr);
-    Key pkg = r.pkg;
-    if (rslset.active && rslset.corr == ctx.corr && rslset.next < rslset.count) pkg = rslset.keys[rslset.next++];
+    Key pkg;
+    if (const Key* k = request_pkg(r)) pkg = *k;
+    // The result sets of a CALL take their names from their SQLCINRD only.
+    bool from_call = false;
+    if (rslset.active && rslset.corr == ctx.corr && rslset.next < rslset.count) {
+        pkg = rslset.keys[rslset.next++];
+        from_call = true;
+    }
     Insid insid{};
     for_each_member(o.value, [&](const Obj& m) {
         if (m.cp == kCpQryinsid)
@@ -221,6 +290,11 @@ void Conversation::State::on_opnqryrm(const Obj& o, DssCtx& ctx, int depth) {
     q.pkg = pkg;
     q.insid = insid;
     q.number = ++query_count;
+    q.names.reset();
+    q.names_checked = false;
+    if (!from_call) {
+        if (const Section* s = section_of(r)) q.names = s->names;
+    }
     q.typdef = q.desc_typdef = r.has_reply_typdef ? r.reply_typdef : srv_typdef;
     if (r.cp == kCpOpnqry && r.has_outovr) {
         q.has_ovr = true;
@@ -250,8 +324,8 @@ void Conversation::State::on_outovr(const Obj& o, const DssCtx& ctx) {
     DescriptorBuilder b;
     b.add(o.value);
     const std::string error = b.failed() ? b.error() : std::string();
-    if (r.cp == kCpCntqry && r.has_pkg) {
-        Query* q = find_query(r.pkg, r.insid);
+    if (r.cp == kCpCntqry && request_pkg(r)) {
+        Query* q = find_query(*request_pkg(r), r.insid);
         if (!q) return;
         if (!error.empty()) {
             q->pending_failure = error;
@@ -270,9 +344,17 @@ void Conversation::State::on_outovr(const Obj& o, const DssCtx& ctx) {
 
 void Conversation::State::on_sqlstt(const Obj& o, const DssCtx& ctx) {
     Request& r = request(ctx.corr);
-    r.text = parse_sqlstt(o.value, r.has_typdef ? r.typdef : req_typdef);
+    // Kept once, by section; a request with no PKGNAMCSN keeps it under
+    // the empty key.
+    Section* s = section_of(r);
+    if (!s) {
+        s = &section(Key());
+        r.section = static_cast<int>(s - sections.data());
+        r.section_gen = s->gen;
+    }
+    s->text = parse_sqlstt(o.value, r.has_typdef ? r.typdef : req_typdef);
+    s->has_text = true;
     r.has_text = true;
-    if (r.has_pkg) put_section(r.pkg, r.text);
 }
 
 void Conversation::State::on_typdef(const Obj& o, const DssCtx& ctx) {
