@@ -22,38 +22,6 @@ namespace {
 
 std::string source(const std::string& rel) { return std::string(DSSVIEW_SOURCE_DIR) + "/" + rel; }
 
-// Where each shared trace lives in the source tree.
-std::string trace_path(const std::string& name) {
-    for (const char* in_examples : {"s01_connect.req", "s03_types.req", "s06_errors.req"})
-        if (name == in_examples) return source("examples/" + name + ".drdadbg");
-    return data_path(name + ".drdadbg");
-}
-
-struct Rows {
-    std::vector<RowLine> lines;
-    std::string text;  // row_text of all records
-    std::string r_out;
-};
-
-// -f and -r of a trace through the built binary; the inserted lines, checked.
-const Rows& rows_of(const std::string& name) {
-    static std::map<std::string, Rows> cache;
-    auto it = cache.find(name);
-    if (it != cache.end()) return it->second;
-    const RunResult f = run_dssview({"-f", trace_path(name)});
-    const RunResult r = run_dssview({"-r", trace_path(name)});
-    EXPECT_EQ(f.status, 0) << name;
-    EXPECT_EQ(r.status, 0) << name;
-    EXPECT_EQ(r.err, "") << name;
-    Rows rows;
-    std::string error;
-    rows.lines = row_lines(f.out, r.out, &error);
-    EXPECT_EQ(error, "") << name;
-    rows.text = row_text(rows.lines);
-    rows.r_out = r.out;
-    return cache.emplace(name, std::move(rows)).first->second;
-}
-
 // The row lines with their indentation, record numbers and group headings
 // taken off: what must agree between variants of a trace.
 std::vector<std::string> placement_free(const Rows& rows) {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "support/rows_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 
 #include "common/text_writer.h"
@@ -188,6 +191,36 @@ std::string first_value(const std::string& b, const DssSpan& s) {
     const std::size_t at = s.offset + 6;
     const std::size_t ll = (static_cast<unsigned char>(b.at(at)) << 8) | static_cast<unsigned char>(b.at(at + 1));
     return b.substr(at + 4, ll - 4);
+}
+
+namespace {
+std::string source(const std::string& rel) { return std::string(DSSVIEW_SOURCE_DIR) + "/" + rel; }
+}  // namespace
+
+// Where each shared trace lives in the source tree.
+std::string trace_path(const std::string& name) {
+    for (const char* in_examples : {"s01_connect.req", "s03_types.req", "s06_errors.req"})
+        if (name == in_examples) return source("examples/" + name + ".drdadbg");
+    return data_path(name + ".drdadbg");
+}
+
+// -f and -r of a trace through the built binary; the inserted lines, checked.
+const Rows& rows_of(const std::string& name) {
+    static std::map<std::string, Rows> cache;
+    auto it = cache.find(name);
+    if (it != cache.end()) return it->second;
+    const RunResult f = run_dssview({"-f", trace_path(name)});
+    const RunResult r = run_dssview({"-r", trace_path(name)});
+    EXPECT_EQ(f.status, 0) << name;
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(r.err, "") << name;
+    Rows rows;
+    std::string error;
+    rows.lines = row_lines(f.out, r.out, &error);
+    EXPECT_EQ(error, "") << name;
+    rows.text = row_text(rows.lines);
+    rows.r_out = r.out;
+    return cache.emplace(name, std::move(rows)).first->second;
 }
 
 }  // namespace testsupport

@@ -55,4 +55,16 @@ std::vector<DssSpan> dss_spans(const std::string& buffer);
 // header and the 4-byte object header).
 std::string first_value(const std::string& buffer, const DssSpan& span);
 
+// Where a shared trace lives in the source tree (NAME without .drdadbg).
+std::string trace_path(const std::string& name);
+
+// -f and -r of a shared trace through the built binary (cached): the
+// inserted lines, checked to leave the -f output whole.
+struct Rows {
+    std::vector<RowLine> lines;
+    std::string text;  // row_text of all records
+    std::string r_out;
+};
+const Rows& rows_of(const std::string& name);
+
 }  // namespace testsupport
