@@ -13,7 +13,7 @@
 #include "summary/shapes.h"
 #include "summary/tracker.h"
 #include "summary/views.h"
-#include "support/dss_builder.h"
+#include "support/conversation_builder.h"
 #include "support/rows_support.h"
 #include "support/trace_builder.h"
 #include "trace/trace_file.h"
@@ -238,8 +238,6 @@ TEST(SummaryRealTraces, OneExchangePerCommandAndViewsAgree) {
 
 // --- hand-built conversations ---------------------------------------------------
 
-const std::string kPkg = obj(0x2113, "RDB               NULLID            SYSSH200          " + std::string(8, '\x01') + be16(1));
-const std::string kInsid = obj(0x215B, std::string(7, '\0') + "\x07");
 const std::string kOneIntColumn = "0676D0 020004 0971E0540001D00001 0671F0E00000";
 
 // An SQLCA (big-endian), as an SQLCARD holds it.
@@ -260,7 +258,9 @@ std::string excsqlimm(std::uint16_t corr, const std::string& text, bool chained 
 }
 
 TEST(SummaryConversations, ChainedCommandsAndAFetchWithAnErrorInTheMiddle) {
-    const std::vector<Record> recs = {
+    // ACCRDB and ACCRDBRM (UTF-8 announced), then
+    std::vector<Record> recs = connect();
+    recs.insert(recs.end(), {
         // PRPSQLSTT + SQLSTT (corr 1) chained to OPNQRY (corr 2).
         send(dss(1, 1, obj(0x200D, kPkg), true) + dss(3, 1, sqlstt("SELECT v FROM t WHERE k = 42"), true) +
              dss(1, 2, obj(0x200C, kPkg + obj(0x2114, be32(32767))))),
@@ -271,12 +271,13 @@ TEST(SummaryConversations, ChainedCommandsAndAFetchWithAnErrorInTheMiddle) {
         recv(dss(3, 1, obj(0x241B, row(3) + sqlca_row(-802, "22003")), true) +
              dss(2, 1, obj(0x220B, obj(0x1149, be16(4))), true) +
              dss(3, 1, sqlcard(-802, "22003", 0, "INTEGER\x14" "22003"))),
-    };
+    });
     const Collected c = exchanges_of_bytes(make_trace(recs));
-    ASSERT_EQ(c.all.size(), 3u);
-    const Exchange& prp = c.all[0];
-    const Exchange& open = c.all[1];
-    const Exchange& fetch = c.all[2];
+    ASSERT_EQ(c.all.size(), 4u);
+    EXPECT_EQ(name(c.all[0].command), "ACCRDB");
+    const Exchange& prp = c.all[1];
+    const Exchange& open = c.all[2];
+    const Exchange& fetch = c.all[3];
     EXPECT_EQ(name(prp.command), "PRPSQLSTT");
     EXPECT_EQ(prp.sql, "SELECT v FROM t WHERE k = 42");
     EXPECT_EQ(name(open.command), "OPNQRY");
@@ -286,26 +287,26 @@ TEST(SummaryConversations, ChainedCommandsAndAFetchWithAnErrorInTheMiddle) {
     EXPECT_EQ(drda::summary::outcome_text(open), "ok");
     EXPECT_EQ((std::vector<std::string>{name(open.replies[0]), name(open.replies[1]), name(open.replies[2])}),
               (std::vector<std::string>{"OPNQRYRM", "QRYDSC", "QRYDTA"}));
-    EXPECT_EQ(open.record, 1);
-    EXPECT_EQ(open.reply_record, 2);
+    EXPECT_EQ(open.record, 3);
+    EXPECT_EQ(open.reply_record, 4);
 
     EXPECT_EQ(name(fetch.command), "CNTQRY");
     EXPECT_EQ(fetch.sql, prp.sql);  // the text of the query it continues
     EXPECT_EQ(fetch.rows, 1u);      // the error row holds no data
     EXPECT_EQ(fetch.sqlcode, -802);
-    EXPECT_EQ(std::string(fetch.sqlstate), "22003");
+    EXPECT_EQ(fetch.sqlstate, "22003");
     EXPECT_EQ(fetch.tokens, (std::vector<std::string>{"INTEGER", "22003"}));
     EXPECT_EQ(fetch.svrcod, 4);
     EXPECT_EQ(drda::summary::outcome_text(fetch), "-802 22003");
-    EXPECT_EQ(fetch.record, 3);
-    EXPECT_EQ(fetch.reply_record, 4);
+    EXPECT_EQ(fetch.record, 5);
+    EXPECT_EQ(fetch.reply_record, 6);
 
     const InProcess s = run_in_process(make_trace(recs), false, false, true);
     EXPECT_NE(s.out.find("    - 0001 CNTQRY"), std::string::npos) << s.out;
     EXPECT_NE(s.out.find("     2 ok               SELECT v FROM t WHERE k = 42\n"), std::string::npos) << s.out;
     EXPECT_NE(s.out.find("    3      1          3 "), std::string::npos) << s.out;  // execs, errors, rows
     EXPECT_NE(s.out.find("SELECT v FROM t WHERE k = ?\n"), std::string::npos) << s.out;
-    EXPECT_NE(s.out.find("     1 -802 22003             4 \"INTEGER\" \"22003\"\n"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("     1 -802 22003             6 \"INTEGER\" \"22003\"\n"), std::string::npos) << s.out;
 }
 
 TEST(SummaryConversations, ReplyWithoutRequestRequestWithoutReplyReusedCorrelator) {

@@ -40,7 +40,7 @@ struct Exchange {
     std::uint16_t svrcod_cp = 0;     // the reply message that carried it
     bool has_sqlca = false;
     std::int32_t sqlcode = 0;
-    char sqlstate[6] = "00000";
+    std::string sqlstate;            // as decoded; "00000" for a null SQLCA
     std::vector<std::string> tokens;  // UTF-8 where decodable
     bool has_updated = false;
     std::int64_t updated = 0;

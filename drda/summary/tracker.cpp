@@ -12,8 +12,8 @@
 #include "ddm/rows/dss_assembler.h"
 #include "ddm/rows/object_walk.h"
 #include "ddm/rows/row_engine.h"
+#include "ddm/rows/sqlca_reader.h"
 #include "ddm/rows/typdef.h"
-#include "summary/sqlca_fields.h"
 #include "summary/text_decode.h"
 
 namespace drda::summary {
@@ -70,8 +70,6 @@ Key key_of(ByteView v) {
     return Key(reinterpret_cast<const char*>(v.data()), v.size() < kMaxKey ? v.size() : kMaxKey);
 }
 using Insid = std::array<std::uint8_t, 8>;
-
-std::int32_t errd_int(const rows::Sqlca& ca, int i) { return ca.sqlerrd[i]; }
 
 struct Text {
     bool used = false;
@@ -147,9 +145,9 @@ public:
     bool boundary(rows::RowEngine& e) override;
     void row_begin(std::uint64_t, const rows::Sqlca* ca, bool no_data) override {
         if (!no_data) ++rows;
-        if (ca && ca->sqlcode != 0 && !has_ca) {
+        if (ca && !ca->null && ca->sqlcode != 0 && !has_ca) {
             has_ca = true;
-            sqlca = *ca;
+            sqlca = std::make_unique<rows::Sqlca>(*ca);
         }
     }
     void column(std::uint64_t, const rows::Column&, const rows::ColumnValue&) override {}
@@ -157,7 +155,7 @@ public:
 
     std::uint64_t rows = 0;
     bool has_ca = false;
-    rows::Sqlca sqlca;
+    std::unique_ptr<rows::Sqlca> sqlca;
     bool stopped = false;
 
 private:
@@ -198,13 +196,22 @@ bool changes_rows(const Exchange& e) {
     return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "MERGE";
 }
 
-void set_tokens(Exchange& e, const std::vector<std::string>& tokens, std::uint32_t ccsid) {
-    // Decoded, the tokens take at most three times their bytes.
+// The message tokens of `ca` as UTF-8 where they decode; at most
+// rows::kMaxTokens of them, from the first 1 KiB of the field.
+void set_tokens(Exchange& e, const rows::Sqlca& ca, const rows::Typdef& td) {
     e.tokens.clear();
-    std::size_t room = 3 * kTokenBytes;
-    for (const std::string& t : tokens) {
+    const ByteView msg = ca.message();
+    if (msg.empty()) return;
+    const std::uint32_t ccsid = ca.message_is_mixed() ? td.mbc : td.sbc;
+    rows::Token tok[rows::kMaxTokens];
+    bool valid = false;
+    std::size_t n = rows::split_tokens(msg, ccsid, tok, rows::kMaxTokens, valid);
+    if (n > rows::kMaxTokens) n = rows::kMaxTokens;
+    // Decoded, the tokens take at most three times their bytes.
+    std::size_t room = 3 * rows::kSqlcaKeep;
+    for (std::size_t i = 0; i < n; ++i) {
         std::string& u = e.tokens.emplace_back();
-        append_decoded(u, ByteView(t), ccsid, room);
+        append_decoded(u, msg.sub(tok[i].offset, tok[i].length), ccsid, room);
         room -= u.size();
     }
 }
@@ -263,9 +270,8 @@ struct ExchangeTracker::State {
     void put_text(const Key& pkg, const std::string& sql, std::size_t total);
     Query* query_of(Open& x);
     Query* find_query(const Key& pkg, const Insid& insid);
-    void count_rows(Open& x, Query* q, ByteView data, bool fdo, const rows::Descriptor* d, bool little);
-    void take_sqlca(Open& x, std::int32_t code, const char* state, bool has_errd, std::int32_t errd3,
-                    std::vector<std::string>* tokens, std::uint32_t token_ccsid, int record);
+    void count_rows(Open& x, Query* q, ByteView data, bool fdo, const rows::Descriptor* d, const rows::Typdef& td);
+    void take_sqlca(Open& x, const rows::Sqlca& ca, const rows::Typdef& td, int record);
 };
 
 // --- records and DSSs ---------------------------------------------------------
@@ -611,37 +617,37 @@ void ExchangeTracker::State::put_text(const Key& pkg, const std::string& sql, st
     slot->total = total;
 }
 
-void ExchangeTracker::State::take_sqlca(Open& x, std::int32_t code, const char* state, bool has_errd,
-                                        std::int32_t errd3, std::vector<std::string>* tokens,
-                                        std::uint32_t token_ccsid, int record) {
+void ExchangeTracker::State::take_sqlca(Open& x, const rows::Sqlca& ca, const rows::Typdef& td, int record) {
     // The SQLCA shown: the first negative one, else the first with another
-    // non-zero SQLCODE, else the first.
+    // non-zero SQLCODE, else the first. A null SQLCA is success.
+    const std::int32_t code = ca.null ? 0 : ca.sqlcode;
     const int rank = code < 0 ? 3 : code != 0 ? 2 : 1;
     Exchange& e = x.e;
     if (rank < x.sqlca_rank) return;
     if (rank == x.sqlca_rank) {
         // The same SQLCA again (a row's, then the SQLCARD's): its tokens.
-        if (code == e.sqlcode && e.tokens.empty() && tokens) set_tokens(e, *tokens, token_ccsid);
+        if (code == e.sqlcode && e.tokens.empty()) set_tokens(e, ca, td);
         return;
     }
     x.sqlca_rank = rank;
     e.has_sqlca = true;
     e.sqlcode = code;
-    std::memcpy(e.sqlstate, state, 6);
+    e.sqlstate.clear();
+    if (ca.null) e.sqlstate = "00000";
+    else append_decoded(e.sqlstate, ByteView(ca.sqlstate, sizeof ca.sqlstate), td.sbc, 16);
     e.sqlca_record = record;
-    e.tokens.clear();
-    if (tokens) set_tokens(e, *tokens, token_ccsid);
-    e.has_updated = changes_rows(e) && has_errd && code >= 0 && errd3 >= 0;
-    e.updated = errd3;
+    set_tokens(e, ca, td);
+    e.has_updated = changes_rows(e) && !ca.null && ca.has_errd && code >= 0 && ca.sqlerrd[2] >= 0;
+    e.updated = ca.sqlerrd[2];
 }
 
 void ExchangeTracker::State::count_rows(Open& x, Query* q, ByteView data, bool fdo, const rows::Descriptor* d,
-                                        bool little) {
+                                        const rows::Typdef& td) {
     RowCounter counter(q, conn);
     rows::RowEngine* engine;
     rows::RowEngine fdo_engine;
     if (fdo) {
-        fdo_engine.start(d, little, conn->sqlam);
+        fdo_engine.start(d, td.little, conn->sqlam);
         engine = &fdo_engine;
     } else {
         engine = &q->engine;
@@ -654,16 +660,7 @@ void ExchangeTracker::State::count_rows(Open& x, Query* q, ByteView data, bool f
     }
     x.e.has_rows = true;
     x.e.rows += counter.rows;
-    if (counter.has_ca) {
-        const rows::Sqlca& ca = counter.sqlca;
-        char state[6];
-        for (std::size_t i = 0; i < 5; ++i) {
-            const std::uint8_t b = ca.sqlstate[i];
-            state[i] = b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '?';
-        }
-        state[5] = '\0';
-        take_sqlca(x, ca.sqlcode, state, ca.has_errd, errd_int(ca, 2), nullptr, 0, rec->number);
-    }
+    if (counter.has_ca) take_sqlca(x, *counter.sqlca, td, rec->number);
 }
 
 void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_record) {
@@ -674,11 +671,12 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
 
     switch (o.cp) {
         case kCpSqlcard: {
-            SqlcaFields f;
-            if (read_sqlcard(o.value, srv.little, conn->sqlam, f)) {
-                const std::uint32_t ccsid = f.tokens_from_mixed ? srv.mbc : srv.sbc;
-                take_sqlca(x, f.null_ca ? 0 : f.sqlcode, f.sqlstate, f.has_errd, f.sqlerrd3, &f.tokens, ccsid,
-                           start_record);
+            rows::Sqlca ca;
+            const rows::SqlcaRead r = rows::read_sqlca(o.value, rows::SqlcaFormat{srv.little, conn->sqlam}, ca);
+            // Read what is there: at least the indicator, SQLCODE and SQLSTATE.
+            if (r.complete || (!ca.null && r.end >= 10)) {
+                take_sqlca(x, ca, srv, start_record);
+                if (!r.complete) unreadable(o.value.size() - r.end);
             } else {
                 unreadable(o.value.size());
             }
@@ -771,7 +769,7 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
                 if (q) q->failed = true;
                 return;
             }
-            count_rows(x, q, o.value, false, nullptr, srv.little);
+            count_rows(x, q, o.value, false, nullptr, srv);
             return;
         }
         case kCpSqldtard: {
@@ -796,7 +794,7 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
                     ++totals.uncounted;
                     return;
                 }
-                count_rows(x, nullptr, m.value, true, &d, td.little);
+                count_rows(x, nullptr, m.value, true, &d, td);
             });
             return;
         }

@@ -158,7 +158,11 @@ void put_json_string(TextWriter& w, std::string_view s) {
 
 std::string outcome_text(const Exchange& e) {
     if (!e.replied()) return "no reply";
-    const auto sql = [&] { return std::to_string(e.sqlcode) + " " + e.sqlstate; };
+    const auto sql = [&] {
+        std::string t = std::to_string(e.sqlcode) + " ";
+        for (char c : e.sqlstate) t += c >= 0x20 && c <= 0x7E ? c : '?';
+        return t;
+    };
     if (e.has_sqlca && e.sqlcode < 0) return sql();
     if (e.svrcod >= 8) return codepoint_name(e.svrcod_cp) + " " + std::to_string(e.svrcod);
     if (e.has_sqlca && e.sqlcode != 0 && e.sqlcode != 100) return sql();
