@@ -17,6 +17,7 @@
 #include "support/rows_support.h"
 #include "support/trace_builder.h"
 #include "trace/trace_file.h"
+#include "capture/capture_source.h"
 
 using namespace testsupport;
 using drda::summary::Exchange;
@@ -42,25 +43,40 @@ private:
     Collected& c_;
 };
 
-// The exchanges of a whole trace file, read in this process.
+// The exchanges of a whole trace file or capture, read in this process.
 Collected exchanges_of_bytes(const std::string& bytes) {
-    std::string copy = bytes;
-    std::FILE* in = fmemopen(copy.data(), copy.size(), "rb");
-    std::FILE* err = std::fopen("/dev/null", "w");
     Collected c;
+    std::string copy = bytes;
+    std::FILE* err = std::fopen("/dev/null", "w");
     {
         drda::NullSink null;
         drda::TextWriter w(null);
-        const std::string name = "trace";
-        drda::TraceFile source(in, name, err);
+        const std::string name = "input";
         Collect sink(c);
         drda::summary::ExchangeTracker tracker(sink);
         drda::Record rec;
-        if (source.read_header(w))
-            while (source.next(w, rec) == drda::TraceFile::Next::record) tracker.feed(rec);
+        const drda::ByteView all(copy);
+        if (drda::is_capture_magic(all.first(4))) {
+            drda::CaptureSource source(all, name, err);
+            for (bool more = source.read_header(w); more;) {
+                switch (source.next(w, rec)) {
+                    case drda::CaptureSource::Next::record: tracker.feed(rec); break;
+                    case drda::CaptureSource::Next::gap: tracker.gap(rec); break;
+                    case drda::CaptureSource::Next::closed: tracker.closed(rec); break;
+                    default: more = false; break;
+                }
+            }
+        } else {
+            std::FILE* in = fmemopen(copy.data(), copy.size(), "rb");
+            std::uint8_t head[7];
+            const std::size_t n = std::fread(head, 1, sizeof head, in);
+            drda::TraceFile source(in, name, err);
+            if (source.read_header(w, drda::ByteView(head, n)))
+                while (source.next(w, rec) == drda::TraceFile::Next::record) tracker.feed(rec);
+            std::fclose(in);
+        }
         tracker.finish();
     }
-    std::fclose(in);
     std::fclose(err);
     return c;
 }
@@ -234,6 +250,50 @@ TEST(SummaryRealTraces, OneExchangePerCommandAndViewsAgree) {
             EXPECT_EQ(a.all[i].bytes_in, b.all[i].bytes_in);
         }
     }
+}
+
+TEST(SummaryRealTraces, CapturesGiveTheExchangesOfTheirTracesWithConnectionsAndEnds) {
+    for (const std::string name : {"s01_connect", "s04_manyrows", "s06_errors", "s11_batch"}) {
+        SCOPED_TRACE(name);
+        const Collected cap = exchanges_of("captures/" + name + ".pcap");
+        const Collected trace = exchanges_of(name + ".req.drdadbg");
+        ASSERT_EQ(cap.all.size(), trace.all.size());
+        EXPECT_EQ(cap.totals.unreadable_bytes, 0u);
+        std::uint32_t last_conn = 0;
+        for (std::size_t i = 0; i < cap.all.size(); ++i) {
+            const Exchange& a = cap.all[i];
+            const Exchange& b = trace.all[i];
+            EXPECT_EQ(a.command, b.command) << i;
+            EXPECT_EQ(a.corr, b.corr);
+            EXPECT_EQ(a.sql, b.sql);
+            EXPECT_EQ(a.replies, b.replies);
+            EXPECT_EQ(a.rows, b.rows);
+            EXPECT_EQ(a.sqlcode, b.sqlcode);
+            EXPECT_EQ(a.sqlstate, b.sqlstate);
+            EXPECT_EQ(a.tokens, b.tokens);
+            EXPECT_EQ(a.updated, b.updated);
+            EXPECT_EQ(a.bytes_out, b.bytes_out);
+            EXPECT_EQ(a.bytes_in, b.bytes_in);
+            // A capture knows its connections, their ends and packet times.
+            EXPECT_TRUE(a.has_conn);
+            EXPECT_GE(a.conn, last_conn);
+            last_conn = a.conn;
+            EXPECT_NE(a.client.find("127.0.0.1:"), std::string::npos) << a.client;
+            EXPECT_EQ(a.server, "127.0.0.1:1527");
+            EXPECT_TRUE(a.has_time && a.has_first && a.has_last);
+            EXPECT_NEAR(a.time, b.time, 0.001);
+        }
+    }
+    // s01 holds three connections, one after another.
+    const Collected s01 = exchanges_of("captures/s01_connect.pcap");
+    EXPECT_EQ(s01.all.back().conn, 3u);
+    const InProcess j = run_in_process(read_file(data_path("captures/s01_connect.pcap")), false, false, false, true);
+    EXPECT_EQ(j.out.rfind("{\"ts\":1796753790.7", 0), 0u) << j.out.substr(0, 200);
+    EXPECT_NE(j.out.find("\"conn\":1,\"client\":\"127.0.0.1:"), std::string::npos);
+    EXPECT_NE(j.out.find("\"server\":\"127.0.0.1:1527\""), std::string::npos);
+    const InProcess s = run_in_process(read_file(data_path("captures/s01_connect.pcap")), false, false, true);
+    EXPECT_EQ(s.out.find("CONNECTION"), std::string::npos);  // the source's own lines stay out
+    EXPECT_NE(s.out.find("    3 0001 EXCSAT"), std::string::npos) << s.out;
 }
 
 // --- hand-built conversations ---------------------------------------------------

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/driver.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <string_view>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
+#include "capture/capture_source.h"
 #include "common/record.h"
 #include "ddm/dss_layer.h"
 #include "ddm/rows/conversation.h"
@@ -116,7 +118,51 @@ private:
     std::unique_ptr<summary::ExchangeTracker> tracker_;
 };
 
-int print_trace_file(std::FILE* in, const std::string& input_name, TextWriter& out,
+// The printers of a capture: each connection decodes as if it were alone,
+// with a decoder per direction (a cut DSS header belongs to one direction)
+// and one row decoder per connection. State of a connection that ended is
+// dropped.
+class CapturePrinter {
+public:
+    explicit CapturePrinter(const TraceOptions& options) : options_(options) {
+        if (options_.rows) options_.format = true;
+    }
+
+    void print(TextWriter& out, const Record& rec) {
+        print_buffer(out, rec.direction, rec.data);
+        if (options_.format) state(rec.connection).decoder[side(rec)].decode_buffer(out, rec.direction, rec.data);
+    }
+    void gap(const Record& rec) {
+        auto it = connections_.find(rec.connection);
+        if (it == connections_.end()) return;
+        it->second->decoder[side(rec)].drop_carried();
+        if (it->second->rows) it->second->rows->bytes_missing(side(rec) == 1);
+    }
+    void closed(const Record& rec) { connections_.erase(rec.connection); }
+
+private:
+    struct Connection {
+        DdmDecoder decoder[2];  // client's bytes, server's bytes
+        std::unique_ptr<rows::Conversation> rows;
+    };
+    static int side(const Record& rec) { return rec.direction == kDirectionSend ? 0 : 1; }
+    Connection& state(std::uint32_t connection) {
+        std::unique_ptr<Connection>& c = connections_[connection];
+        if (!c) {
+            c = std::make_unique<Connection>();
+            if (options_.rows) {
+                c->rows = std::make_unique<rows::Conversation>();
+                for (DdmDecoder& d : c->decoder) d.set_observer(c->rows.get());
+            }
+        }
+        return *c;
+    }
+
+    TraceOptions options_;
+    std::unordered_map<std::uint32_t, std::unique_ptr<Connection>> connections_;
+};
+
+int print_trace_file(std::FILE* in, ByteView head, const std::string& input_name, TextWriter& out,
                      std::FILE* err, const TraceOptions& options) {
     SummaryViews views(options, out, err, input_name);
     TextWriter& source_out = views.source_out();
@@ -124,7 +170,7 @@ int print_trace_file(std::FILE* in, const std::string& input_name, TextWriter& o
     RecordPrinter printer(options);
     Record rec;
     int result = -1;
-    if (source.read_header(source_out)) {
+    if (source.read_header(source_out, head)) {
         for (bool more = true; more;) {
             switch (source.next(source_out, rec)) {
                 case TraceFile::Next::record:
@@ -140,11 +186,58 @@ int print_trace_file(std::FILE* in, const std::string& input_name, TextWriter& o
     return result;
 }
 
+int print_capture(CaptureSource& source, const std::string& input_name, TextWriter& out, std::FILE* err,
+                  const TraceOptions& options) {
+    SummaryViews views(options, out, err, input_name);
+    TextWriter& source_out = views.source_out();
+    CapturePrinter printer(options);
+    Record rec;
+    int result = -1;
+    if (source.read_header(source_out)) {
+        for (bool more = true; more;) {
+            switch (source.next(source_out, rec)) {
+                case CaptureSource::Next::record:
+                    if (views.listing()) printer.print(out, rec);
+                    views.record(rec);
+                    break;
+                case CaptureSource::Next::gap:
+                    printer.gap(rec);
+                    views.gap(rec);
+                    break;
+                case CaptureSource::Next::closed:
+                    printer.closed(rec);
+                    views.closed(rec);
+                    break;
+                case CaptureSource::Next::end: result = 0, more = false; break;
+                case CaptureSource::Next::failed: more = false; break;
+            }
+        }
+    }
+    views.finish();
+    return result;
+}
+
 }  // namespace
 
 int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& out,
                       std::FILE* err, const TraceOptions& options) {
-    return print_trace_file(in, input_name, out, err, options);
+    // The first bytes tell the format: enough for the trace magic, which is
+    // longer than the capture magics.
+    std::uint8_t head[7];
+    errno = 0;
+    const std::size_t n = std::fread(head, 1, sizeof head, in);
+    const ByteView first(head, n);
+    if (is_capture_magic(first)) {
+        CaptureSource source(in, first, input_name, err);
+        return print_capture(source, input_name, out, err, options);
+    }
+    return print_trace_file(in, first, input_name, out, err, options);
+}
+
+int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
+                        const TraceOptions& options, const capture::Limits& limits) {
+    CaptureSource source(capture, input_name, err, limits);
+    return print_capture(source, input_name, out, err, options);
 }
 
 int read_trace(const RunSettings& settings, std::FILE* err) {
