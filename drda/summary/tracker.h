@@ -19,7 +19,7 @@
 namespace drda::summary {
 
 inline constexpr std::size_t kMaxOpenExchanges = 1024;
-inline constexpr std::size_t kMaxConnections = 16;
+inline constexpr std::size_t kMaxConnections = 64;
 inline constexpr std::size_t kMaxTexts = 256;
 inline constexpr std::size_t kMaxQueries = 64;
 
