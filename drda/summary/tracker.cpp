@@ -141,7 +141,7 @@ struct Conn {
 // first SQLCA with a non-zero SQLCODE.
 class RowCounter final : public rows::RowEvents {
 public:
-    explicit RowCounter(Query* q, Conn* c) : q_(q), c_(c) {}
+    explicit RowCounter(Query* q) : q_(q) {}
     bool boundary(rows::RowEngine& e) override;
     void row_begin(std::uint64_t, const rows::Sqlca* ca, bool no_data) override {
         if (!no_data) ++rows;
@@ -159,8 +159,7 @@ public:
     bool stopped = false;
 
 private:
-    Query* q_;
-    Conn* c_;
+    Query* q_;  // the query whose layout may change at a row boundary; null for an FDODTA
 };
 
 void apply_layout(Query& q) {
@@ -176,7 +175,6 @@ void apply_layout(Query& q) {
 }
 
 bool RowCounter::boundary(rows::RowEngine&) {
-    (void)c_;
     if (!q_) return true;
     if (!q_->failed && q_->dirty) apply_layout(*q_);
     return !q_->failed;
@@ -643,7 +641,7 @@ void ExchangeTracker::State::take_sqlca(Open& x, const rows::Sqlca& ca, const ro
 
 void ExchangeTracker::State::count_rows(Open& x, Query* q, ByteView data, bool fdo, const rows::Descriptor* d,
                                         const rows::Typdef& td) {
-    RowCounter counter(q, conn);
+    RowCounter counter(q);
     rows::RowEngine* engine;
     rows::RowEngine fdo_engine;
     if (fdo) {
