@@ -18,6 +18,7 @@
 #include "support/trace_builder.h"
 #include "trace/trace_file.h"
 #include "capture/capture_source.h"
+#include "../fuzz/checks.h"
 
 using namespace testsupport;
 using drda::summary::Exchange;
@@ -525,6 +526,25 @@ TEST(SummaryText, JsonStringsAndPrintableText) {
               "\"a\\\"b\\\\c\\u0001\\u000a\\u0009\xC3\xA9\\u00ff\\u00e2\\u0082\xF0\x9F\x98\x80\\u00c0\\u00af"
               "\\u0000\\u007f\"");
     EXPECT_EQ(written(plain, in), "a\"b\\\\c\\u0001\\n\\t\\u00e9\\xff\\xe2\\x82\\U0001f600\\xc0\\xaf\\u0000\\u007f");
+}
+
+TEST(SummaryText, TheFuzzTargetsJsonReaderIsStrict) {
+    const InProcess j = run_in_process(read_file(data_path("s06_errors.req.drdadbg")), false, false, false, true);
+    EXPECT_EQ(fuzzcheck::check_json_lines(j.out), "");
+    std::string line = j.out.substr(0, j.out.find('\n') + 1);
+    const auto with = [&](const std::string& from, const std::string& to) {
+        std::string l = line;
+        l.replace(l.find(from), from.size(), to);
+        return fuzzcheck::check_json_lines(l);
+    };
+    EXPECT_NE(with("\"conn\"", "\"ts\""), "");             // a duplicate key
+    EXPECT_NE(with("\"conn\":null,", ""), "");               // a key missing
+    EXPECT_NE(with("\"EXCSAT\"", "\"EXC\\qSAT\""), "");   // an unknown escape
+    EXPECT_NE(with("\"EXCSAT\"", "\"EXC\xC3SAT\""), "");   // not UTF-8
+    EXPECT_NE(with("\"EXCSAT\"", "\"EXC\tSAT\""), "");     // a raw control character
+    EXPECT_NE(with("\"corr\":1", "\"corr\":01"), "");       // not a JSON number
+    EXPECT_NE(with("\"corr\":1", "\"corr\":NaN"), "");
+    EXPECT_NE(fuzzcheck::check_json_lines(line.substr(0, line.size() - 1)), "");  // no newline
 }
 
 }  // namespace
