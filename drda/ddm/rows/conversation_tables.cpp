@@ -293,7 +293,8 @@ void Conversation::State::on_opnqryrm(const Obj& o, DssCtx& ctx, int depth) {
     q.names.reset();
     q.names_checked = false;
     if (!from_call) {
-        if (const Section* s = section_of(r)) q.names = s->names;
+        for (const Section& s : sections)
+            if (s.pkg == pkg) q.names = s.names;
     }
     q.typdef = q.desc_typdef = r.has_reply_typdef ? r.reply_typdef : srv_typdef;
     if (r.cp == kCpOpnqry && r.has_outovr) {
