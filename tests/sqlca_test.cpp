@@ -322,7 +322,7 @@ TEST(SqlcaReader, SqldiaggrpAndFaultsOfTheSqlcard) {
     statement(recs, "S3", good.bytes().substr(0, 30));
     Ca null_cax;
     recs.push_back(send(dss(1, 1, obj(0x200A, kPkg), true) + dss(3, 1, sqlstt("S4"))));
-    recs.push_back(recv(dss(3, 1, obj(0x2408, std::string("\xFF", 1)) + obj(0x2408, std::string(1, '\0') +
+    recs.push_back(recv(dss(3, 1, obj(0x2408, std::string("\x80", 1)) + obj(0x2408, std::string("\x7F", 1) +
                                                                            null_cax.i4(5) + "01000" + "PROC0001" +
                                                                            "\xFF\xFF"))));
     EXPECT_EQ(decode(recs).sqlca,
@@ -428,29 +428,39 @@ TEST(SqldaLinks, NamesReplacedVoidedAndKeptByInputSqlda) {
     recs.push_back(send(dss(1, 1, obj(0x2008, kPkg + obj(0x2146, "\x05")))));
     recs.push_back(recv(dss(3, 1, obj(0x2411, ok_ca().bytes() + kDh + i2(1) + sqldagrp(497, 4, "", "", 1)))));
     recs.push_back(send(dss(1, 2, obj(0x200C, kPkg + obj(0x2114, be32(32767))))));
+    recs.push_back(recv(dss(2, 2, opnqryrm(), true) + dss(3, 2, qrydsc_int(), true) +
+                        dss(3, 2, qrydta("FF00 00000002"))));
     // Derby's unrequested SQLDARD after OPNQRYRM replaces them.
+    recs.push_back(send(dss(1, 2, obj(0x200C, kPkg + obj(0x2114, be32(32767))))));
     recs.push_back(recv(dss(2, 2, opnqryrm(), true) +
                         dss(3, 2, obj(0x2411, ok_ca().bytes() + kDh + i2(1) + sqldagrp(496, 4, "B")), true) +
-                        dss(3, 2, qrydsc_int(), true) + dss(3, 2, qrydta("FF00 00000002"))));
+                        dss(3, 2, qrydsc_int(), true) + dss(3, 2, qrydta("FF00 00000003"))));
+    // A result set of a CALL on that section takes no names from it.
+    recs.push_back(send(dss(1, 3, obj(0x200B, kPkg2))));
+    recs.push_back(recv(dss(2, 3, obj(0x2219, obj(0x1149, be16(0)) + obj(0x2139, kPkg)), true) +
+                        dss(2, 3, opnqryrm(), true) + dss(3, 3, qrydsc_int(), true) +
+                        dss(3, 3, qrydta("FF00 00000004"))));
     // A new PRPSQLSTT voids them; two names for one column are not used.
     recs.push_back(send(dss(1, 1, obj(0x200D, kPkg), true) + dss(3, 1, sqlstt("SELECT A FROM T"), true) +
                         dss(1, 2, obj(0x200C, kPkg + obj(0x2114, be32(32767))))));
     recs.push_back(recv(dss(2, 2, opnqryrm(), true) + dss(3, 2, qrydsc_int(), true) +
-                        dss(3, 2, qrydta("FF00 00000003"))));
+                        dss(3, 2, qrydta("FF00 00000005"))));
     recs.push_back(send(dss(1, 1, obj(0x200D, kPkg), true) + dss(3, 1, sqlstt("SELECT A, B FROM T"), true) +
                         dss(1, 2, obj(0x200C, kPkg + obj(0x2114, be32(32767))))));
     recs.push_back(recv(dss(3, 1, obj(0x2411, ok_ca().bytes() + kDh + i2(2) + col_a + col_a), true) +
                         dss(2, 2, opnqryrm(), true) + dss(3, 2, qrydsc_int(), true) +
-                        dss(3, 2, qrydta("FF00 00000004"))));
+                        dss(3, 2, qrydta("FF00 00000006"))));
     const Decoded d = decode(recs);
-    EXPECT_TRUE(has(d.rows, "4|        COL 1 A INTEGER: 1\n"));
+    EXPECT_TRUE(has(d.rows, "4|        COL 1 A INTEGER: 1\n")) << d.rows;
     EXPECT_TRUE(has(d.sqlca, "6|        PARAM 1: INTEGER NULLABLE (497) LENGTH 4 PRECISION 10 SCALE 0 MODE IN\n"));
-    EXPECT_TRUE(has(d.sqlca, "8|        COL 1 B: INTEGER (496) LENGTH 4 PRECISION 10 SCALE 0 BASE APP.T.B\n"));
-    EXPECT_TRUE(has(d.rows, "8|        COL 1 B INTEGER: 2\n"));
-    EXPECT_TRUE(has(d.rows, "10|        COL 1 INTEGER: 3\n"));
-    EXPECT_TRUE(has(d.rows, "12|      ROWS: names from the SQLDARD of record 12 not used: 2 names, 1 columns\n"
-                            "12|      ROW 1:\n"
-                            "12|        COL 1 INTEGER: 4\n"));
+    EXPECT_TRUE(has(d.rows, "8|        COL 1 A INTEGER: 2\n"));
+    EXPECT_TRUE(has(d.sqlca, "10|        COL 1 B: INTEGER (496) LENGTH 4 PRECISION 10 SCALE 0 BASE APP.T.B\n"));
+    EXPECT_TRUE(has(d.rows, "10|        COL 1 B INTEGER: 3\n"));
+    EXPECT_TRUE(has(d.rows, "12|        COL 1 INTEGER: 4\n"));
+    EXPECT_TRUE(has(d.rows, "14|        COL 1 INTEGER: 5\n"));
+    EXPECT_TRUE(has(d.rows, "16|      ROWS: names from the SQLDARD of record 16 not used: 2 names, 1 columns\n"
+                            "16|      ROW 1:\n"
+                            "16|        COL 1 INTEGER: 6\n"));
 }
 
 TEST(SqldaReader, LevelsCountsAndDerbyUdt) {

@@ -212,6 +212,8 @@ struct Conversation::State {
     std::size_t name_bytes = 0;     // bytes of names the sections keep
     bool derby_status_byte = false;  // the requester appends a status byte to EXTDTA
     std::vector<Request> requests = std::vector<Request>(kMaxRequests);
+    std::vector<std::int16_t> by_corr = std::vector<std::int16_t>(65536, -1);  // slot of each correlator
+    std::size_t ring = 0;  // the next request slot to take
     std::vector<Query> queries;
     std::vector<Section> sections;
     struct {

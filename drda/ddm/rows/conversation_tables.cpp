@@ -13,11 +13,13 @@ namespace drda::rows {
 
 // --- context -----------------------------------------------------------------
 
+// At most one entry per correlator is in use (a new request ends the last
+// one's chain), so the table is indexed by correlator.
 Request* Conversation::State::find_request(std::uint16_t corr) {
-    Request* best = nullptr;
-    for (Request& r : requests)
-        if (r.used && r.corr == corr && (!best || r.stamp > best->stamp)) best = &r;
-    return best;
+    const std::int16_t i = by_corr[corr];
+    if (i < 0) return nullptr;
+    Request& r = requests[static_cast<std::size_t>(i)];
+    return r.used && r.corr == corr ? &r : nullptr;
 }
 
 namespace {
@@ -37,8 +39,13 @@ auto& reuse_slot(Slots& slots) {
 
 Request& Conversation::State::request(std::uint16_t corr) {
     if (Request* r = find_request(corr)) return *r;
-    Request& slot = reuse_slot(requests);
+    // The slots are taken in turn: the one reused is the one taken
+    // kMaxRequests requests ago (or freed since).
+    const std::size_t i = ring;
+    ring = (ring + 1) % requests.size();
+    Request& slot = requests[i];
     slot = Request();
+    by_corr[corr] = static_cast<std::int16_t>(i);
     slot.used = true;
     slot.corr = corr;
     slot.stamp = ++clock;
@@ -280,7 +287,8 @@ void Conversation::State::on_opnqryrm(const Obj& o, DssCtx& ctx, int depth) {
     q.names.reset();
     q.names_checked = false;
     if (!from_call) {
-        if (const Section* s = section_of(r)) q.names = s->names;
+        for (const Section& s : sections)
+            if (s.pkg == pkg) q.names = s.names;
     }
     q.typdef = q.desc_typdef = r.has_reply_typdef ? r.reply_typdef : srv_typdef;
     if (r.cp == kCpOpnqry && r.has_outovr) {
