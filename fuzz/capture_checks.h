@@ -12,7 +12,8 @@
 //                       number, 5-8 the acknowledgement (big-endian); byte 9
 //                       the payload length, byte 10 the bytes missing behind
 //                       it; then the payload. Fed to a tracker with small caps.
-//   capture_tool        a capture file through the whole tool, raw, -f, -r.
+//   capture_tool        a capture file through the whole tool, raw, -f, -r,
+//                       and the summary views -s and -j.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@
 #include "capture/capture_file.h"
 #include "capture/connection_tracker.h"
 #include "capture/packet_layers.h"
+#include "checks.h"
 #include "common/text_writer.h"
 
 namespace capcheck {
@@ -141,8 +143,11 @@ inline int run_tool(const std::uint8_t* data, std::size_t size, const char* opt,
     {
         drda::TextWriter out(sink);
         drda::TraceOptions o;
-        o.format = opt[0] != '\0';
-        o.rows = std::string_view(opt) == "-r";
+        const std::string_view option(opt);
+        o.format = option == "-f" || option == "-r";
+        o.rows = option == "-r";
+        o.summary = option == "-s";
+        o.json = option == "-j";
         status = drda::read_capture_memory(ByteView(data, size), "fuzz", out, e, o);
         out.flush();
     }
@@ -168,6 +173,18 @@ inline std::string check_capture_tool(const std::uint8_t* data, std::size_t size
         if (status == -1 && err.rfind("fuzz: ", 0) != 0) return "a failure without its report";
         if (!printable(text)) return "output holds a character that is not printable";
         if (text.size() > 4096 * size + 65536) return "output not linear in the input";
+    }
+    // The summary views: the same result, printable text, JSON Lines that a
+    // strict reader takes.
+    for (const char* opt : {"-s", "-j"}) {
+        std::string text, err;
+        if (run_tool(data, size, opt, text, err) != first) return std::string(opt) + " changes the result";
+        if (opt[1] == 's' && !printable(text)) return "summary holds a character that is not printable";
+        if (text.size() > 4096 * size + 65536) return "summary not linear in the input";
+        if (opt[1] == 'j') {
+            const std::string why = fuzzcheck::check_json_lines(text);
+            if (!why.empty()) return why;
+        }
     }
     return "";
 }

@@ -18,6 +18,7 @@
 //            value follows them; byte 0's low bits also give the depth.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -497,7 +498,8 @@ struct TraceRun {
     std::string err;
 };
 
-inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool format, bool rows = false) {
+inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool format, bool rows = false,
+                          bool summary = false, bool json = false) {
     TraceRun r;
     // fmemopen needs a buffer of at least one byte.
     static const char empty_file[1] = {0};
@@ -511,12 +513,145 @@ inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool forma
     drda::TraceOptions options;
     options.format = format || rows;
     options.rows = rows;
+    options.summary = summary;
+    options.json = json;
     r.out = capture([&](drda::TextWriter& w) { r.status = drda::read_trace_stream(in, "fuzz.drdadbg", w, err, options); });
     std::fclose(err);
     r.err.assign(err_text, err_len);
     std::free(err_text);
     std::fclose(in);
     return r;
+}
+
+// ---------------------------------------------------------------------------
+// JSON Lines of -j: a strict reader of one line (RFC 8259, UTF-8 checked,
+// no duplicate keys) that also checks the keys of an exchange.
+
+inline constexpr std::string_view kExchangeKeys[] = {
+    "ts", "conn", "client", "server", "corr", "command", "sql", "replies", "svrcod", "sqlcode",
+    "sqlstate", "tokens", "rows", "updated", "first_reply_ms", "last_reply_ms", "bytes_out", "bytes_in",
+    "record", "reply_record"};
+
+class JsonReader {
+public:
+    explicit JsonReader(std::string_view s) : s_(s) {}
+
+    // Empty when `s` is one object with exactly the exchange keys in order.
+    std::string exchange() {
+        std::vector<std::string> keys;
+        if (!object(0, &keys)) return "not JSON at byte " + std::to_string(i_);
+        if (i_ != s_.size()) return "text after the object";
+        const std::size_t n = sizeof kExchangeKeys / sizeof kExchangeKeys[0];
+        if (keys.size() != n) return "wrong number of keys";
+        for (std::size_t k = 0; k < n; ++k)
+            if (keys[k] != kExchangeKeys[k]) return "key " + keys[k] + " where " + std::string(kExchangeKeys[k]) + " belongs";
+        return "";
+    }
+
+private:
+    bool eat(char c) {
+        if (i_ < s_.size() && s_[i_] == c) return ++i_, true;
+        return false;
+    }
+    bool value(int depth) {
+        if (depth > 16 || i_ >= s_.size()) return false;
+        const char c = s_[i_];
+        if (c == '{') return object(depth + 1, nullptr);
+        if (c == '[') {
+            ++i_;
+            if (eat(']')) return true;
+            do {
+                if (!value(depth + 1)) return false;
+            } while (eat(','));
+            return eat(']');
+        }
+        if (c == '"') return string(nullptr);
+        for (std::string_view word : {"null", "true", "false"})
+            if (s_.substr(i_, word.size()) == word) return i_ += word.size(), true;
+        return number();
+    }
+    bool object(int depth, std::vector<std::string>* keys) {
+        std::vector<std::string> seen;
+        if (!eat('{')) return false;
+        if (!eat('}')) {
+            do {
+                std::string key;
+                if (!string(&key) || !eat(':') || !value(depth)) return false;
+                for (const std::string& k : seen)
+                    if (k == key) return false;
+                seen.push_back(key);
+            } while (eat(','));
+            if (!eat('}')) return false;
+        }
+        if (keys) *keys = std::move(seen);
+        return true;
+    }
+    bool string(std::string* out) {
+        if (!eat('"')) return false;
+        while (i_ < s_.size()) {
+            const auto c = static_cast<unsigned char>(s_[i_]);
+            if (c == '"') return ++i_, true;
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                if (++i_ >= s_.size()) return false;
+                const char e = s_[i_++];
+                if (e == 'u') {
+                    for (int k = 0; k < 4; ++k, ++i_)
+                        if (i_ >= s_.size() || !std::isxdigit(static_cast<unsigned char>(s_[i_]))) return false;
+                } else if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
+                    return false;
+                }
+                if (out) out->push_back('?');
+                continue;
+            }
+            std::size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+            if (len == 0 || (len == 2 && c < 0xC2) || i_ + len > s_.size()) return false;
+            for (std::size_t k = 1; k < len; ++k)
+                if ((static_cast<unsigned char>(s_[i_ + k]) & 0xC0) != 0x80) return false;
+            if (out) out->append(s_.substr(i_, len));
+            i_ += len;
+        }
+        return false;
+    }
+    bool number() {
+        const std::size_t start = i_;
+        eat('-');
+        if (eat('0')) {
+        } else if (i_ < s_.size() && s_[i_] >= '1' && s_[i_] <= '9') {
+            while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
+        } else {
+            return false;
+        }
+        if (eat('.')) {
+            const std::size_t d = i_;
+            while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
+            if (i_ == d) return false;
+        }
+        if (eat('e') || eat('E')) {
+            if (!eat('+')) eat('-');
+            const std::size_t d = i_;
+            while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
+            if (i_ == d) return false;
+        }
+        return i_ > start;
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+};
+
+// Every line of a -j output is an exchange object.
+inline std::string check_json_lines(std::string_view text) {
+    std::size_t line_no = 0;
+    for (std::size_t p = 0; p < text.size();) {
+        const std::size_t e = text.find('\n', p);
+        if (e == std::string_view::npos) return "JSON output does not end with a newline";
+        ++line_no;
+        const std::string why = JsonReader(text.substr(p, e - p)).exchange();
+        if (!why.empty()) return fail_at(("JSON line: " + why).c_str(), line_no);
+        p = e + 1;
+    }
+    return "";
 }
 
 inline bool ends_with(std::string_view s, std::string_view tail) {
@@ -574,7 +709,25 @@ inline std::string check_trace(const std::uint8_t* data, std::size_t size) {
     if (got != want)
         return fail("listing does not dump every traced byte exactly once (" + std::to_string(got.size()) +
                     " dumped of " + std::to_string(want.size()) + ")");
-    return "";
+
+    // The summary views: same status, the reason of a failure after the
+    // summary, printable text, the summary the same after any listing, and
+    // JSON Lines that a strict reader takes.
+    const TraceRun summary = run_trace(data, size, false, false, true);
+    const TraceRun with_listing = run_trace(data, size, true, false, true);
+    const TraceRun json = run_trace(data, size, false, false, false, true);
+    for (const TraceRun* r : {&summary, &with_listing, &json})
+        if (r->status != m.status) return fail("-s or -j changed the status");
+    if (!m.error_line.empty() && !ends_with(summary.out, m.error_line))
+        return fail("summary does not end with the error line");
+    if (!printable(summary.out)) return fail("summary holds a character that is not printable");
+    if (!output_bounded(summary.out.size(), size) || !output_bounded(json.out.size(), size))
+        return fail("summary not linear in the trace size");
+    // (The listing holds the error line itself; the summary alone repeats it.)
+    const std::string_view alone(summary.out.data(), summary.out.size() - m.error_line.size());
+    if (with_listing.out != decoded.out + std::string(alone))
+        return fail("-f -s is not the -f output followed by the summary");
+    return check_json_lines(json.out);
 }
 
 // Runs the check of `target` ("trace", "listing", "decoder", "dispatch").

@@ -28,7 +28,7 @@ seconds=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(trace listing decoder dispatch rows tool_rows capture_file capture_reassembly capture_tool)
+[ ${#targets[@]} -gt 0 ] || targets=(trace listing decoder dispatch rows sqlca tool_rows capture_file capture_reassembly capture_tool)
 
 if [ -n "${FUZZ_WORK:-}" ]; then
   work=$FUZZ_WORK

@@ -14,3 +14,5 @@ done
 for t in s01_connect.srv s09_procedures.req s11_batch.split4096.req; do
   "$bin" -f "tests/data/$t.drdadbg" > "tests/data/golden/$t.f.txt"
 done
+"$bin" -s examples/s06_errors.req.drdadbg > examples/s06_errors.req.summary.txt
+"$bin" -j tests/data/s09_procedures.req.drdadbg > tests/data/golden/s09_procedures.req.j.txt

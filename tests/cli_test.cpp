@@ -37,6 +37,14 @@ TEST(CommandLine, UsageErrorsEndWithStatusOneAndNothingOnStdout) {
         {"-o"},                   // -o with no name behind it
         {"-f"},                   // no input file
         {"-"},
+        {"-j", "-f", t},          // -j writes nothing but JSON
+        {"-r", "-j", t},
+        {"-j", "-s", t},
+        {"-j", "-fancy", t},
+        {"-sx", t},               // -s and -j exactly
+        {"-jj", t},
+        {"-help", t},             // -h and --help exactly
+        {"--h", t},
     };
     for (const auto& args : bad) {
         RunResult r = run_dssview(args);
@@ -119,6 +127,46 @@ TEST(CommandLine, VersionOptions) {
     }
     EXPECT_EQ(pos, r.out.size());
     EXPECT_EQ(lines, 8);
+}
+
+TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
+    for (const std::vector<std::string> args : {std::vector<std::string>{"-h"}, {"--help"}, {"-f", "--help", "x"},
+                                                {"-h", "?"}}) {
+        RunResult r = run_dssview(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out.rfind("Usage: dssview [-f] [-r] [-s] [-o outfile] inpfile\n", 0), 0u) << r.out;
+        for (const char* option : {"\n  -f ", "\n  -r ", "\n  -s ", "\n  -j ", "\n  -o outfile ", "\n  -V ",
+                                   "\n  -version ", "\n  -h, --help "})
+            EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(CommandLine, SummaryAndJsonOfATraceWithNoRecords) {
+    RunResult r = run_dssview({"-s", header_only_trace()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "Exchanges\n"
+              "time            conn corr command       first ms     rows outcome          statement\n"
+              "\nStatements by shape: 0\n"
+              "execs errors       rows     total ms      mean ms       p95 ms       max ms shape\n"
+              "\nErrors: 0\n"
+              " count error             record tokens\n"
+              "\n0 exchanges, 0 failed\n");
+    r = run_dssview({"-j", header_only_trace()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    // Not a trace: nothing but the reason, after the summary.
+    const std::string t = temp_path("not_a_trace.txt");
+    write_file(t, "hello world, no trace here");
+    r = run_dssview({"-s", t});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(r.out.ends_with("\n0 exchanges, 0 failed\n\nERROR: Invalid file format.\n")) << r.out;
+    r = run_dssview({"-j", t});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, t + ": ERROR: Invalid file format.\n");
 }
 
 TEST(CommandLine, FullDiskOnOutputIsReportedNotSilent) {

@@ -14,7 +14,7 @@ namespace {
 
 struct Golden {
     std::string trace;     // relative to the source tree
-    std::string options;   // "" or "-f"
+    std::string options;   // "", "-f", "-s" or "-j"
     std::string expected;  // relative to the source tree
 };
 
@@ -55,10 +55,14 @@ INSTANTIATE_TEST_SUITE_P(
         Golden{"tests/data/s01_connect.srv.drdadbg", "-f", "tests/data/golden/s01_connect.srv.f.txt"},
         Golden{"tests/data/s09_procedures.req.drdadbg", "-f", "tests/data/golden/s09_procedures.req.f.txt"},
         Golden{"tests/data/s11_batch.split4096.req.drdadbg", "-f",
-               "tests/data/golden/s11_batch.split4096.req.f.txt"}),
+               "tests/data/golden/s11_batch.split4096.req.f.txt"},
+        Golden{"examples/s06_errors.req.drdadbg", "-s", "examples/s06_errors.req.summary.txt"},
+        Golden{"tests/data/s09_procedures.req.drdadbg", "-j", "tests/data/golden/s09_procedures.req.j.txt"}),
     [](const testing::TestParamInfo<Golden>& info) {
         std::string n = info.param.trace.substr(info.param.trace.rfind('/') + 1);
-        n = n.substr(0, n.find(".drdadbg")) + (info.param.options.empty() ? "_listing" : "_decoded");
+        const std::string& o = info.param.options;
+        n = n.substr(0, n.find(".drdadbg")) +
+            (o.empty() ? "_listing" : o == "-s" ? "_summary" : o == "-j" ? "_json" : "_decoded");
         for (char& c : n)
             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
         return n;

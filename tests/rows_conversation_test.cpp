@@ -4,96 +4,13 @@
 // continued DSSs) and every "not decoded" line.
 #include <gtest/gtest.h>
 
+#include "support/conversation_builder.h"
 #include "support/rows_support.h"
 #include "support/trace_builder.h"
 
 using namespace testsupport;
 
 namespace {
-
-std::string be16(std::size_t v) { return std::string{static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)}; }
-std::string be32(std::size_t v) { return be16(v >> 16) + be16(v & 0xFFFF); }
-
-std::string obj(std::uint16_t cp, const std::string& value) { return be16(4 + value.size()) + be16(cp) + value; }
-
-// A DSS: type 1 request, 2 reply, 3 object; `chained` sets 0x40.
-std::string dss(int type, std::uint16_t corr, const std::string& objects, bool chained = false) {
-    const char fmt = static_cast<char>(type | (chained ? 0x40 : 0));
-    return be16(6 + objects.size()) + std::string("\xD0", 1) + fmt + be16(corr) + objects;
-}
-
-const std::string kPkg = obj(0x2113, "RDB               NULLID            SYSSH200          " + std::string(8, '\x01') + be16(1));
-const std::string kPkg2 = obj(0x2113, "RDB               NULLID            SYSSH200          " + std::string(8, '\x01') + be16(2));
-const std::string kInsid = obj(0x215B, std::string(7, '\0') + "\x07");
-
-std::string typdefovr(int sbc, int dbc, int mbc) {
-    std::string m;
-    if (sbc) m += obj(0x119C, be16(static_cast<std::size_t>(sbc)));
-    if (dbc) m += obj(0x119D, be16(static_cast<std::size_t>(dbc)));
-    if (mbc) m += obj(0x119E, be16(static_cast<std::size_t>(mbc)));
-    return obj(0x0035, m);
-}
-
-Record send(const std::string& buffer) {
-    Record r;
-    r.type = 'W';
-    r.buffer = buffer;
-    return r;
-}
-Record recv(const std::string& buffer) {
-    Record r;
-    r.type = 'R';
-    r.function = "arRecvBuf";
-    r.buffer = buffer;
-    return r;
-}
-
-// ACCRDB and ACCRDBRM with the given TYPDEFNAMs, UTF-8 everywhere, UTF-16
-// for the requester's graphic data.
-std::vector<Record> connect(const std::string& req_typdef = "QTDSQLASC", const std::string& srv_typdef = "QTDSQLASC",
-                            const std::string& prdid = "DNC10140") {
-    const std::string accrdb = obj(0x2001, obj(0x2110, "RDB") + obj(0x112E, prdid) + obj(0x002F, req_typdef) +
-                                               typdefovr(1208, 1200, 1208));
-    const std::string accrdbrm = obj(0x2201, obj(0x1149, be16(0)) + obj(0x002F, srv_typdef) + typdefovr(1208, 0, 1208));
-    return {send(dss(1, 1, accrdb)), recv(dss(2, 1, accrdbrm))};
-}
-
-std::string sqlstt(const std::string& text) { return obj(0x2414, std::string(1, '\0') + be32(text.size()) + text + "\xFF"); }
-
-// PRPSQLSTT + SQLSTT (corr 1) and OPNQRY (corr 2) of section kPkg.
-Record open_query(const std::string& text = "SELECT * FROM T") {
-    return send(dss(1, 1, obj(0x200D, kPkg), true) + dss(3, 1, sqlstt(text), true) +
-                dss(1, 2, obj(0x200C, kPkg + obj(0x2114, be32(32767)))));
-}
-
-std::string opnqryrm() { return obj(0x2205, obj(0x1149, be16(0)) + kInsid); }
-std::string qrydsc(const std::string& hex_triplets) { return obj(0x241A, hex(hex_triplets)); }
-std::string qrydta(const std::string& hex_rows) { return obj(0x241B, hex(hex_rows)); }
-const std::string kRlo = "0971E0540001D00001 0671F0E00000";
-
-Record cntqry(std::uint16_t corr = 1, const std::string& more = "") {
-    return send(dss(1, corr, obj(0x2006, kPkg + obj(0x2114, be32(32767)) + kInsid), !more.empty()) + more);
-}
-
-struct Decoded {
-    std::string rows;   // the inserted lines, "record|line"
-    std::string all;    // the whole -r output
-    std::string error;  // from the row-line check
-    int status = 0;
-};
-
-Decoded decode(const std::vector<Record>& records) {
-    const std::string trace = make_trace(records);
-    const InProcess f = run_in_process(trace, true, false);
-    const InProcess r = run_in_process(trace, true, true);
-    Decoded d;
-    d.all = r.out;
-    d.status = r.status;
-    EXPECT_EQ(f.status, r.status);
-    d.rows = row_text(row_lines(f.out, r.out, &d.error));
-    EXPECT_EQ(d.error, "");
-    return d;
-}
 
 TEST(RowsConversation, LittleEndianNumbersWithBigEndianLengths) {
     auto recs = connect("QTDSQLASC", "QTDSQLX86");

@@ -31,7 +31,9 @@ std::vector<std::string> content(const std::vector<RowLine>& lines) {
     std::vector<std::string> out;
     for (const RowLine& l : lines) {
         std::string t = l.text.substr(l.text.find_first_not_of(' '));
-        if (t.rfind("ROWS: from the ", 0) != 0) out.push_back(t);
+        if (t.rfind("ROWS: from the ", 0) != 0 && t.rfind("SQLCA: from the ", 0) != 0 &&
+            t.rfind("SQLDA: from the ", 0) != 0)
+            out.push_back(t);
     }
     return out;
 }

@@ -35,6 +35,30 @@ void print_usage(const std::string& program_name, std::FILE* err) {
     std::fprintf(err, "\n\n");
 }
 
+void print_help(const std::string& program_name, std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: %s [-f] [-r] [-s] [-o outfile] inpfile\n"
+                 "       %s -j [-o outfile] inpfile\n"
+                 "       %s -V | -version | -h | --help\n"
+                 "\n"
+                 "Formats a DRDA communications trace (DRDADBG file) or a packet capture of\n"
+                 "DRDA connections (pcap, pcapng).\n"
+                 "\n"
+                 "  -f          after the raw listing of each buffer, decode it: DSS headers,\n"
+                 "              DDM objects and values (any argument beginning with -f)\n"
+                 "  -r          decode as -f does and show the rows of SQL data\n"
+                 "  -s          instead of the listing, a summary: one line per exchange\n"
+                 "              (command and replies), the statements grouped by shape and\n"
+                 "              the errors; with -f or -r the summary follows the listing\n"
+                 "  -j          one JSON object per exchange and line (JSON Lines); not with\n"
+                 "              -f, -r or -s\n"
+                 "  -o outfile  write to outfile instead of standard output\n"
+                 "  -V          print the product version (as the only argument)\n"
+                 "  -version    print the build description (as the only argument)\n"
+                 "  -h, --help  print this help\n",
+                 program_name.c_str(), program_name.c_str(), program_name.c_str());
+}
+
 int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err) {
     const char* argv0 = argc > 0 && argv[0] ? argv[0] : "dssview";
     const char* slash = std::strrchr(argv0, '/');
@@ -44,6 +68,10 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const bool last = i == argc - 1;
+        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+            s.help = true;
+            return 1;
+        }
         if (arg[0] == '-') {
             if (arg[1] == 'f') {
                 s.format = true;
@@ -51,6 +79,10 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
                 // -r exactly: row values; implies -f.
                 s.rows = true;
                 s.format = true;
+            } else if (arg[1] == 's' && arg[2] == '\0') {
+                s.summary = true;
+            } else if (arg[1] == 'j' && arg[2] == '\0') {
+                s.json = true;
             } else if (arg[1] == 'o') {
                 // The file name must follow; "-o" at the end names nothing.
                 if (arg[2] != '\0' || last) {
@@ -80,7 +112,8 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             have_input = true;
         }
     }
-    if (!have_input) {
+    // -j writes nothing but JSON: no listing, no summary beside it.
+    if (!have_input || (s.json && (s.format || s.summary))) {
         print_usage(s.program_name, err);
         return -1;
     }

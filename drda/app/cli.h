@@ -16,6 +16,9 @@ struct RunSettings {
     bool out_is_file = false;
     bool format = false;                // -f: decode each buffer
     bool rows = false;                  // -r: also show rows (implies -f)
+    bool summary = false;               // -s: the summary of the exchanges
+    bool json = false;                  // -j: the exchanges as JSON Lines
+    bool help = false;                  // -h or --help
 };
 
 // Answers -V and -version when given as the only argument: prints on `out`
@@ -24,11 +27,15 @@ struct RunSettings {
 bool version_option(int argc, const char* const* argv, std::FILE* out);
 
 // Reads the command line into `settings`. Returns 0 when the settings are
-// complete, -1 when the run must stop (the reason is already on `err`).
+// complete, 1 when -h or --help asks for the help text (settings.help),
+// -1 when the run must stop (the reason is already on `err`).
 // A -o file is opened (created or truncated) as soon as it is read.
 int parse_args(int argc, const char* const* argv, RunSettings& settings, std::FILE* err);
 
 // The three usage lines.
 void print_usage(const std::string& program_name, std::FILE* err);
+
+// The help text of -h and --help: every option.
+void print_help(const std::string& program_name, std::FILE* out);
 
 }  // namespace drda

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/driver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 
 #include "capture/capture_source.h"
@@ -11,6 +13,8 @@
 #include "ddm/dss_layer.h"
 #include "ddm/rows/conversation.h"
 #include "listing/buffer_listing.h"
+#include "summary/tracker.h"
+#include "summary/views.h"
 #include "trace/trace_file.h"
 
 namespace drda {
@@ -38,6 +42,80 @@ private:
     TraceOptions options_;
     DdmDecoder decoder_;
     std::unique_ptr<rows::Conversation> rows_;  // -r only
+};
+
+// Where the record source writes its own lines when only a summary is
+// shown: nowhere, except an "ERROR:" line, kept to be shown after the
+// summary. (The source writes such a line with one put, which the writer
+// never splits over two blocks.)
+class ErrorLineSink final : public Sink {
+public:
+    void write(const char* data, std::size_t n) override {
+        const std::string_view text(data, n);
+        const std::size_t at = text.find("ERROR:");
+        if (at == std::string_view::npos) return;
+        const std::size_t end = text.find('\n', at);
+        line = std::string(text.substr(at, std::min<std::size_t>(end - at, 256)));
+    }
+    std::string line;
+};
+
+// The -s and -j views of a run: the exchange tracker fed with every record,
+// and, when no listing is shown, the discarding writer the record source
+// writes its own lines to.
+class SummaryViews {
+public:
+    SummaryViews(const TraceOptions& options, TextWriter& out, std::FILE* err, const std::string& input_name)
+        : options_(options), out_(out), err_(err), input_name_(input_name) {
+        if (!options.summary && !options.json) return;
+        if (!listing()) quiet_ = std::make_unique<TextWriter>(quiet_sink_);
+        if (options.json) view_ = std::make_unique<summary::JsonLines>(out);
+        else view_ = std::make_unique<summary::TextReport>(out, listing());
+        tracker_ = std::make_unique<summary::ExchangeTracker>(*view_);
+    }
+
+    // Whether the listing (and with -f the decode) is shown.
+    bool listing() const { return !(options_.summary || options_.json) || options_.format; }
+    // Where the record source writes its own lines.
+    TextWriter& source_out() { return quiet_ ? *quiet_ : out_; }
+
+    void record(const Record& rec) {
+        if (tracker_) tracker_->feed(rec);
+    }
+    void gap(const Record& rec) {
+        if (tracker_) tracker_->gap(rec);
+    }
+    void closed(const Record& rec) {
+        if (tracker_) tracker_->closed(rec);
+    }
+
+    // The summary of what was read; then the reason when the input could not
+    // be read to its end (on the error stream for JSON Lines, which hold
+    // nothing else).
+    void finish() {
+        if (!tracker_) return;
+        tracker_->finish();
+        if (!quiet_) return;
+        quiet_->flush();
+        if (quiet_sink_.line.empty()) return;
+        if (options_.json) {
+            std::fprintf(err_, "%s: %s\n", input_name_.c_str(), quiet_sink_.line.c_str());
+        } else {
+            out_.put('\n');
+            out_.put(quiet_sink_.line);
+            out_.put('\n');
+        }
+    }
+
+private:
+    const TraceOptions& options_;
+    TextWriter& out_;
+    std::FILE* err_;
+    const std::string& input_name_;
+    ErrorLineSink quiet_sink_;
+    std::unique_ptr<TextWriter> quiet_;
+    std::unique_ptr<summary::ExchangeSink> view_;
+    std::unique_ptr<summary::ExchangeTracker> tracker_;
 };
 
 // The printers of a capture: each connection decodes as if it were alone,
@@ -86,32 +164,57 @@ private:
 
 int print_trace_file(std::FILE* in, ByteView head, const std::string& input_name, TextWriter& out,
                      std::FILE* err, const TraceOptions& options) {
+    SummaryViews views(options, out, err, input_name);
+    TextWriter& source_out = views.source_out();
     TraceFile source(in, input_name, err);
-    if (!source.read_header(out, head)) return -1;
     RecordPrinter printer(options);
     Record rec;
-    for (;;) {
-        switch (source.next(out, rec)) {
-            case TraceFile::Next::record: printer.print(out, rec); break;
-            case TraceFile::Next::end: return 0;
-            case TraceFile::Next::failed: return -1;
+    int result = -1;
+    if (source.read_header(source_out, head)) {
+        for (bool more = true; more;) {
+            switch (source.next(source_out, rec)) {
+                case TraceFile::Next::record:
+                    if (views.listing()) printer.print(out, rec);
+                    views.record(rec);
+                    break;
+                case TraceFile::Next::end: result = 0, more = false; break;
+                case TraceFile::Next::failed: more = false; break;
+            }
         }
     }
+    views.finish();
+    return result;
 }
 
-int print_capture(CaptureSource& source, TextWriter& out, const TraceOptions& options) {
-    if (!source.read_header(out)) return -1;
+int print_capture(CaptureSource& source, const std::string& input_name, TextWriter& out, std::FILE* err,
+                  const TraceOptions& options) {
+    SummaryViews views(options, out, err, input_name);
+    TextWriter& source_out = views.source_out();
     CapturePrinter printer(options);
     Record rec;
-    for (;;) {
-        switch (source.next(out, rec)) {
-            case CaptureSource::Next::record: printer.print(out, rec); break;
-            case CaptureSource::Next::gap: printer.gap(rec); break;
-            case CaptureSource::Next::closed: printer.closed(rec); break;
-            case CaptureSource::Next::end: return 0;
-            case CaptureSource::Next::failed: return -1;
+    int result = -1;
+    if (source.read_header(source_out)) {
+        for (bool more = true; more;) {
+            switch (source.next(source_out, rec)) {
+                case CaptureSource::Next::record:
+                    if (views.listing()) printer.print(out, rec);
+                    views.record(rec);
+                    break;
+                case CaptureSource::Next::gap:
+                    printer.gap(rec);
+                    views.gap(rec);
+                    break;
+                case CaptureSource::Next::closed:
+                    printer.closed(rec);
+                    views.closed(rec);
+                    break;
+                case CaptureSource::Next::end: result = 0, more = false; break;
+                case CaptureSource::Next::failed: more = false; break;
+            }
         }
     }
+    views.finish();
+    return result;
 }
 
 }  // namespace
@@ -126,7 +229,7 @@ int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& 
     const ByteView first(head, n);
     if (is_capture_magic(first)) {
         CaptureSource source(in, first, input_name, err);
-        return print_capture(source, out, options);
+        return print_capture(source, input_name, out, err, options);
     }
     return print_trace_file(in, first, input_name, out, err, options);
 }
@@ -134,7 +237,7 @@ int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& 
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
                         const TraceOptions& options, const capture::Limits& limits) {
     CaptureSource source(capture, input_name, err, limits);
-    return print_capture(source, out, options);
+    return print_capture(source, input_name, out, err, options);
 }
 
 int read_trace(const RunSettings& settings, std::FILE* err) {
@@ -150,6 +253,8 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     TraceOptions options;
     options.format = settings.format || settings.rows;
     options.rows = settings.rows;
+    options.summary = settings.summary;
+    options.json = settings.json;
     int result;
     try {
         TextWriter out(sink);

@@ -16,6 +16,8 @@ namespace drda {
 struct TraceOptions {
     bool format = false;  // decode each buffer after its listing
     bool rows = false;    // show row values (implies format)
+    bool summary = false; // the -s summary (after the listing when format is set)
+    bool json = false;    // the exchanges as JSON Lines, nothing else
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture

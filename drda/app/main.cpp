@@ -14,7 +14,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     drda::RunSettings settings;
-    if (drda::parse_args(argc, argv, settings, stderr) < 0) return 1;
+    const int parsed = drda::parse_args(argc, argv, settings, stderr);
+    if (parsed < 0) return 1;
+    if (parsed > 0) {
+        drda::print_help(settings.program_name, stdout);
+        if (settings.out_is_file) std::fclose(settings.out);
+        if (std::fflush(stdout) != 0) return 255;
+        return 0;
+    }
 
     int result = drda::read_trace(settings, stderr);
 

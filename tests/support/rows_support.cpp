@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "support/rows_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 
 #include "common/text_writer.h"
@@ -34,11 +37,31 @@ enum class Kind { kNone, kOpen, kValue, kOther };
 
 // What a line of a row group is: one that may open a group, one whose value
 // may wrap onto continuation lines, another row line.
+bool sqlca_open(const std::string& line) {
+    const std::size_t at = line.find_first_not_of(' ');
+    return at != std::string::npos && (starts(line, at, "SQLCA: ") || starts(line, at, "SQLDA: "));
+}
+
+// A detail line of a row's SQLCA, under its ROW line.
+bool sqlca_detail(const std::string& line) {
+    const std::size_t at = line.find_first_not_of(' ');
+    return at != std::string::npos && (starts(line, at, "SQLERRMC") || starts(line, at, "SQLWARN: ") ||
+                                       starts(line, at, "SQLRDBNAME: ") || starts(line, at, "SQLRDBNME: ") ||
+                                       starts(line, at, "SQLDIAGGRP: "));
+}
+
 Kind kind(const std::string& line) {
     const std::size_t at = line.find_first_not_of(' ');
     if (at == std::string::npos || at < 4) return Kind::kNone;
-    if (starts(line, at, "ROWS: ") || starts(line, at, "ROW ") || starts(line, at, "EXTDTA: ")) return Kind::kOpen;
-    if (starts(line, at, "COL ") || starts(line, at, "VALUE: ") || starts(line, at, "SQL: ")) return Kind::kValue;
+    if (starts(line, at, "ROWS: ") || starts(line, at, "ROW ") || starts(line, at, "EXTDTA: ") ||
+        starts(line, at, "SQLCA: ") || starts(line, at, "SQLDA: "))
+        return Kind::kOpen;
+    if (starts(line, at, "COL ") || starts(line, at, "VALUE: ") || starts(line, at, "SQL: ") ||
+        starts(line, at, "SQLERRMC") || starts(line, at, "SQLRDBNAME: ") || starts(line, at, "SQLRDBNME: "))
+        return Kind::kValue;
+    if (starts(line, at, "SQLDH: ") || starts(line, at, "PARAM ") || starts(line, at, "SQLWARN: ") ||
+        starts(line, at, "SQLDIAGGRP: "))
+        return Kind::kOther;
     return Kind::kNone;
 }
 
@@ -64,7 +87,7 @@ std::vector<Record> parse_trace(const std::string& d) {
     return out;
 }
 
-InProcess run_in_process(const std::string& bytes, bool format, bool rows) {
+InProcess run_in_process(const std::string& bytes, bool format, bool rows, bool summary, bool json) {
     std::string copy = bytes;
     std::FILE* in = fmemopen(copy.data(), copy.size(), "rb");
     std::FILE* err = std::fopen("/dev/null", "w");
@@ -76,6 +99,8 @@ InProcess run_in_process(const std::string& bytes, bool format, bool rows) {
         drda::TraceOptions options;
         options.format = format;
         options.rows = rows;
+        options.summary = summary;
+        options.json = json;
         r.status = drda::read_trace_stream(in, "trace", w, err, options);
         w.flush();
     }
@@ -92,6 +117,8 @@ std::vector<RowLine> row_lines(const std::string& f_out, const std::string& r_ou
     int record = 0;
     Kind last = Kind::kNone;  // kind of the last inserted line of the current group
     bool in_group = false;
+    bool sqlca_group = false;  // the group opened with an SQLCA or SQLDA line
+    bool sqlca_line = false;   // the last line was an SQLCA line
     std::string problem;
     for (std::size_t k = 0; k < r.size(); ++k) {
         const std::string& line = r[k];
@@ -113,9 +140,11 @@ std::vector<RowLine> row_lines(const std::string& f_out, const std::string& r_ou
         } else if (!in_group && kd != Kind::kOpen && problem.empty()) {
             problem = "line " + std::to_string(k + 1) + " begins a group but is no ROWS/ROW/EXTDTA line: [" + line + "]";
         }
+        if (!in_group) sqlca_group = sqlca_open(line);
+        if (kind(line) != Kind::kNone) sqlca_line = sqlca_group || sqlca_detail(line);
         in_group = true;
         last = kd;
-        out.push_back(RowLine{record, line});
+        out.push_back(RowLine{record, line, sqlca_line});
     }
     if (i != f.size() && problem.empty())
         problem = "-f line " + std::to_string(i + 1) + " missing from the -r output: [" + f[i] + "]";
@@ -123,15 +152,28 @@ std::vector<RowLine> row_lines(const std::string& f_out, const std::string& r_ou
     return out;
 }
 
-std::string row_text(const std::vector<RowLine>& lines, const std::vector<int>& records) {
+namespace {
+
+std::string lines_text(const std::vector<RowLine>& lines, const std::vector<int>& records, bool sqlca) {
     std::string s;
     for (const RowLine& l : lines) {
+        if (l.sqlca != sqlca) continue;
         bool take = records.empty();
         for (int r : records) take = take || r == l.record;
         if (!take) continue;
         s += std::to_string(l.record) + "|" + l.text + "\n";
     }
     return s;
+}
+
+}  // namespace
+
+std::string row_text(const std::vector<RowLine>& lines, const std::vector<int>& records) {
+    return lines_text(lines, records, false);
+}
+
+std::string sqlca_text(const std::vector<RowLine>& lines, const std::vector<int>& records) {
+    return lines_text(lines, records, true);
 }
 
 std::vector<DssSpan> dss_spans(const std::string& b) {
@@ -151,6 +193,36 @@ std::string first_value(const std::string& b, const DssSpan& s) {
     const std::size_t at = s.offset + 6;
     const std::size_t ll = (static_cast<unsigned char>(b.at(at)) << 8) | static_cast<unsigned char>(b.at(at + 1));
     return b.substr(at + 4, ll - 4);
+}
+
+namespace {
+std::string source(const std::string& rel) { return std::string(DSSVIEW_SOURCE_DIR) + "/" + rel; }
+}  // namespace
+
+// Where each shared trace lives in the source tree.
+std::string trace_path(const std::string& name) {
+    for (const char* in_examples : {"s01_connect.req", "s03_types.req", "s06_errors.req"})
+        if (name == in_examples) return source("examples/" + name + ".drdadbg");
+    return data_path(name + ".drdadbg");
+}
+
+// -f and -r of a trace through the built binary; the inserted lines, checked.
+const Rows& rows_of(const std::string& name) {
+    static std::map<std::string, Rows> cache;
+    auto it = cache.find(name);
+    if (it != cache.end()) return it->second;
+    const RunResult f = run_dssview({"-f", trace_path(name)});
+    const RunResult r = run_dssview({"-r", trace_path(name)});
+    EXPECT_EQ(f.status, 0) << name;
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(r.err, "") << name;
+    Rows rows;
+    std::string error;
+    rows.lines = row_lines(f.out, r.out, &error);
+    EXPECT_EQ(error, "") << name;
+    rows.text = row_text(rows.lines);
+    rows.r_out = r.out;
+    return cache.emplace(name, std::move(rows)).first->second;
 }
 
 }  // namespace testsupport

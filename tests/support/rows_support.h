@@ -21,12 +21,14 @@ struct InProcess {
     int status = 0;
     std::string out;
 };
-InProcess run_in_process(const std::string& bytes, bool format, bool rows);
+// `summary` and `json` as -s and -j set them.
+InProcess run_in_process(const std::string& bytes, bool format, bool rows, bool summary = false, bool json = false);
 
 // One line that -r inserted: the record it stands in and the line.
 struct RowLine {
     int record = 0;
     std::string text;
+    bool sqlca = false;  // an SQLCA or SQLDA line (or its continuation), not a row line
 };
 
 // Splits a -r output into the -f output and the inserted lines: every line
@@ -37,9 +39,11 @@ struct RowLine {
 // outputs break these rules.
 std::vector<RowLine> row_lines(const std::string& f_out, const std::string& r_out, std::string* error);
 
-// The inserted lines of `records` (all when empty), one string, each line
-// prefixed with "record|".
+// The inserted row lines of `records` (all when empty), one string, each
+// line prefixed with "record|"; SQLCA and SQLDA lines are left out.
 std::string row_text(const std::vector<RowLine>& lines, const std::vector<int>& records = {});
+// The same for the SQLCA and SQLDA lines only.
+std::string sqlca_text(const std::vector<RowLine>& lines, const std::vector<int>& records = {});
 
 // The DSSs of a buffer, walked plainly: offset and length of each.
 struct DssSpan {
@@ -51,5 +55,17 @@ std::vector<DssSpan> dss_spans(const std::string& buffer);
 // The value of the first object of the DSS at `span` (after the 6-byte
 // header and the 4-byte object header).
 std::string first_value(const std::string& buffer, const DssSpan& span);
+
+// Where a shared trace lives in the source tree (NAME without .drdadbg).
+std::string trace_path(const std::string& name);
+
+// -f and -r of a shared trace through the built binary (cached): the
+// inserted lines, checked to leave the -f output whole.
+struct Rows {
+    std::vector<RowLine> lines;
+    std::string text;  // row_text of all records
+    std::string r_out;
+};
+const Rows& rows_of(const std::string& name);
 
 }  // namespace testsupport

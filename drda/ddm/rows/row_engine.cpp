@@ -8,10 +8,6 @@
 namespace drda::rows {
 namespace {
 
-constexpr std::size_t kCaHeadSize = 17;   // SQLCODE 4, SQLSTATE 5, SQLERRPROC 8
-constexpr std::size_t kRdbnmeSize = 18;   // SQLAM 6 and below
-constexpr std::size_t kErrdSize = 24;     // SQLERRD1..6
-constexpr std::size_t kWarnSize = 11;     // SQLWARN0..A
 constexpr int kMaxPrecision = 63;
 
 char hex_digit(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
@@ -76,8 +72,6 @@ void RowEngine::end_row(RowEvents& ev) {
     phase_ = Phase::kRowStart;
     ev.row_end(row_);
 }
-
-void RowEngine::after_cax() { phase_ = sqlam_ >= 7 ? Phase::kDiagInd : Phase::kDtaInd; }
 
 void RowEngine::begin_value(RowEvents& ev, std::size_t pos) {
     const Column& c = desc_->columns[col_];
@@ -184,77 +178,31 @@ void RowEngine::feed(ByteView in, RowEvents& ev) {
                 if (b >= 0x80) {
                     phase_ = Phase::kDtaInd;
                 } else {
-                    has_sqlca_ = true;
-                    sqlca_ = Sqlca();
-                    start_field(kCaHeadSize);
-                    phase_ = Phase::kCaHead;
+                    sqlca_.start(SqlcaFormat{little_, sqlam_});
+                    sqlca_.take(ByteView(&b, 1));
+                    start_field(sqlca_.need());
+                    phase_ = Phase::kSqlca;
                 }
                 continue;
-            case Phase::kCaHead:
+            case Phase::kSqlca:
                 if (!gather(in, pos, f)) break;
-                sqlca_.sqlcode = static_cast<std::int32_t>(read_int(f.sub(0, 4), little_));
-                std::memcpy(sqlca_.sqlstate, f.data() + 4, 5);
-                std::memcpy(sqlca_.sqlerrproc, f.data() + 9, 8);
-                phase_ = Phase::kCaxInd;
-                continue;
-            case Phase::kCaxInd:
-                if (!byte(b)) break;
-                if (b >= 0x80) {
-                    after_cax();
-                } else {
-                    sqlca_.has_errd = true;
-                    start_field(sqlam_ <= 6 ? kRdbnmeSize : kErrdSize);
-                    phase_ = sqlam_ <= 6 ? Phase::kRdbnme : Phase::kErrd;
-                }
-                continue;
-            case Phase::kRdbnme:
-                if (!gather(in, pos, f)) break;
-                start_field(kErrdSize);
-                phase_ = Phase::kErrd;
-                continue;
-            case Phase::kErrd:
-                if (!gather(in, pos, f)) break;
-                for (int i = 0; i < 6; ++i)
-                    sqlca_.sqlerrd[i] = static_cast<std::int32_t>(read_int(f.sub(static_cast<std::size_t>(4 * i), 4), little_));
-                start_field(kWarnSize);
-                phase_ = Phase::kWarn;
-                continue;
-            case Phase::kWarn:
-                if (!gather(in, pos, f)) break;
-                // SQLRDBNAME (SQLAM 7 and above), SQLERRMSG_m, SQLERRMSG_s.
-                var_ = sqlam_ >= 7 ? 0 : 1;
-                start_field(2);
-                phase_ = Phase::kVarLen;
-                continue;
-            case Phase::kVarLen:
-                if (!gather(in, pos, f)) break;
-                start_field(f.be16(0));
-                phase_ = Phase::kVarBody;
-                continue;
-            case Phase::kVarBody:
-                if (!gather(in, pos, f)) break;
-                if (++var_ < 3) {
-                    start_field(2);
-                    phase_ = Phase::kVarLen;
-                } else {
-                    after_cax();
-                }
-                continue;
-            case Phase::kDiagInd:
-                if (!byte(b)) break;
-                if (b < 0x80) {
+                sqlca_.take(f);
+                if (!sqlca_.done()) {
+                    start_field(sqlca_.need());
+                } else if (sqlca_.sqlca().diag) {
                     stop(ev, pos, "SQLDIAGGRP present");
-                    continue;
+                } else {
+                    has_sqlca_ = true;
+                    phase_ = Phase::kDtaInd;
                 }
-                phase_ = Phase::kDtaInd;
                 continue;
             case Phase::kDtaInd:
                 if (!byte(b)) break;
                 if (b == 0) {
-                    ev.row_begin(row_, has_sqlca_ ? &sqlca_ : nullptr, false);
+                    ev.row_begin(row_, has_sqlca_ ? &sqlca_.sqlca() : nullptr, false);
                     phase_ = Phase::kColStart;
                 } else if (b >= 0x80) {
-                    ev.row_begin(row_, has_sqlca_ ? &sqlca_ : nullptr, true);
+                    ev.row_begin(row_, has_sqlca_ ? &sqlca_.sqlca() : nullptr, true);
                     end_row(ev);
                 } else {
                     char reason[] = "data group indicator XX";

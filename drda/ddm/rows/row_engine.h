@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "ddm/rows/descriptor.h"
+#include "ddm/rows/sqlca_reader.h"
 #include "common/byte_view.h"
 
 namespace drda::rows {
@@ -19,14 +20,6 @@ namespace drda::rows {
 // Bytes of a field kept when it is fed in several pieces; longer values
 // are counted past this, not kept (only the first 1,024 bytes are shown).
 inline constexpr std::size_t kKeep = 1024;
-
-struct Sqlca {
-    std::int32_t sqlcode = 0;
-    std::uint8_t sqlstate[5] = {};
-    std::uint8_t sqlerrproc[8] = {};
-    bool has_errd = false;  // an SQLCAXGRP was present
-    std::int32_t sqlerrd[6] = {};
-};
 
 struct ColumnValue {
     std::size_t number = 0;      // 1-based column number
@@ -79,15 +72,13 @@ public:
 
 private:
     enum class Phase : std::uint8_t {
-        kRowStart, kCaInd, kCaHead, kCaxInd, kRdbnme, kErrd, kWarn, kVarLen, kVarBody,
-        kDiagInd, kDtaInd, kColStart, kNullInd, kPrefix, kBody, kStopped,
+        kRowStart, kCaInd, kSqlca, kDtaInd, kColStart, kNullInd, kPrefix, kBody, kStopped,
     };
     void start_field(std::size_t n);
     bool gather(ByteView in, std::size_t& pos, ByteView& field);
     void begin_value(RowEvents& ev, std::size_t pos);
     void end_row(RowEvents& ev);
     void stop(RowEvents& ev, std::size_t pos, std::string_view reason);
-    void after_cax();
 
     const Descriptor* desc_ = nullptr;
     bool little_ = false;
@@ -95,11 +86,10 @@ private:
     Phase phase_ = Phase::kRowStart;
     std::uint64_t row_ = 0;
     std::size_t col_ = 0;
-    int var_ = 0;                 // which varying SQLCAXGRP field
     std::uint8_t indicator_ = 0;
     std::size_t consumed_ = 0;    // bytes of the current object before this piece
     bool has_sqlca_ = false;
-    Sqlca sqlca_;
+    SqlcaSteps sqlca_;            // the row's SQLCA, read a field at a time
     // The field being gathered.
     std::size_t need_ = 0;
     std::size_t have_ = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/row_engine.h"
@@ -24,11 +25,11 @@ void write_type(TextWriter& w, const Column& c);
 // TYPDEF's for its class; 0 when none is known.
 std::uint32_t column_ccsid(const Column& c, const Typdef& td, const Descriptor* d);
 
-// "COL c TYPE: VALUE" after the caller's indentation of `depth`, wrapped,
-// with the newline. Returns true when the value is a LOB placeholder that
+// "COL c [NAME ]TYPE: VALUE" after the caller's indentation of `depth`,
+// wrapped, with the newline; `name` as an SQLDA gave it (empty: none). Returns true when the value is a LOB placeholder that
 // announces an EXTDTA.
 bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnValue& v, const Typdef& td,
-                       const Descriptor* d);
+                       const Descriptor* d, std::string_view name = {});
 
 // Upper-case hex pair of a byte.
 void put_hex2(TextWriter& w, std::uint8_t b);

@@ -1,0 +1,864 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "summary/tracker.h"
+
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "ddm/rows/descriptor.h"
+#include "ddm/rows/dss_assembler.h"
+#include "ddm/rows/object_walk.h"
+#include "ddm/rows/row_engine.h"
+#include "ddm/rows/sqlca_reader.h"
+#include "ddm/rows/typdef.h"
+#include "summary/text_decode.h"
+
+namespace drda::summary {
+namespace {
+
+using rows::Obj;
+using rows::for_each_member;
+using rows::object_at;
+
+// Code points the tracker reads.
+constexpr std::uint16_t kCpSvrcod = 0x1149;
+constexpr std::uint16_t kCpMgrlvlls = 0x1404;
+constexpr std::uint16_t kCpExcsatrd = 0x1443;
+constexpr std::uint16_t kCpAccrdbrm = 0x2201;
+constexpr std::uint16_t kCpSqlam = 0x2407;
+constexpr std::uint16_t kCpCntqry = 0x2006;
+constexpr std::uint16_t kCpDscsqlstt = 0x2008;
+constexpr std::uint16_t kCpExcsqlimm = 0x200A;
+constexpr std::uint16_t kCpExcsqlstt = 0x200B;
+constexpr std::uint16_t kCpOpnqry = 0x200C;
+constexpr std::uint16_t kCpOpnqryrm = 0x2205;
+constexpr std::uint16_t kCpEndqryrm = 0x220B;
+constexpr std::uint16_t kCpRslsetrm = 0x2219;
+constexpr std::uint16_t kCpPkgsnlst = 0x2139;
+constexpr std::uint16_t kCpPkgnamcsn = 0x2113;
+constexpr std::uint16_t kCpQryinsid = 0x215B;
+constexpr std::uint16_t kCpQrydsc = 0x241A;
+constexpr std::uint16_t kCpQrydta = 0x241B;
+constexpr std::uint16_t kCpSqlcard = 0x2408;
+constexpr std::uint16_t kCpSqldtard = 0x2413;
+constexpr std::uint16_t kCpSqlstt = 0x2414;
+constexpr std::uint16_t kCpOutovr = 0x2415;
+constexpr std::uint16_t kCpFdodsc = 0x0010;
+constexpr std::uint16_t kCpFdodta = 0x147A;
+constexpr std::uint16_t kCpTypdefnam = 0x002F;
+constexpr std::uint16_t kCpTypdefovr = 0x0035;
+
+constexpr std::size_t kMaxKey = 512;
+constexpr std::size_t kMaxResultSets = 32;
+
+enum Side : int { kRequester = 0, kServer = 1 };
+
+// The requester's buffers: sent with role AR (1) or received with role AS.
+// A record without bytes (a capture's gap) counts as the requester's view.
+Side side_of(const Record& r) {
+    const std::uint8_t role = r.data.empty() ? 1 : r.data.u8(0);
+    const bool sent = r.direction == kDirectionSend;
+    return (sent && role == 1) || (!sent && role != 1) ? kRequester : kServer;
+}
+
+// A PKGNAMCSN (its first 512 bytes).
+using Key = std::string;
+Key key_of(ByteView v) {
+    return Key(reinterpret_cast<const char*>(v.data()), v.size() < kMaxKey ? v.size() : kMaxKey);
+}
+using Insid = std::array<std::uint8_t, 8>;
+
+struct Text {
+    bool used = false;
+    std::uint64_t stamp = 0;
+    std::uint32_t conn = 0;
+    Key pkg;
+    std::string sql;
+    std::size_t total = 0;
+};
+
+struct Query {
+    bool used = false;
+    std::uint64_t stamp = 0;
+    std::uint64_t gen = 0;
+    std::uint32_t conn = 0;
+    Key pkg;
+    Insid insid{};
+    bool little = false;
+    int sqlam = 7;
+    rows::DescriptorBuilder builder;
+    bool have_desc = false;
+    rows::Descriptor base, ovr, current;
+    bool has_ovr = false;
+    bool dirty = false;
+    bool started = false;
+    bool failed = false;  // its rows can no longer be counted
+    rows::RowEngine engine;
+};
+
+// The open state of an exchange beside what it shows.
+struct Open {
+    Exchange e;
+    bool closed = false;
+    std::uint64_t chain = 0;         // the request chain it came in (0: none)
+    bool same_corr_next = false;     // its last request DSS announced the same correlator next
+    bool has_pkg = false;
+    Key pkg;
+    Insid insid{};
+    rows::Typdef req_typdef;
+    bool has_req_typdef = false;
+    rows::Typdef reply_typdef;
+    bool has_reply_typdef = false;
+    bool has_outovr = false;
+    rows::Descriptor outovr;
+    int query = -1;
+    std::uint64_t query_gen = 0;
+    std::vector<Key> rslset;
+    std::size_t rslset_next = 0;
+    int sqlca_rank = 0;              // 0 none, 1 zero SQLCODE, 2 other, 3 negative
+};
+
+struct Conn {
+    bool used = false;
+    std::uint64_t stamp = 0;
+    std::uint32_t id = 0;
+    bool has_conn = false;
+    std::string client, server;
+    rows::Typdef req_typdef, srv_typdef;
+    int sqlam = 7;
+    rows::DssAssembler cut[2];
+    std::uint64_t cut_bytes[2] = {0, 0};
+    bool cut_has_time[2] = {false, false};
+    double cut_time[2] = {0, 0};
+    std::uint64_t chain = 0;         // the current request chain
+    bool chain_open = false;         // the last request DSS was chained
+};
+
+// Counts the rows of one object through the row cursor and keeps the
+// first SQLCA with a non-zero SQLCODE.
+class RowCounter final : public rows::RowEvents {
+public:
+    explicit RowCounter(Query* q) : q_(q) {}
+    bool boundary(rows::RowEngine& e) override;
+    void row_begin(std::uint64_t, const rows::Sqlca* ca, bool no_data) override {
+        if (!no_data) ++rows;
+        if (ca && !ca->null && ca->sqlcode != 0 && !has_ca) {
+            has_ca = true;
+            sqlca = std::make_unique<rows::Sqlca>(*ca);
+        }
+    }
+    void column(std::uint64_t, const rows::Column&, const rows::ColumnValue&) override {}
+    void stop(std::uint64_t, std::string_view, std::size_t) override { stopped = true; }
+
+    std::uint64_t rows = 0;
+    bool has_ca = false;
+    std::unique_ptr<rows::Sqlca> sqlca;
+    bool stopped = false;
+
+private:
+    Query* q_;  // the query whose layout may change at a row boundary; null for an FDODTA
+};
+
+void apply_layout(Query& q) {
+    q.current = q.has_ovr ? rows::apply_override(q.base, q.ovr) : q.base;
+    q.dirty = false;
+    if (rows::empty_columns(q.current) > rows::kMaxEmptyColumns) q.failed = true;
+    if (!q.started) {
+        q.engine.start(&q.current, q.little, q.sqlam);
+        q.started = true;
+    } else {
+        q.engine.set_descriptor(&q.current);
+    }
+}
+
+bool RowCounter::boundary(rows::RowEngine&) {
+    if (!q_) return true;
+    if (!q_->failed && q_->dirty) apply_layout(*q_);
+    return !q_->failed;
+}
+
+// Whether the statement of `e` changes rows, so that SQLERRD3 is its update
+// count: its text begins with INSERT, UPDATE, DELETE or MERGE; without a
+// text, any EXCSQLIMM or EXCSQLSTT.
+bool changes_rows(const Exchange& e) {
+    if (e.command != kCpExcsqlimm && e.command != kCpExcsqlstt) return false;
+    if (!e.has_sql) return true;
+    std::size_t i = 0;
+    while (i < e.sql.size() && (e.sql[i] == ' ' || e.sql[i] == '(' || e.sql[i] == '\t' || e.sql[i] == '\n' || e.sql[i] == '\r')) ++i;
+    std::string word;
+    while (i < e.sql.size() && word.size() < 6 && std::isalpha(static_cast<unsigned char>(e.sql[i])))
+        word.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(e.sql[i++]))));
+    return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "MERGE";
+}
+
+// The message tokens of `ca` as UTF-8 where they decode; at most
+// rows::kMaxTokens of them, from the first 1 KiB of the field.
+void set_tokens(Exchange& e, const rows::Sqlca& ca, const rows::Typdef& td) {
+    e.tokens.clear();
+    const ByteView msg = ca.message();
+    if (msg.empty()) return;
+    const std::uint32_t ccsid = ca.message_is_mixed() ? td.mbc : td.sbc;
+    rows::Token tok[rows::kMaxTokens];
+    bool valid = false;
+    std::size_t n = rows::split_tokens(msg, ccsid, tok, rows::kMaxTokens, valid);
+    if (n > rows::kMaxTokens) n = rows::kMaxTokens;
+    // Decoded, the tokens take at most three times their bytes.
+    std::size_t room = 3 * rows::kSqlcaKeep;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::string& u = e.tokens.emplace_back();
+        append_decoded(u, msg.sub(tok[i].offset, tok[i].length), ccsid, room);
+        room -= u.size();
+    }
+}
+
+template <class Slots>
+auto& reuse_slot(Slots& slots) {
+    auto* oldest = &slots[0];
+    for (auto& slot : slots) {
+        if (!slot.used) return slot;
+        if (slot.stamp < oldest->stamp) oldest = &slot;
+    }
+    return *oldest;
+}
+
+}  // namespace
+
+struct ExchangeTracker::State {
+    explicit State(ExchangeSink& s) : sink(s) {}
+
+    ExchangeSink& sink;
+    Totals totals;
+    std::uint64_t clock = 0;
+    std::uint64_t seq = 0;
+    std::uint64_t gen = 0;
+    std::vector<Conn> conns = std::vector<Conn>(kMaxConnections);
+    std::vector<Text> texts = std::vector<Text>(kMaxTexts);
+    std::vector<Query> queries = std::vector<Query>(kMaxQueries);
+    std::deque<Open> open;
+
+    // The record being read.
+    const Record* rec = nullptr;
+    Conn* conn = nullptr;
+    Side side = kRequester;
+
+    void feed(const Record& r);
+    void walk(ByteView buf);
+    void joined(rows::DssAssembler& a);
+    void dss(ByteView d, std::uint64_t wire, int start_record, bool has_time, double time);
+    void request_dss(ByteView d, std::uint64_t wire, int start_record, bool has_time, double time);
+    void reply_dss(ByteView d, std::uint64_t wire, int start_record, bool has_time, double time);
+    void reply_object(Open& x, const Obj& o, int start_record);
+    void unreadable(std::size_t n) {
+        if (n == 0) return;
+        totals.unreadable_bytes += n;
+        ++totals.unreadable_places;
+    }
+
+    Conn& connection(const Record& r);
+    Open* find(std::uint16_t corr);
+    Open& add(std::uint16_t corr, int record, bool has_time, double time);
+    void close_through(std::uint64_t chain);
+    void drain();
+    void emit_front();
+
+    const Text* text_of(const Key& pkg);
+    void put_text(const Key& pkg, const std::string& sql, std::size_t total);
+    Query* query_of(Open& x);
+    Query* find_query(const Key& pkg, const Insid& insid);
+    void count_rows(Open& x, Query* q, ByteView data, bool fdo, const rows::Descriptor* d, const rows::Typdef& td);
+    void take_sqlca(Open& x, const rows::Sqlca& ca, const rows::Typdef& td, int record);
+};
+
+// --- records and DSSs ---------------------------------------------------------
+
+Conn& ExchangeTracker::State::connection(const Record& r) {
+    for (Conn& c : conns) {
+        if (c.used && c.id == r.connection) {
+            c.stamp = ++clock;
+            return c;
+        }
+    }
+    Conn& c = reuse_slot(conns);
+    c = Conn();
+    c.used = true;
+    c.stamp = ++clock;
+    c.id = r.connection;
+    c.has_conn = r.connection != 0 || !r.client.empty() || !r.server.empty();
+    c.client = std::string(r.client.substr(0, 64));
+    c.server = std::string(r.server.substr(0, 64));
+    return c;
+}
+
+void ExchangeTracker::State::feed(const Record& r) {
+    rec = &r;
+    conn = &connection(r);
+    side = side_of(r);
+    walk(r.data.sub(1));
+}
+
+void ExchangeTracker::State::walk(ByteView buf) {
+    std::size_t pos = 0;
+    rows::DssAssembler& a = conn->cut[side];
+    if (a.active()) {
+        const std::uint64_t held = conn->cut_bytes[side];
+        const std::size_t n = a.feed(buf);
+        conn->cut_bytes[side] += n;
+        if (a.malformed()) {
+            // What the last record left over frames no DSS: those bytes are
+            // lost, and this record is read on its own.
+            unreadable(static_cast<std::size_t>(held));
+            a.reset();
+        } else if (!a.complete()) {
+            return;
+        } else {
+            pos = n;
+            joined(a);
+        }
+    }
+    while (pos < buf.size()) {
+        const ByteView rest = buf.sub(pos);
+        const std::uint16_t ll = rest.be16(0);
+        if (rest.size() >= 6) {
+            if (rest.u8(2) != 0xD0 || (!(ll & 0x8000u) && ll < 6)) {
+                unreadable(rest.size());
+                return;
+            }
+            if (!(ll & 0x8000u) && ll <= rest.size()) {
+                dss(rest.first(ll), ll, rec->number, rec->has_time, rec->time);
+                pos += ll;
+                continue;
+            }
+        }
+        // Continued in segments, or running past the end of this record.
+        a.start(static_cast<std::uint64_t>(rec->number));
+        conn->cut_has_time[side] = rec->has_time;
+        conn->cut_time[side] = rec->time;
+        const std::size_t n = a.feed(rest);
+        conn->cut_bytes[side] = n;
+        pos += n;
+        if (a.malformed()) {
+            unreadable(rest.size());
+            a.reset();
+            return;
+        }
+        if (a.complete()) joined(a);
+    }
+}
+
+void ExchangeTracker::State::joined(rows::DssAssembler& a) {
+    const int start = static_cast<int>(a.record());
+    const std::uint64_t wire = conn->cut_bytes[side];
+    if (a.dropped()) {
+        // Too long to keep: its objects are not read, its bytes still count.
+        std::uint8_t h[6];
+        const ByteView held = a.header();
+        for (std::size_t i = 0; i < 6; ++i) h[i] = held.u8(i);
+        unreadable(static_cast<std::size_t>(wire));
+        const ByteView hv(h, 6);
+        if (side == kServer) {
+            if (Open* x = find(hv.be16(4))) {
+                if (Query* q = query_of(*x)) q->failed = true;
+            }
+        }
+        dss(hv, wire, start, conn->cut_has_time[side], conn->cut_time[side]);
+    } else {
+        dss(a.joined(), wire, start, conn->cut_has_time[side], conn->cut_time[side]);
+    }
+    a.reset();
+}
+
+void ExchangeTracker::State::dss(ByteView d, std::uint64_t wire, int start_record, bool has_time, double time) {
+    if (side == kRequester) {
+        request_dss(d, wire, start_record, has_time, time);
+    } else {
+        reply_dss(d, wire, start_record, has_time, time);
+    }
+}
+
+// --- exchanges ------------------------------------------------------------------
+
+Open* ExchangeTracker::State::find(std::uint16_t corr) {
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (!it->closed && it->e.corr == corr && it->e.conn == conn->id) return &*it;
+    return nullptr;
+}
+
+Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
+                                                          double time) {
+    if (open.size() >= kMaxOpenExchanges) {
+        ++totals.forced;
+        emit_front();
+    }
+    Open& x = open.emplace_back();
+    x.e.seq = ++seq;
+    x.e.has_conn = conn->has_conn;
+    x.e.conn = conn->id;
+    x.e.client = conn->client;
+    x.e.server = conn->server;
+    x.e.corr = corr;
+    x.e.record = record;
+    x.e.has_time = has_time;
+    x.e.time = time;
+    return x;
+}
+
+void ExchangeTracker::State::emit_front() {
+    Open& x = open.front();
+    ++totals.exchanges;
+    sink.exchange(x.e);
+    open.pop_front();
+}
+
+void ExchangeTracker::State::drain() {
+    while (!open.empty() && open.front().closed) emit_front();
+}
+
+void ExchangeTracker::State::close_through(std::uint64_t chain) {
+    for (Open& x : open)
+        if (!x.closed && x.e.conn == conn->id && x.chain <= chain) x.closed = true;
+    drain();
+}
+
+// --- requests ------------------------------------------------------------------
+
+void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int start_record, bool has_time,
+                                         double time) {
+    const std::uint8_t fmt = d.u8(3);
+    const int type = fmt & 0x0F;
+    const bool chained = (fmt & 0x40) != 0;
+    const bool same_corr = (fmt & 0x10) != 0;
+    const std::uint16_t corr = d.be16(4);
+    if (!conn->chain_open) ++conn->chain;
+    conn->chain_open = chained;
+    const ByteView payload = d.sub(6);
+
+    Open* x = find(corr);
+    const bool command = type == 1 || type == 5;
+    if (command && !(x && x->chain == conn->chain && x->same_corr_next)) {
+        // A new command: the last exchange with this correlator is over
+        // (a reused correlator), a new one begins.
+        if (x) {
+            x->closed = true;
+            drain();
+        }
+        Open& n = add(corr, start_record, has_time, time);
+        n.chain = conn->chain;
+        x = &n;
+        Obj o;
+        if (object_at(payload, 0, o)) {
+            x->e.command = o.cp;
+            for_each_member(o.value, [&](const Obj& m) {
+                if (m.cp == kCpPkgnamcsn) {
+                    x->pkg = key_of(m.value);
+                    x->has_pkg = true;
+                } else if (m.cp == kCpQryinsid) {
+                    for (std::size_t i = 0; i < 8; ++i) x->insid[i] = m.value.u8(i);
+                }
+            });
+            const std::uint16_t cp = o.cp;
+            if (x->has_pkg && (cp == kCpExcsqlstt || cp == kCpOpnqry || cp == kCpDscsqlstt || cp == kCpCntqry)) {
+                if (const Text* t = text_of(x->pkg)) {
+                    x->e.has_sql = true;
+                    x->e.sql = t->sql;
+                    x->e.sql_total = t->total;
+                }
+            }
+        }
+    } else if (!x) {
+        // Objects of a command that is not in the input.
+        Open& n = add(corr, start_record, has_time, time);
+        n.chain = conn->chain;
+        x = &n;
+    }
+    x->same_corr_next = same_corr;
+    x->e.has_request = true;
+    x->e.bytes_out += wire;
+    if (type == 4) return;  // encrypted objects
+
+    Obj o;
+    std::size_t off = 0;
+    for (; object_at(payload, off, o); off += o.whole.size()) {
+        switch (o.cp) {
+            case kCpSqlstt: {
+                bool single = false;
+                const ByteView t = rows::sqlstt_text(o.value, single);
+                const rows::Typdef& td = x->has_req_typdef ? x->req_typdef : conn->req_typdef;
+                x->e.sql.clear();
+                append_decoded(x->e.sql, t, single ? td.sbc : td.mbc, kTextBytes);
+                x->e.sql_total = t.size();
+                x->e.has_sql = true;
+                if (x->has_pkg) put_text(x->pkg, x->e.sql, x->e.sql_total);
+                break;
+            }
+            case kCpTypdefnam:
+            case kCpTypdefovr:
+                if (!x->has_req_typdef) x->req_typdef = conn->req_typdef;
+                x->has_req_typdef = true;
+                if (o.cp == kCpTypdefnam) x->req_typdef.set_name(o.value);
+                else x->req_typdef.set_ccsids(o.value);
+                break;
+            case kCpOutovr: {
+                rows::DescriptorBuilder b;
+                b.add(o.value);
+                if (x->e.command == kCpCntqry && x->has_pkg) {
+                    // A new layout for the rows still to come of the query.
+                    if (Query* q = find_query(x->pkg, x->insid)) {
+                        if (b.failed()) {
+                            q->failed = true;
+                        } else {
+                            q->ovr = b.take();
+                            q->has_ovr = true;
+                            q->dirty = true;
+                            if (q->have_desc && (!q->started || q->engine.at_boundary())) apply_layout(*q);
+                        }
+                    }
+                } else if (!b.failed()) {
+                    x->has_outovr = true;
+                    x->outovr = b.take();
+                }
+                break;
+            }
+            case 0x2001: {  // ACCRDB: the requester's data representation
+                for_each_member(o.value, [&](const Obj& m) {
+                    if (m.cp == kCpTypdefnam) conn->req_typdef.set_name(m.value);
+                    if (m.cp == kCpTypdefovr) conn->req_typdef.set_ccsids(m.value);
+                });
+                break;
+            }
+            default: break;
+        }
+    }
+    if (off < payload.size()) unreadable(payload.size() - off);
+}
+
+// --- replies -------------------------------------------------------------------
+
+void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start_record, bool has_time,
+                                       double time) {
+    const std::uint8_t fmt = d.u8(3);
+    const int type = fmt & 0x0F;
+    const bool chained = (fmt & 0x40) != 0;
+    const std::uint16_t corr = d.be16(4);
+    Open* x = find(corr);
+    if (!x) {
+        // A reply whose request is not in the input.
+        x = &add(corr, start_record, false, 0);
+        x->chain = 0;
+    }
+    if (!x->e.replied()) {
+        x->e.reply_record = start_record;
+        x->e.has_first = has_time;
+        x->e.first_reply = time;
+    }
+    x->e.has_last = rec->has_time;
+    x->e.last_reply = rec->time;
+    x->e.bytes_in += wire;
+    if (type != 4 && d.size() > 6) {
+        const ByteView payload = d.sub(6);
+        Obj o;
+        std::size_t off = 0;
+        for (; object_at(payload, off, o); off += o.whole.size()) reply_object(*x, o, start_record);
+        if (off < payload.size()) unreadable(payload.size() - off);
+    }
+    if (!chained) close_through(x->chain);
+}
+
+Query* ExchangeTracker::State::find_query(const Key& pkg, const Insid& insid) {
+    for (Query& q : queries) {
+        if (q.used && q.conn == conn->id && q.insid == insid && q.pkg == pkg) {
+            q.stamp = ++clock;
+            return &q;
+        }
+    }
+    return nullptr;
+}
+
+Query* ExchangeTracker::State::query_of(Open& x) {
+    if (x.query >= 0) {
+        Query& q = queries[static_cast<std::size_t>(x.query)];
+        if (q.used && q.gen == x.query_gen) return &q;
+        return nullptr;
+    }
+    if (x.e.command == kCpCntqry && x.has_pkg) {
+        if (Query* q = find_query(x.pkg, x.insid)) {
+            x.query = static_cast<int>(q - queries.data());
+            x.query_gen = q->gen;
+            return q;
+        }
+    }
+    return nullptr;
+}
+
+const Text* ExchangeTracker::State::text_of(const Key& pkg) {
+    for (Text& t : texts) {
+        if (t.used && t.conn == conn->id && t.pkg == pkg) {
+            t.stamp = ++clock;
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+void ExchangeTracker::State::put_text(const Key& pkg, const std::string& sql, std::size_t total) {
+    Text* slot = nullptr;
+    for (Text& t : texts)
+        if (t.used && t.conn == conn->id && t.pkg == pkg) slot = &t;
+    if (!slot) slot = &reuse_slot(texts);
+    slot->used = true;
+    slot->stamp = ++clock;
+    slot->conn = conn->id;
+    slot->pkg = pkg;
+    slot->sql = sql;
+    slot->total = total;
+}
+
+void ExchangeTracker::State::take_sqlca(Open& x, const rows::Sqlca& ca, const rows::Typdef& td, int record) {
+    // The SQLCA shown: the first negative one, else the first with another
+    // non-zero SQLCODE, else the first. A null SQLCA is success.
+    const std::int32_t code = ca.null ? 0 : ca.sqlcode;
+    const int rank = code < 0 ? 3 : code != 0 ? 2 : 1;
+    Exchange& e = x.e;
+    if (rank < x.sqlca_rank) return;
+    if (rank == x.sqlca_rank) {
+        // The same SQLCA again (a row's, then the SQLCARD's): its tokens.
+        if (code == e.sqlcode && e.tokens.empty()) set_tokens(e, ca, td);
+        return;
+    }
+    x.sqlca_rank = rank;
+    e.has_sqlca = true;
+    e.sqlcode = code;
+    e.sqlstate.clear();
+    if (ca.null) e.sqlstate = "00000";
+    else append_decoded(e.sqlstate, ByteView(ca.sqlstate, sizeof ca.sqlstate), td.sbc, 16);
+    e.sqlca_record = record;
+    set_tokens(e, ca, td);
+    e.has_updated = changes_rows(e) && !ca.null && ca.has_errd && code >= 0 && ca.sqlerrd[2] >= 0;
+    e.updated = ca.sqlerrd[2];
+}
+
+void ExchangeTracker::State::count_rows(Open& x, Query* q, ByteView data, bool fdo, const rows::Descriptor* d,
+                                        const rows::Typdef& td) {
+    RowCounter counter(q);
+    rows::RowEngine* engine;
+    rows::RowEngine fdo_engine;
+    if (fdo) {
+        fdo_engine.start(d, td.little, conn->sqlam);
+        engine = &fdo_engine;
+    } else {
+        engine = &q->engine;
+        engine->begin_object();
+    }
+    engine->feed(data, counter);
+    if (counter.stopped || (fdo && engine->mid_row())) {
+        if (q) q->failed = true;
+        ++totals.uncounted;
+    }
+    x.e.has_rows = true;
+    x.e.rows += counter.rows;
+    if (counter.has_ca) take_sqlca(x, *counter.sqlca, td, rec->number);
+}
+
+void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_record) {
+    Exchange& e = x.e;
+    if (e.replies.size() < kMaxReplyNames) e.replies.push_back(o.cp);
+    else ++e.replies_more;
+    const rows::Typdef& srv = x.has_reply_typdef ? x.reply_typdef : conn->srv_typdef;
+
+    switch (o.cp) {
+        case kCpSqlcard: {
+            rows::Sqlca ca;
+            const rows::SqlcaRead r = rows::read_sqlca(o.value, rows::SqlcaFormat{srv.little, conn->sqlam}, ca);
+            // Read what is there: at least the indicator, SQLCODE and SQLSTATE.
+            if (r.complete || (!ca.null && r.end >= 10)) {
+                take_sqlca(x, ca, srv, start_record);
+                if (!r.complete) unreadable(o.value.size() - r.end);
+            } else {
+                unreadable(o.value.size());
+            }
+            return;
+        }
+        case kCpTypdefnam:
+        case kCpTypdefovr:
+            if (!x.has_reply_typdef) x.reply_typdef = conn->srv_typdef;
+            x.has_reply_typdef = true;
+            if (o.cp == kCpTypdefnam) x.reply_typdef.set_name(o.value);
+            else x.reply_typdef.set_ccsids(o.value);
+            return;
+        case kCpAccrdbrm:
+            for_each_member(o.value, [&](const Obj& m) {
+                if (m.cp == kCpTypdefnam) conn->srv_typdef.set_name(m.value);
+                if (m.cp == kCpTypdefovr) conn->srv_typdef.set_ccsids(m.value);
+            });
+            break;
+        case kCpExcsatrd:
+            for_each_member(o.value, [&](const Obj& m) {
+                if (m.cp != kCpMgrlvlls) return;
+                for (std::size_t i = 0; i + 4 <= m.value.size(); i += 4)
+                    if (m.value.be16(i) == kCpSqlam) conn->sqlam = m.value.be16(i + 2);
+            });
+            return;
+        case kCpRslsetrm:
+            x.rslset.clear();
+            x.rslset_next = 0;
+            for_each_member(o.value, [&](const Obj& m) {
+                if (m.cp != kCpPkgsnlst) return;
+                for_each_member(m.value, [&](const Obj& p) {
+                    if (p.cp == kCpPkgnamcsn && x.rslset.size() < kMaxResultSets) x.rslset.push_back(key_of(p.value));
+                });
+            });
+            break;
+        case kCpOpnqryrm: {
+            Key pkg = x.pkg;
+            if (x.rslset_next < x.rslset.size()) pkg = x.rslset[x.rslset_next++];
+            Insid insid{};
+            for_each_member(o.value, [&](const Obj& m) {
+                if (m.cp == kCpQryinsid)
+                    for (std::size_t i = 0; i < 8; ++i) insid[i] = m.value.u8(i);
+            });
+            if (Query* old = find_query(pkg, insid)) old->used = false;
+            Query& q = reuse_slot(queries);
+            q.used = true;
+            q.stamp = ++clock;
+            q.gen = ++gen;
+            q.conn = conn->id;
+            q.pkg = pkg;
+            q.insid = insid;
+            q.little = srv.little;
+            q.sqlam = conn->sqlam;
+            q.builder.reset();
+            q.have_desc = false;
+            q.base = rows::Descriptor();
+            q.has_ovr = e.command == kCpOpnqry && x.has_outovr;
+            q.ovr = q.has_ovr ? x.outovr : rows::Descriptor();
+            q.current = rows::Descriptor();
+            q.dirty = false;
+            q.started = false;
+            q.failed = false;
+            x.query = static_cast<int>(&q - queries.data());
+            x.query_gen = q.gen;
+            break;
+        }
+        case kCpEndqryrm:
+            if (Query* q = query_of(x)) q->used = false;
+            break;
+        case kCpQrydsc: {
+            Query* q = query_of(x);
+            if (!q) return;
+            if (q->builder.failed() || q->builder.complete()) q->builder.reset();
+            if (!q->builder.add(o.value)) {
+                q->failed = true;
+                return;
+            }
+            if (!q->builder.complete()) return;
+            q->base = q->builder.take();
+            q->little = srv.little;
+            q->have_desc = true;
+            q->dirty = true;
+            if (!q->started || q->engine.at_boundary()) apply_layout(*q);
+            return;
+        }
+        case kCpQrydta: {
+            Query* q = query_of(x);
+            if (!q || !q->have_desc || q->failed) {
+                ++totals.uncounted;
+                if (q) q->failed = true;
+                return;
+            }
+            count_rows(x, q, o.value, false, nullptr, srv);
+            return;
+        }
+        case kCpSqldtard: {
+            rows::Typdef td = srv;
+            rows::DescriptorBuilder b;
+            bool have = false;
+            for_each_member(o.value, [&](const Obj& m) {
+                if (m.cp == kCpTypdefnam) td.set_name(m.value);
+                if (m.cp == kCpTypdefovr) td.set_ccsids(m.value);
+                if (m.cp == kCpFdodsc) {
+                    b.reset();
+                    have = b.add(m.value) && b.complete();
+                }
+                if (m.cp != kCpFdodta) return;
+                if (!have) {
+                    ++totals.uncounted;
+                    return;
+                }
+                const rows::Descriptor d = b.take();
+                have = false;
+                if (rows::empty_columns(d) > rows::kMaxEmptyColumns) {
+                    ++totals.uncounted;
+                    return;
+                }
+                count_rows(x, nullptr, m.value, true, &d, td);
+            });
+            return;
+        }
+        default: break;
+    }
+    // Reply messages: the highest SVRCOD.
+    for_each_member(o.value, [&](const Obj& m) {
+        if (m.cp != kCpSvrcod || m.value.size() != 2) return;
+        const int sev = m.value.be16(0);
+        if (sev > e.svrcod) {
+            e.svrcod = sev;
+            e.svrcod_cp = o.cp;
+        }
+    });
+}
+
+// --- the tracker ----------------------------------------------------------------
+
+ExchangeTracker::ExchangeTracker(ExchangeSink& sink) : s_(std::make_unique<State>(sink)) {}
+ExchangeTracker::~ExchangeTracker() = default;
+
+void ExchangeTracker::feed(const Record& rec) { s_->feed(rec); }
+
+void ExchangeTracker::gap(const Record& rec) {
+    State& s = *s_;
+    for (Conn& c : s.conns) {
+        if (!c.used || c.id != rec.connection) continue;
+        const int side = side_of(rec);
+        if (c.cut[side].active()) {
+            s.unreadable(static_cast<std::size_t>(c.cut_bytes[side]));
+            c.cut[side].reset();
+        }
+    }
+}
+
+void ExchangeTracker::closed(const Record& rec) {
+    State& s = *s_;
+    for (Conn& c : s.conns) {
+        if (!c.used || c.id != rec.connection) continue;
+        for (int side = 0; side < 2; ++side)
+            if (c.cut[side].active()) s.unreadable(static_cast<std::size_t>(c.cut_bytes[side]));
+        c = Conn();
+    }
+    for (Open& x : s.open)
+        if (x.e.conn == rec.connection) x.closed = true;
+    for (Query& q : s.queries)
+        if (q.used && q.conn == rec.connection) q.used = false;
+    for (Text& t : s.texts)
+        if (t.used && t.conn == rec.connection) t.used = false;
+    s.drain();
+}
+
+void ExchangeTracker::finish() {
+    State& s = *s_;
+    // DSSs still cut at the end of the input: their bytes could not be read.
+    for (Conn& c : s.conns) {
+        if (!c.used) continue;
+        for (int side = 0; side < 2; ++side) {
+            if (c.cut[side].active()) {
+                s.unreadable(static_cast<std::size_t>(c.cut_bytes[side]));
+                c.cut[side].reset();
+            }
+        }
+    }
+    while (!s.open.empty()) s.emit_front();
+    s.sink.finish(s.totals);
+}
+
+}  // namespace drda::summary

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: Apache-2.0
+// The exchange tracker: fed with every record of the input (a trace file
+// or a capture), it follows each connection's DSSs (joining those cut at a
+// record end or continued in segments), pairs requests with their replies
+// by correlator, and hands each exchange to a sink in request order.
+//
+// It reads only what the summary needs: command and reply names, SVRCOD,
+// SQLCARDs, statement texts (SQLSTT, or the text prepared earlier for the
+// same package section), and counts rows of QRYDTA and SQLDTARD through
+// the row cursor. Its state is bounded: open exchanges, connections,
+// statement texts and queries have fixed caps.
+#pragma once
+
+#include <memory>
+
+#include "common/record.h"
+#include "summary/exchange.h"
+
+namespace drda::summary {
+
+inline constexpr std::size_t kMaxOpenExchanges = 1024;
+inline constexpr std::size_t kMaxConnections = 64;
+inline constexpr std::size_t kMaxTexts = 256;
+inline constexpr std::size_t kMaxQueries = 64;
+
+class ExchangeTracker {
+public:
+    explicit ExchangeTracker(ExchangeSink& sink);
+    ~ExchangeTracker();
+    ExchangeTracker(const ExchangeTracker&) = delete;
+    ExchangeTracker& operator=(const ExchangeTracker&) = delete;
+
+    void feed(const Record& rec);
+    // Bytes of rec.connection in rec.direction are missing (a capture's
+    // gap): a DSS cut before them is lost.
+    void gap(const Record& rec);
+    // rec.connection is over: its exchanges are complete, its state is
+    // dropped.
+    void closed(const Record& rec);
+    // Hands on every exchange still open and ends the sink.
+    void finish();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace drda::summary

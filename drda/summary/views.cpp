@@ -1,0 +1,386 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "summary/views.h"
+
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+#include "ddm/codepoints.h"
+
+namespace drda::summary {
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// Length of the valid UTF-8 character at s[i], 0 when the bytes there are
+// not one (overlong forms, surrogates and cut sequences included).
+std::size_t utf8_char(std::string_view s, std::size_t i, std::uint32_t& cp) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    std::size_t len;
+    std::uint32_t min;
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    } else if ((c & 0xE0) == 0xC0) {
+        len = 2, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4, cp = c & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (s.size() - i < len) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+void put_u4(TextWriter& w, const char* prefix, std::uint32_t v, int digits) {
+    w.put(prefix);
+    for (int k = digits - 1; k >= 0; --k) w.put(kHex[(v >> (4 * k)) & 0xF]);
+}
+
+void put_padded(TextWriter& w, std::string_view s, std::size_t width, bool right) {
+    const int pad = s.size() < width ? static_cast<int>(width - s.size()) : 0;
+    if (right) w.spaces(pad);
+    w.put(s);
+    if (!right) w.spaces(pad);
+}
+
+std::string num(std::uint64_t v) { return std::to_string(v); }
+
+std::string fixed3(double v) {
+    char b[48];
+    std::snprintf(b, sizeof b, "%.3f", v);
+    return b;
+}
+
+// "HH:MM:SS.uuuuuu" in local time.
+std::string clock_text(double t) {
+    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
+    const auto us = static_cast<long long>(std::llround(t * 1e6));
+    const std::time_t s = static_cast<std::time_t>(us / 1000000);
+    std::tm tmv{};
+    if (!localtime_r(&s, &tmv)) return "-";
+    char b[40];
+    std::snprintf(b, sizeof b, "%02d:%02d:%02d.%06lld", tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
+    return b;
+}
+
+double ms_of(const Exchange& e, bool last) { return ((last ? e.last_reply : e.first_reply) - e.time) * 1000.0; }
+bool has_ms(const Exchange& e, bool last) {
+    return e.has_time && (last ? e.has_last : e.has_first) && std::isfinite(ms_of(e, last));
+}
+
+}  // namespace
+
+std::string codepoint_name(std::uint16_t cp) {
+    const CodePointEntry& entry = lookup_codepoint(cp);
+    if (entry.code == cp && cp != 0) return std::string(entry.short_name);
+    std::string s = "X'0000'";
+    for (int k = 0; k < 4; ++k) s[2 + k] = "0123456789ABCDEF"[(cp >> (12 - 4 * k)) & 0xF];
+    return s;
+}
+
+void put_printable(TextWriter& w, std::string_view s, bool quoted) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        // Plain runs are copied whole.
+        std::size_t j = i;
+        while (j < s.size() && s[j] >= 0x20 && s[j] <= 0x7E && s[j] != '\\' && !(quoted && s[j] == '"')) ++j;
+        if (j > i) {
+            w.put(s.substr(i, j - i));
+            i = j;
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '\\' || c == '"') {
+            w.put('\\');
+            w.put(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        if (c == '\t' || c == '\n' || c == '\r') {
+            w.put(c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r");
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const std::size_t len = utf8_char(s, i, cp);
+        if (len == 0) {
+            put_u4(w, "\\x", c, 2);
+            ++i;
+        } else {
+            if (cp > 0xFFFF) put_u4(w, "\\U", cp, 8);
+            else put_u4(w, "\\u", cp, 4);
+            i += len;
+        }
+    }
+}
+
+void put_json_string(TextWriter& w, std::string_view s) {
+    w.put('"');
+    std::size_t i = 0;
+    while (i < s.size()) {
+        std::size_t j = i;
+        while (j < s.size() && static_cast<unsigned char>(s[j]) >= 0x20 && static_cast<unsigned char>(s[j]) < 0x7F &&
+               s[j] != '"' && s[j] != '\\')
+            ++j;
+        if (j > i) {
+            w.put(s.substr(i, j - i));
+            i = j;
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '"' || c == '\\') {
+            w.put('\\');
+            w.put(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const std::size_t len = c >= 0x80 ? utf8_char(s, i, cp) : 0;
+        if (len > 0) {
+            w.put(s.substr(i, len));
+            i += len;
+        } else {
+            put_u4(w, "\\u", c, 4);
+            ++i;
+        }
+    }
+    w.put('"');
+}
+
+std::string outcome_text(const Exchange& e) {
+    if (!e.replied()) return "no reply";
+    const auto sql = [&] {
+        std::string t = std::to_string(e.sqlcode) + " ";
+        for (char c : e.sqlstate) t += c >= 0x20 && c <= 0x7E ? c : '?';
+        return t;
+    };
+    if (e.has_sqlca && e.sqlcode < 0) return sql();
+    if (e.svrcod >= 8) return codepoint_name(e.svrcod_cp) + " " + std::to_string(e.svrcod);
+    if (e.has_sqlca && e.sqlcode != 0 && e.sqlcode != 100) return sql();
+    return "ok";
+}
+
+// --- -s -------------------------------------------------------------------------
+
+TextReport::TextReport(TextWriter& out, bool spool) : out_(out), lines_(&out) {
+    if (!spool) return;
+    spool_file_ = std::tmpfile();
+    if (spool_file_) {
+        spool_sink_ = std::make_unique<FileSink>(spool_file_, "temporary file");
+    } else {
+        spool_sink_ = std::make_unique<StringSink>(spool_text_);
+    }
+    spool_ = std::make_unique<TextWriter>(*spool_sink_);
+    lines_ = spool_.get();
+}
+
+TextReport::~TextReport() {
+    if (spool_file_) std::fclose(spool_file_);
+}
+
+void TextReport::header() {
+    if (header_done_) return;
+    header_done_ = true;
+    lines_->put(
+        "Exchanges\n"
+        "time            conn corr command       first ms     rows outcome          statement\n");
+}
+
+void TextReport::exchange(const Exchange& e) {
+    header();
+    TextWriter& w = *lines_;
+    put_padded(w, e.has_time ? clock_text(e.time) : "-", 15, false);
+    w.put(' ');
+    put_padded(w, e.has_conn ? num(e.conn) : "-", 4, true);
+    w.put(' ');
+    for (int k = 3; k >= 0; --k) w.put("0123456789ABCDEF"[(e.corr >> (4 * k)) & 0xF]);
+    w.put(' ');
+    put_padded(w, e.command ? codepoint_name(e.command) : "-", 9, false);
+    w.put(' ');
+    put_padded(w, has_ms(e, false) ? fixed3(ms_of(e, false)) : "-", 12, true);
+    w.put(' ');
+    // Rows read, or for a statement that changes rows the rows it changed.
+    put_padded(w, e.has_rows ? num(e.rows) : e.has_updated ? num(static_cast<std::uint64_t>(e.updated)) : "-", 8,
+               true);
+    w.put(' ');
+    const std::string outcome = outcome_text(e);
+    if (e.has_sql) {
+        put_padded(w, outcome, 16, false);
+        w.put(' ');
+        put_printable(w, e.sql);
+        if (e.sql_total > e.sql.size() && e.sql.size() >= kTextBytes) w.put(" ...");
+    } else {
+        w.put(outcome);
+    }
+    w.put('\n');
+
+    const bool failed = e.failed();
+    if (failed) ++failed_;
+    const std::uint64_t rows = e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
+    if (e.has_sql) shapes_.add(e.sql, failed, rows, has_ms(e, true) ? ms_of(e, true) : -1.0);
+    if (failed) {
+        for (ErrorRow& r : errors_) {
+            if (r.outcome == outcome) {
+                ++r.count;
+                return;
+            }
+        }
+        if (errors_.size() >= kMaxErrorKinds) {
+            ++errors_not_grouped_;
+            return;
+        }
+        ErrorRow& r = errors_.emplace_back();
+        r.outcome = outcome;
+        r.count = 1;
+        r.record = e.sqlca_record && e.has_sqlca && e.sqlcode < 0 ? e.sqlca_record : e.reply_record;
+        r.tokens = e.tokens;
+    }
+}
+
+void TextReport::finish(const Totals& t) {
+    header();
+    if (spool_) {
+        // The listing is done: the exchange lines follow it.
+        spool_->flush();
+        if (spool_file_) {
+            std::rewind(spool_file_);
+            char buf[1 << 16];
+            std::size_t n;
+            while ((n = std::fread(buf, 1, sizeof buf, spool_file_)) > 0) out_.put(std::string_view(buf, n));
+        } else {
+            out_.put(spool_text_);
+        }
+    }
+    TextWriter& w = out_;
+    w.printf("\nStatements by shape: %zu\n", shapes_.size());
+    w.put("execs errors       rows     total ms      mean ms       p95 ms       max ms shape\n");
+    for (const ShapeStats* s : shapes_.sorted()) {
+        put_padded(w, num(s->execs), 5, true);
+        w.put(' ');
+        put_padded(w, num(s->errors), 6, true);
+        w.put(' ');
+        put_padded(w, num(s->rows), 10, true);
+        w.put(' ');
+        const bool timed = s->timed > 0;
+        put_padded(w, timed ? fixed3(s->total_ms) : "-", 12, true);
+        w.put(' ');
+        put_padded(w, timed ? fixed3(s->total_ms / static_cast<double>(s->timed)) : "-", 12, true);
+        w.put(' ');
+        put_padded(w, timed ? fixed3(s->p95()) : "-", 12, true);
+        w.put(' ');
+        put_padded(w, timed ? fixed3(s->max_ms) : "-", 12, true);
+        w.put(' ');
+        put_printable(w, s->shape);
+        w.put('\n');
+    }
+    if (shapes_.not_grouped())
+        w.printf("%llu executions of further shapes not grouped (at most %zu shapes)\n",
+                 static_cast<unsigned long long>(shapes_.not_grouped()), kMaxShapes);
+
+    w.printf("\nErrors: %zu\n", errors_.size());
+    w.put(" count error             record tokens\n");
+    for (const ErrorRow& r : errors_) {
+        put_padded(w, num(r.count), 6, true);
+        w.put(' ');
+        put_padded(w, r.outcome, 17, false);
+        w.put(' ');
+        put_padded(w, num(static_cast<std::uint64_t>(r.record)), 6, true);
+        for (const std::string& tok : r.tokens) {
+            w.put(" \"");
+            put_printable(w, tok, true);
+            w.put('"');
+        }
+        w.put('\n');
+    }
+    if (errors_not_grouped_)
+        w.printf("%llu failed exchanges of further errors not grouped (at most %zu errors)\n",
+                 static_cast<unsigned long long>(errors_not_grouped_), kMaxErrorKinds);
+
+    w.printf("\n%llu exchanges, %llu failed\n", static_cast<unsigned long long>(t.exchanges),
+             static_cast<unsigned long long>(failed_));
+    if (t.unreadable_bytes)
+        w.printf("Unreadable: %llu bytes in %llu places\n", static_cast<unsigned long long>(t.unreadable_bytes),
+                 static_cast<unsigned long long>(t.unreadable_places));
+    if (t.uncounted)
+        w.printf("Rows not counted: %llu row objects without a usable descriptor\n",
+                 static_cast<unsigned long long>(t.uncounted));
+    if (t.forced)
+        w.printf("%llu exchanges shown before their end: more than %zu open at once\n",
+                 static_cast<unsigned long long>(t.forced), static_cast<std::size_t>(1024));
+}
+
+// --- -j -------------------------------------------------------------------------
+
+void JsonLines::exchange(const Exchange& e) {
+    TextWriter& w = out_;
+    const auto str_or_null = [&](bool has, std::string_view s) {
+        if (has) put_json_string(w, s);
+        else w.put("null");
+    };
+    w.put("{\"ts\":");
+    if (e.has_time && std::isfinite(e.time)) w.printf("%.6f", e.time);
+    else w.put("null");
+    w.put(",\"conn\":");
+    if (e.has_conn) w.printf("%u", e.conn);
+    else w.put("null");
+    w.put(",\"client\":");
+    str_or_null(!e.client.empty(), e.client);
+    w.put(",\"server\":");
+    str_or_null(!e.server.empty(), e.server);
+    w.printf(",\"corr\":%u", static_cast<unsigned>(e.corr));
+    w.put(",\"command\":");
+    str_or_null(e.command != 0, e.command ? codepoint_name(e.command) : std::string());
+    w.put(",\"sql\":");
+    str_or_null(e.has_sql, e.sql);
+    w.put(",\"replies\":[");
+    for (std::size_t i = 0; i < e.replies.size(); ++i) {
+        if (i) w.put(',');
+        put_json_string(w, codepoint_name(e.replies[i]));
+    }
+    if (e.replies_more) w.put(e.replies.empty() ? "\"...\"" : ",\"...\"");
+    w.put("],\"svrcod\":");
+    if (e.svrcod >= 0) w.printf("%d", e.svrcod);
+    else w.put("null");
+    w.put(",\"sqlcode\":");
+    if (e.has_sqlca) w.printf("%d", e.sqlcode);
+    else w.put("null");
+    w.put(",\"sqlstate\":");
+    str_or_null(e.has_sqlca, e.sqlstate);
+    w.put(",\"tokens\":[");
+    for (std::size_t i = 0; i < e.tokens.size(); ++i) {
+        if (i) w.put(',');
+        put_json_string(w, e.tokens[i]);
+    }
+    w.put("],\"rows\":");
+    if (e.has_rows) w.printf("%llu", static_cast<unsigned long long>(e.rows));
+    else w.put("null");
+    w.put(",\"updated\":");
+    if (e.has_updated) w.printf("%lld", static_cast<long long>(e.updated));
+    else w.put("null");
+    w.put(",\"first_reply_ms\":");
+    if (has_ms(e, false)) w.printf("%.3f", ms_of(e, false));
+    else w.put("null");
+    w.put(",\"last_reply_ms\":");
+    if (has_ms(e, true)) w.printf("%.3f", ms_of(e, true));
+    else w.put("null");
+    w.printf(",\"bytes_out\":%llu,\"bytes_in\":%llu",
+             static_cast<unsigned long long>(e.bytes_out), static_cast<unsigned long long>(e.bytes_in));
+    w.put(",\"record\":");
+    if (e.has_request) w.printf("%d", e.record);
+    else w.put("null");
+    w.put(",\"reply_record\":");
+    if (e.replied()) w.printf("%d", e.reply_record);
+    else w.put("null");
+    w.put("}\n");
+}
+
+}  // namespace drda::summary

@@ -1,0 +1,550 @@
+// SPDX-License-Identifier: Apache-2.0
+// The summary views (-s, -j): exchanges of the real traces (failures with
+// their SQLSTATE and tokens, update counts, row counts, one exchange per
+// command), hand-built conversations, damaged input, bounds, and the text
+// rules of shapes and JSON strings.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <sstream>
+
+#include "common/text_writer.h"
+#include "summary/shapes.h"
+#include "summary/tracker.h"
+#include "summary/views.h"
+#include "support/conversation_builder.h"
+#include "support/rows_support.h"
+#include "support/trace_builder.h"
+#include "trace/trace_file.h"
+#include "capture/capture_source.h"
+#include "../fuzz/checks.h"
+
+using namespace testsupport;
+using drda::summary::Exchange;
+
+namespace {
+
+struct Collected {
+    std::vector<Exchange> all;
+    drda::summary::Totals totals;
+    bool finished = false;
+};
+
+class Collect final : public drda::summary::ExchangeSink {
+public:
+    explicit Collect(Collected& c) : c_(c) {}
+    void exchange(const Exchange& e) override { c_.all.push_back(e); }
+    void finish(const drda::summary::Totals& t) override {
+        c_.totals = t;
+        c_.finished = true;
+    }
+
+private:
+    Collected& c_;
+};
+
+// The exchanges of a whole trace file or capture, read in this process.
+Collected exchanges_of_bytes(const std::string& bytes) {
+    Collected c;
+    std::string copy = bytes;
+    std::FILE* err = std::fopen("/dev/null", "w");
+    {
+        drda::NullSink null;
+        drda::TextWriter w(null);
+        const std::string name = "input";
+        Collect sink(c);
+        drda::summary::ExchangeTracker tracker(sink);
+        drda::Record rec;
+        const drda::ByteView all(copy);
+        if (drda::is_capture_magic(all.first(4))) {
+            drda::CaptureSource source(all, name, err);
+            for (bool more = source.read_header(w); more;) {
+                switch (source.next(w, rec)) {
+                    case drda::CaptureSource::Next::record: tracker.feed(rec); break;
+                    case drda::CaptureSource::Next::gap: tracker.gap(rec); break;
+                    case drda::CaptureSource::Next::closed: tracker.closed(rec); break;
+                    default: more = false; break;
+                }
+            }
+        } else {
+            std::FILE* in = fmemopen(copy.data(), copy.size(), "rb");
+            std::uint8_t head[7];
+            const std::size_t n = std::fread(head, 1, sizeof head, in);
+            drda::TraceFile source(in, name, err);
+            if (source.read_header(w, drda::ByteView(head, n)))
+                while (source.next(w, rec) == drda::TraceFile::Next::record) tracker.feed(rec);
+            std::fclose(in);
+        }
+        tracker.finish();
+    }
+    std::fclose(err);
+    return c;
+}
+Collected exchanges_of(const std::string& trace) { return exchanges_of_bytes(read_file(data_path(trace))); }
+
+std::string name(std::uint16_t cp) { return cp ? drda::summary::codepoint_name(cp) : "-"; }
+
+const std::vector<std::string> kTraces = {
+    "s01_connect.req.drdadbg",   "s01_connect.srv.drdadbg",  "s01_connect.names.req.drdadbg",
+    "s03_types.req.drdadbg",     "s03_types.srv.drdadbg",    "s04_manyrows.req.drdadbg",
+    "s04_manyrows.seg.req.drdadbg", "s06_errors.req.drdadbg", "s06_errors.srv.drdadbg",
+    "s09_procedures.req.drdadbg", "s11_batch.req.drdadbg",   "s11_batch.split4096.req.drdadbg",
+    "s12_metadata.req.drdadbg",
+};
+
+// --- the real traces ------------------------------------------------------------
+
+struct Failure {
+    std::string sql, sqlstate;
+    std::vector<std::string> tokens;
+};
+
+TEST(SummaryRealTraces, EveryStatementThatFailedComesWithItsSqlstateAndTokens) {
+    // The application errors of s06 in the order the client met them, as
+    // its SQLCARDs carry them (SQLCODE -20001 each).
+    const std::vector<Failure> expected = {
+        {"SELEC * FROM parent", "42X01", {"Encountered \"SELEC\" at line 1, column 1", "42X01"}},
+        {"SELECT * FROM no_such_table", "42X05", {"NO_SUCH_TABLE", "42X05"}},
+        {"SELECT no_such_column FROM parent", "42X04", {"NO_SUCH_COLUMN", "42X04"}},
+        {"INSERT INTO parent VALUES (1, 'dup')", "23505", {"SQL261208181643160", "PARENT", "23505"}},
+        {"INSERT INTO parent VALUES (2, 'toolongvalue')", "22001", {"VARCHAR", "toolongvalue", "5", "22001"}},
+        {"INSERT INTO parent VALUES (3, NULL)", "23502", {"NAME", "23502"}},
+        {"INSERT INTO child VALUES (1, 99, 1)", "23503", {"SQL261208181643181", "CHILD", "INSERT", "(99)", "23503"}},
+        {"INSERT INTO child VALUES (2, 1, -5)", "23513", {"\"APP\".\"CHILD\"", "SQL261208181643182", "23513"}},
+        {"VALUES 1 / 0", "22012", {"22012"}},
+        {"VALUES CAST('abc' AS INTEGER)", "22018", {"INTEGER", "22018"}},
+        {"VALUES CAST(2147483647 AS INTEGER) + 1", "22003", {"INTEGER", "22003"}},
+        {"DROP TABLE no_such_table", "42Y55", {"DROP TABLE", "NO_SUCH_TABLE", "42Y55"}},
+        {"SELECT * FROM parent WHERE ? = ?", "42X35", {"=", "42X35"}},
+        {"INSERT INTO child VALUES (?, ?, ?)", "23513", {"\"APP\".\"CHILD\"", "SQL261208181643182", "23513"}},
+        {"VALUES CAST('2024-13-45' AS DATE)", "22007", {"22007.S.180"}},
+        {"SELECT 10 / (3 - id) FROM (VALUES 1, 2, 3, 4) AS t(id)", "22012", {"22012"}},
+    };
+    for (const std::string trace : {"s06_errors.req.drdadbg", "s06_errors.srv.drdadbg"}) {
+        const Collected c = exchanges_of(trace);
+        std::vector<Failure> got;
+        for (const Exchange& e : c.all) {
+            if (!e.has_sqlca || e.sqlcode >= 0) continue;
+            EXPECT_EQ(e.sqlcode, -20001) << e.sql;
+            EXPECT_TRUE(e.failed());
+            got.push_back({e.sql, e.sqlstate, e.tokens});
+        }
+        ASSERT_EQ(got.size(), expected.size()) << trace;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].sql, expected[i].sql) << trace << " #" << i;
+            EXPECT_EQ(got[i].sqlstate, expected[i].sqlstate) << expected[i].sql;
+            EXPECT_EQ(got[i].tokens, expected[i].tokens) << expected[i].sql;
+        }
+    }
+}
+
+TEST(SummaryRealTraces, UpdateCountsOfStatementsThatChangeRows) {
+    std::vector<std::int64_t> s04;
+    for (const Exchange& e : exchanges_of("s04_manyrows.req.drdadbg").all)
+        if (e.has_updated) s04.push_back(e.updated);
+    EXPECT_EQ(s04, (std::vector<std::int64_t>{10, 10, 20, 40, 80, 160, 320, 640, 1280, 2560}));
+
+    // s06: the INSERT, the UPDATE that found no row (SQLCODE +10000), the
+    // DELETE; failed statements and CREATE TABLE have none.
+    std::vector<std::pair<std::string, std::int64_t>> s06;
+    for (const Exchange& e : exchanges_of("s06_errors.req.drdadbg").all)
+        if (e.has_updated) s06.emplace_back(e.sql, e.updated);
+    EXPECT_EQ(s06, (std::vector<std::pair<std::string, std::int64_t>>{
+                       {"INSERT INTO parent VALUES (1, 'one')", 1},
+                       {"UPDATE parent SET name = 'x' WHERE id = 12345", 0},
+                       {"DELETE FROM parent WHERE id = 1", 1}}));
+
+    // s11: two single INSERTs and an UPDATE of both rows, then 500 chained
+    // EXCSQLSTT of the prepared INSERT of one row each.
+    std::size_t batch = 0;
+    std::vector<std::int64_t> immediate;
+    for (const Exchange& e : exchanges_of("s11_batch.req.drdadbg").all) {
+        if (!e.has_updated) continue;
+        if (name(e.command) == "EXCSQLIMM") immediate.push_back(e.updated);
+        if (e.sql == "INSERT INTO b_t VALUES (?, ?, ?)" && e.updated == 1) ++batch;
+    }
+    EXPECT_EQ(immediate, (std::vector<std::int64_t>{1, 1, 2}));
+    EXPECT_GE(batch, 500u);
+}
+
+TEST(SummaryRealTraces, FullReadOfS04AddsUpTo5120RowsOverOpnqryAndCntqry) {
+    for (const std::string trace : {"s04_manyrows.req.drdadbg", "s04_manyrows.seg.req.drdadbg"}) {
+        std::uint64_t rows = 0;
+        int exchanges = 0;
+        for (const Exchange& e : exchanges_of(trace).all) {
+            if (e.sql != "SELECT * FROM manyrows ORDER BY id" || !e.has_rows) continue;
+            EXPECT_TRUE(name(e.command) == "OPNQRY" || name(e.command) == "CNTQRY") << name(e.command);
+            rows += e.rows;
+            ++exchanges;
+        }
+        EXPECT_EQ(rows, 5120u) << trace;
+        EXPECT_EQ(exchanges, 10) << trace;
+    }
+}
+
+// Request DSSs that begin a chain or carry another correlator than the
+// request DSS before them, counted from the -f decode.
+int commands_in_decode(const std::string& decoded) {
+    std::istringstream in(decoded);
+    std::string line, next;
+    const std::regex head(R"(^\s*(SEND\(AR\)|RECV\(AS\)) (\w+)DSS )");
+    const std::regex fields(R"(CORR: (\w+)\s+CHAINED: (\w))");
+    int n = 0;
+    bool chain_open = false;
+    std::string prev;
+    while (std::getline(in, line)) {
+        std::smatch m, f;
+        if (!std::regex_search(line, m, head)) continue;
+        std::getline(in, next);
+        if (!std::regex_search(next, f, fields)) continue;
+        if (m[2] == "RQS" && (!chain_open || f[1] != prev)) ++n;
+        prev = f[1];
+        chain_open = f[2] == "y";
+    }
+    return n;
+}
+
+TEST(SummaryRealTraces, OneExchangePerCommandAndViewsAgree) {
+    for (const std::string& trace : kTraces) {
+        SCOPED_TRACE(trace);
+        const std::string bytes = read_file(data_path(trace));
+        const Collected c = exchanges_of_bytes(bytes);
+        ASSERT_TRUE(c.finished);
+        EXPECT_EQ(c.totals.unreadable_bytes, 0u);
+        EXPECT_EQ(c.totals.uncounted, 0u);
+        EXPECT_EQ(c.totals.exchanges, c.all.size());
+        for (std::size_t i = 0; i < c.all.size(); ++i) {
+            EXPECT_EQ(c.all[i].seq, i + 1);  // request order
+            EXPECT_TRUE(c.all[i].has_request && c.all[i].replied()) << i;
+            EXPECT_FALSE(c.all[i].has_conn);  // a trace file: one conversation
+        }
+        // Cut records hide DSS headers from the decode; their conversation
+        // is the same as the uncut one.
+        if (trace.find("split4096") == std::string::npos) {
+            const InProcess f = run_in_process(bytes, true, false);
+            EXPECT_EQ(commands_in_decode(f.out), static_cast<int>(c.all.size()));
+            // The listing first, then the summary, whatever else is shown.
+            const InProcess s = run_in_process(bytes, false, false, true);
+            const InProcess fs = run_in_process(bytes, true, false, true);
+            const InProcess rs = run_in_process(bytes, true, true, true);
+            const InProcess r = run_in_process(bytes, true, true);
+            EXPECT_EQ(fs.out, f.out + s.out);
+            EXPECT_EQ(rs.out, r.out + s.out);
+            EXPECT_EQ(s.status, 0);
+            // One JSON line per exchange.
+            const InProcess j = run_in_process(bytes, false, false, false, true);
+            EXPECT_EQ(static_cast<std::size_t>(std::count(j.out.begin(), j.out.end(), '\n')), c.all.size());
+        }
+    }
+    // Records cut anywhere, DSSs in TCP segments: the same exchanges.
+    for (const auto& [cut, whole] : {std::pair{"s11_batch.split4096.req.drdadbg", "s11_batch.req.drdadbg"},
+                                     std::pair{"s04_manyrows.seg.req.drdadbg", "s04_manyrows.req.drdadbg"}}) {
+        const Collected a = exchanges_of(cut), b = exchanges_of(whole);
+        ASSERT_EQ(a.all.size(), b.all.size()) << cut;
+        for (std::size_t i = 0; i < a.all.size(); ++i) {
+            EXPECT_EQ(a.all[i].command, b.all[i].command) << cut << " #" << i;
+            EXPECT_EQ(a.all[i].sql, b.all[i].sql);
+            EXPECT_EQ(a.all[i].rows, b.all[i].rows);
+            EXPECT_EQ(a.all[i].replies, b.all[i].replies);
+            EXPECT_EQ(a.all[i].bytes_out, b.all[i].bytes_out);
+            EXPECT_EQ(a.all[i].bytes_in, b.all[i].bytes_in);
+        }
+    }
+}
+
+TEST(SummaryRealTraces, CapturesGiveTheExchangesOfTheirTracesWithConnectionsAndEnds) {
+    for (const std::string name : {"s01_connect", "s04_manyrows", "s06_errors", "s11_batch"}) {
+        SCOPED_TRACE(name);
+        const Collected cap = exchanges_of("captures/" + name + ".pcap");
+        const Collected trace = exchanges_of(name + ".req.drdadbg");
+        ASSERT_EQ(cap.all.size(), trace.all.size());
+        EXPECT_EQ(cap.totals.unreadable_bytes, 0u);
+        std::uint32_t last_conn = 0;
+        for (std::size_t i = 0; i < cap.all.size(); ++i) {
+            const Exchange& a = cap.all[i];
+            const Exchange& b = trace.all[i];
+            EXPECT_EQ(a.command, b.command) << i;
+            EXPECT_EQ(a.corr, b.corr);
+            EXPECT_EQ(a.sql, b.sql);
+            EXPECT_EQ(a.replies, b.replies);
+            EXPECT_EQ(a.rows, b.rows);
+            EXPECT_EQ(a.sqlcode, b.sqlcode);
+            EXPECT_EQ(a.sqlstate, b.sqlstate);
+            EXPECT_EQ(a.tokens, b.tokens);
+            EXPECT_EQ(a.updated, b.updated);
+            EXPECT_EQ(a.bytes_out, b.bytes_out);
+            EXPECT_EQ(a.bytes_in, b.bytes_in);
+            // A capture knows its connections, their ends and packet times.
+            EXPECT_TRUE(a.has_conn);
+            EXPECT_GE(a.conn, last_conn);
+            last_conn = a.conn;
+            EXPECT_NE(a.client.find("127.0.0.1:"), std::string::npos) << a.client;
+            EXPECT_EQ(a.server, "127.0.0.1:1527");
+            EXPECT_TRUE(a.has_time && a.has_first && a.has_last);
+            EXPECT_NEAR(a.time, b.time, 0.001);
+        }
+    }
+    // s01 holds three connections, one after another.
+    const Collected s01 = exchanges_of("captures/s01_connect.pcap");
+    EXPECT_EQ(s01.all.back().conn, 3u);
+    const InProcess j = run_in_process(read_file(data_path("captures/s01_connect.pcap")), false, false, false, true);
+    EXPECT_EQ(j.out.rfind("{\"ts\":1796753790.7", 0), 0u) << j.out.substr(0, 200);
+    EXPECT_NE(j.out.find("\"conn\":1,\"client\":\"127.0.0.1:"), std::string::npos);
+    EXPECT_NE(j.out.find("\"server\":\"127.0.0.1:1527\""), std::string::npos);
+    const InProcess s = run_in_process(read_file(data_path("captures/s01_connect.pcap")), false, false, true);
+    EXPECT_EQ(s.out.find("CONNECTION"), std::string::npos);  // the source's own lines stay out
+    EXPECT_NE(s.out.find("    3 0001 EXCSAT"), std::string::npos) << s.out;
+}
+
+// --- hand-built conversations ---------------------------------------------------
+
+const std::string kOneIntColumn = "0676D0 020004 0971E0540001D00001 0671F0E00000";
+
+// An SQLCA (big-endian), as an SQLCARD holds it.
+std::string sqlca(std::int32_t code, const std::string& state, std::uint32_t errd3 = 0, const std::string& msg = "") {
+    return std::string(1, '\0') + be32(static_cast<std::uint32_t>(code)) + state + "CSS10140" + std::string(1, '\0') +
+           be32(0) + be32(0) + be32(errd3) + be32(0) + be32(0) + be32(0) + std::string(11, ' ') + be16(0) +
+           be16(msg.size()) + msg + be16(0) + "\xFF";
+}
+std::string sqlcard(std::int32_t code, const std::string& state, std::uint32_t errd3 = 0, const std::string& msg = "") {
+    return obj(0x2408, sqlca(code, state, errd3, msg));
+}
+std::string row(std::uint32_t v) { return hex("FF00") + be32(v); }
+// A row holding only an SQLCA, no data.
+std::string sqlca_row(std::int32_t code, const std::string& state) { return sqlca(code, state) + "\xFF"; }
+
+std::string excsqlimm(std::uint16_t corr, const std::string& text, bool chained = false) {
+    return dss(1, corr, obj(0x200A, kPkg), true) + dss(3, corr, sqlstt(text), chained);
+}
+
+TEST(SummaryConversations, ChainedCommandsAndAFetchWithAnErrorInTheMiddle) {
+    // ACCRDB and ACCRDBRM (UTF-8 announced), then
+    std::vector<Record> recs = connect();
+    recs.insert(recs.end(), {
+        // PRPSQLSTT + SQLSTT (corr 1) chained to OPNQRY (corr 2).
+        send(dss(1, 1, obj(0x200D, kPkg), true) + dss(3, 1, sqlstt("SELECT v FROM t WHERE k = 42"), true) +
+             dss(1, 2, obj(0x200C, kPkg + obj(0x2114, be32(32767))))),
+        recv(dss(3, 1, sqlcard(0, "00000"), true) + dss(2, 2, obj(0x2205, obj(0x1149, be16(0)) + kInsid), true) +
+             dss(3, 2, obj(0x241A, hex(kOneIntColumn)), true) + dss(3, 2, obj(0x241B, row(1) + row(2)))),
+        // CNTQRY: one more row, then the error, ENDQRYRM and its SQLCARD.
+        send(dss(1, 1, obj(0x2006, kPkg + obj(0x2114, be32(32767)) + kInsid))),
+        recv(dss(3, 1, obj(0x241B, row(3) + sqlca_row(-802, "22003")), true) +
+             dss(2, 1, obj(0x220B, obj(0x1149, be16(4))), true) +
+             dss(3, 1, sqlcard(-802, "22003", 0, "INTEGER\x14" "22003"))),
+    });
+    const Collected c = exchanges_of_bytes(make_trace(recs));
+    ASSERT_EQ(c.all.size(), 4u);
+    EXPECT_EQ(name(c.all[0].command), "ACCRDB");
+    const Exchange& prp = c.all[1];
+    const Exchange& open = c.all[2];
+    const Exchange& fetch = c.all[3];
+    EXPECT_EQ(name(prp.command), "PRPSQLSTT");
+    EXPECT_EQ(prp.sql, "SELECT v FROM t WHERE k = 42");
+    EXPECT_EQ(name(open.command), "OPNQRY");
+    EXPECT_EQ(open.sql, prp.sql);  // the text prepared for its section
+    EXPECT_EQ(open.corr, 2);
+    EXPECT_EQ(open.rows, 2u);
+    EXPECT_EQ(drda::summary::outcome_text(open), "ok");
+    EXPECT_EQ((std::vector<std::string>{name(open.replies[0]), name(open.replies[1]), name(open.replies[2])}),
+              (std::vector<std::string>{"OPNQRYRM", "QRYDSC", "QRYDTA"}));
+    EXPECT_EQ(open.record, 3);
+    EXPECT_EQ(open.reply_record, 4);
+
+    EXPECT_EQ(name(fetch.command), "CNTQRY");
+    EXPECT_EQ(fetch.sql, prp.sql);  // the text of the query it continues
+    EXPECT_EQ(fetch.rows, 1u);      // the error row holds no data
+    EXPECT_EQ(fetch.sqlcode, -802);
+    EXPECT_EQ(fetch.sqlstate, "22003");
+    EXPECT_EQ(fetch.tokens, (std::vector<std::string>{"INTEGER", "22003"}));
+    EXPECT_EQ(fetch.svrcod, 4);
+    EXPECT_EQ(drda::summary::outcome_text(fetch), "-802 22003");
+    EXPECT_EQ(fetch.record, 5);
+    EXPECT_EQ(fetch.reply_record, 6);
+
+    const InProcess s = run_in_process(make_trace(recs), false, false, true);
+    EXPECT_NE(s.out.find("    - 0001 CNTQRY"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("     2 ok               SELECT v FROM t WHERE k = 42\n"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("    3      1          3 "), std::string::npos) << s.out;  // execs, errors, rows
+    EXPECT_NE(s.out.find("SELECT v FROM t WHERE k = ?\n"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("     1 -802 22003             6 \"INTEGER\" \"22003\"\n"), std::string::npos) << s.out;
+}
+
+TEST(SummaryConversations, ReplyWithoutRequestRequestWithoutReplyReusedCorrelator) {
+    const std::vector<Record> recs = {
+        // The trace begins after the request of this reply.
+        recv(dss(3, 7, sqlcard(-104, "42601", 0, "tok"))),
+        send(excsqlimm(1, "INSERT INTO t VALUES (1)")),
+        recv(dss(3, 1, sqlcard(0, "00000", 3))),
+        // Correlator 1 again: a new exchange.
+        send(excsqlimm(1, "DELETE FROM t")),
+        recv(dss(3, 1, sqlcard(0, "00000", 2))),
+        // No reply to this one, and then again correlator 1, unanswered.
+        send(excsqlimm(1, "UPDATE t SET v = 1")),
+        send(excsqlimm(1, "UPDATE t SET v = 2")),
+    };
+    const Collected c = exchanges_of_bytes(make_trace(recs));
+    ASSERT_EQ(c.all.size(), 5u);
+    const Exchange& orphan = c.all[0];
+    EXPECT_EQ(orphan.command, 0);
+    EXPECT_FALSE(orphan.has_request);
+    EXPECT_FALSE(orphan.has_time);
+    EXPECT_EQ(orphan.corr, 7);
+    EXPECT_EQ(orphan.reply_record, 1);
+    EXPECT_EQ(orphan.sqlcode, -104);
+    EXPECT_EQ(orphan.tokens, std::vector<std::string>{"tok"});
+    EXPECT_EQ(c.all[1].sql, "INSERT INTO t VALUES (1)");
+    EXPECT_EQ(c.all[1].updated, 3);
+    EXPECT_EQ(c.all[1].reply_record, 3);
+    EXPECT_EQ(c.all[2].sql, "DELETE FROM t");
+    EXPECT_EQ(c.all[2].updated, 2);
+    EXPECT_EQ(c.all[2].record, 4);
+    EXPECT_EQ(c.all[2].reply_record, 5);
+    for (int i : {3, 4}) {
+        EXPECT_FALSE(c.all[i].replied());
+        EXPECT_FALSE(c.all[i].has_updated);
+        EXPECT_EQ(drda::summary::outcome_text(c.all[i]), "no reply");
+    }
+    EXPECT_EQ(c.all[4].sql, "UPDATE t SET v = 2");
+
+    const InProcess j = run_in_process(make_trace(recs), false, false, false, true);
+    std::istringstream lines(j.out);
+    std::string first;
+    std::getline(lines, first);
+    EXPECT_EQ(first,
+              "{\"ts\":null,\"conn\":null,\"client\":null,\"server\":null,\"corr\":7,\"command\":null,\"sql\":null,"
+              "\"replies\":[\"SQLCARD\"],\"svrcod\":null,\"sqlcode\":-104,\"sqlstate\":\"42601\",\"tokens\":[\"tok\"],"
+              "\"rows\":null,\"updated\":null,\"first_reply_ms\":null,\"last_reply_ms\":null,\"bytes_out\":0,"
+              "\"bytes_in\":" + std::to_string(recs[0].buffer.size()) + ",\"record\":null,\"reply_record\":1}");
+    std::string last;
+    for (std::string l; std::getline(lines, l);) last = l;
+    EXPECT_NE(last.find("\"first_reply_ms\":null,\"last_reply_ms\":null"), std::string::npos) << last;
+    EXPECT_NE(last.find("\"record\":7,\"reply_record\":null}"), std::string::npos) << last;
+}
+
+TEST(SummaryConversations, DamagedBytesAreCountedAndTheSummaryGoesOn) {
+    std::vector<Record> recs = {
+        send(excsqlimm(1, "INSERT INTO t VALUES (1)") + std::string("\x00\x07garbage", 9)),  // no DSS after the first
+        recv(dss(3, 1, sqlcard(0, "00000", 1))),
+        send(excsqlimm(1, "DELETE FROM t")),
+        recv(dss(3, 1, sqlcard(0, "00000", 1))),
+    };
+    const Collected c = exchanges_of_bytes(make_trace(recs));
+    ASSERT_EQ(c.all.size(), 2u);
+    EXPECT_EQ(c.totals.unreadable_bytes, 9u);
+    EXPECT_EQ(c.totals.unreadable_places, 1u);
+    EXPECT_EQ(c.all[1].sql, "DELETE FROM t");
+
+    const InProcess s = run_in_process(make_trace(recs), false, false, true);
+    EXPECT_NE(s.out.find("\nUnreadable: 9 bytes in 1 places\n"), std::string::npos) << s.out;
+
+    // A few bytes left at the end of a record that begin no DSS: they are
+    // lost, the next record of the side is read on its own.
+    const Collected tail = exchanges_of_bytes(make_trace({
+        send(excsqlimm(1, "INSERT INTO t VALUES (1)") + "\x01\x02\x03"),
+        recv(dss(3, 1, sqlcard(0, "00000", 1))),
+        send(excsqlimm(1, "DELETE FROM t")),
+        recv(dss(3, 1, sqlcard(0, "00000", 4))),
+    }));
+    ASSERT_EQ(tail.all.size(), 2u);
+    EXPECT_EQ(tail.all[1].sql, "DELETE FROM t");
+    EXPECT_EQ(tail.all[1].updated, 4);
+    EXPECT_EQ(tail.totals.unreadable_bytes, 3u);
+
+    // A record of a bad type ends the trace: the summary of what was read,
+    // then the reason.
+    Record bad = recs[2];
+    bad.type = 'X';
+    recs.insert(recs.begin() + 2, bad);
+    const InProcess cut = run_in_process(make_trace(recs), false, false, true);
+    EXPECT_EQ(cut.status, -1);
+    EXPECT_NE(cut.out.find("\n1 exchanges, 0 failed\n"), std::string::npos) << cut.out;
+    EXPECT_TRUE(cut.out.ends_with("\nERROR: Invalid file format: bad type\n")) << cut.out;
+    EXPECT_EQ(cut.out.find("data ZEV"), std::string::npos);
+}
+
+TEST(SummaryConversations, OpenExchangesAreBounded) {
+    // Unanswered requests, each its own chain: past the cap the oldest is
+    // shown before its end, and every exchange still comes in order.
+    std::string buffer;
+    const std::size_t n = drda::summary::kMaxOpenExchanges + 76;
+    for (std::size_t i = 0; i < n; ++i) buffer += dss(1, static_cast<std::uint16_t>(i + 1), obj(0x200E, kPkg));
+    const Collected c = exchanges_of_bytes(make_trace({send(buffer)}));
+    ASSERT_EQ(c.all.size(), n);
+    EXPECT_EQ(c.totals.forced, 76u);
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(c.all[i].corr, i + 1);
+}
+
+// --- text rules -------------------------------------------------------------------
+
+TEST(SummaryText, ShapesReplaceLiteralsAndBlankRuns) {
+    using drda::summary::statement_shape;
+    EXPECT_EQ(statement_shape("  SELECT a1, b FROM t2   WHERE x = 'it''s'\n AND y IN (1, 2.5, -3E+4, .5)  "),
+              "SELECT a1, b FROM t2 WHERE x = ? AND y IN (?, ?, -?, ?)");
+    EXPECT_EQ(statement_shape("INSERT INTO \"T 1\" VALUES (X'00FF', N'x', 'a', col_9)"),
+              "INSERT INTO \"T 1\" VALUES (?, ?, ?, col_9)");
+    EXPECT_EQ(statement_shape("VALUES 'unterminated"), "VALUES ?");
+    EXPECT_EQ(statement_shape(""), "");
+}
+
+TEST(SummaryText, ShapeTableIsBoundedAndItsPercentileIsANearestRank) {
+    drda::summary::ShapeTable t;
+    for (int i = 1; i <= 100; ++i) t.add("SELECT 1", false, 1, i);
+    for (std::size_t i = 0; i < drda::summary::kMaxShapes + 9; ++i) t.add("SELECT c" + std::to_string(i), i % 2, 0, 1);
+    EXPECT_EQ(t.size(), drda::summary::kMaxShapes);
+    EXPECT_EQ(t.not_grouped(), 10u);
+    const auto sorted = t.sorted();
+    EXPECT_EQ(sorted[0]->shape, "SELECT ?");
+    EXPECT_EQ(sorted[0]->execs, 100u);
+    EXPECT_EQ(sorted[0]->p95(), 95.0);
+    EXPECT_EQ(sorted[0]->max_ms, 100.0);
+    EXPECT_EQ(sorted[0]->total_ms, 5050.0);
+    // Past the kept samples a regular sample stays.
+    drda::summary::ShapeStats s;
+    for (int i = 1; i <= 10000; ++i) s.add_time(i);
+    EXPECT_LE(s.samples.size(), drda::summary::kMaxSamples);
+    EXPECT_NEAR(s.p95(), 9500, 20);
+}
+
+std::string written(void (*f)(drda::TextWriter&, std::string_view), std::string_view in) {
+    std::string out;
+    {
+        drda::StringSink sink(out);
+        drda::TextWriter w(sink);
+        f(w, in);
+        w.flush();
+    }
+    return out;
+}
+
+TEST(SummaryText, JsonStringsAndPrintableText) {
+    const auto json = [](drda::TextWriter& w, std::string_view s) { drda::summary::put_json_string(w, s); };
+    const auto plain = [](drda::TextWriter& w, std::string_view s) { drda::summary::put_printable(w, s); };
+    const std::string in = std::string("a\"b\\c\x01\n\t") + "\xC3\xA9" + "\xFF" + "\xE2\x82" + "\xF0\x9F\x98\x80" +
+                           "\xC0\xAF" + std::string(1, '\0') + "\x7F";
+    EXPECT_EQ(written(json, in),
+              "\"a\\\"b\\\\c\\u0001\\u000a\\u0009\xC3\xA9\\u00ff\\u00e2\\u0082\xF0\x9F\x98\x80\\u00c0\\u00af"
+              "\\u0000\\u007f\"");
+    EXPECT_EQ(written(plain, in), "a\"b\\\\c\\u0001\\n\\t\\u00e9\\xff\\xe2\\x82\\U0001f600\\xc0\\xaf\\u0000\\u007f");
+}
+
+TEST(SummaryText, TheFuzzTargetsJsonReaderIsStrict) {
+    const InProcess j = run_in_process(read_file(data_path("s06_errors.req.drdadbg")), false, false, false, true);
+    EXPECT_EQ(fuzzcheck::check_json_lines(j.out), "");
+    std::string line = j.out.substr(0, j.out.find('\n') + 1);
+    const auto with = [&](const std::string& from, const std::string& to) {
+        std::string l = line;
+        l.replace(l.find(from), from.size(), to);
+        return fuzzcheck::check_json_lines(l);
+    };
+    EXPECT_NE(with("\"conn\"", "\"ts\""), "");             // a duplicate key
+    EXPECT_NE(with("\"conn\":null,", ""), "");               // a key missing
+    EXPECT_NE(with("\"EXCSAT\"", "\"EXC\\qSAT\""), "");   // an unknown escape
+    EXPECT_NE(with("\"EXCSAT\"", "\"EXC\xC3SAT\""), "");   // not UTF-8
+    EXPECT_NE(with("\"EXCSAT\"", "\"EXC\tSAT\""), "");     // a raw control character
+    EXPECT_NE(with("\"corr\":1", "\"corr\":01"), "");       // not a JSON number
+    EXPECT_NE(with("\"corr\":1", "\"corr\":NaN"), "");
+    EXPECT_NE(fuzzcheck::check_json_lines(line.substr(0, line.size() - 1)), "");  // no newline
+}
+
+}  // namespace
