@@ -137,22 +137,19 @@ std::uint32_t column_ccsid(const Column& c, const Typdef& td, const Descriptor* 
 
 bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnValue& v, const Typdef& td,
                        const Descriptor* d, std::string_view name) {
-    // The label, written whole: "COL c [NAME ]TYPE: ".
-    char label[24 + kTypeText];
+    // The label, written whole into the writer's buffer: "COL c [NAME ]TYPE: ".
+    char* const label = w.reserve(24 + name.size() + kTypeText);
     char* p = put_text(label, "COL ");
     p = put_uint(p, v.number);
     *p++ = ' ';
-    std::size_t label_length = static_cast<std::size_t>(p - label);
     if (!name.empty()) {
-        w.put(std::string_view(label, label_length));
-        w.put(name);
-        p = label;
+        p = put_text(p, name);
         *p++ = ' ';
     }
     p = format_type(p, c);
     p = put_text(p, ": ");
-    w.put(std::string_view(label, static_cast<std::size_t>(p - label)));
-    label_length = name.empty() ? static_cast<std::size_t>(p - label) : label_length + name.size() + static_cast<std::size_t>(p - label);
+    const std::size_t label_length = static_cast<std::size_t>(p - label);
+    w.commit(label_length);
     WrapWriter ww(w, depth, static_cast<std::size_t>(depth > 0 ? depth : 0) + label_length);
     bool extdta = false;
     if (v.null) {

@@ -43,6 +43,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "common/byte_view.h"
@@ -66,6 +67,16 @@ struct SqlcaText {
     std::size_t kept = 0;
     std::uint8_t bytes[kSqlcaKeep];
     ByteView view() const { return ByteView(bytes, kept); }
+
+    SqlcaText() = default;
+    // Copies only the bytes kept (most fields are empty).
+    SqlcaText(const SqlcaText& o) : total(o.total), kept(o.kept) { std::memcpy(bytes, o.bytes, kept); }
+    SqlcaText& operator=(const SqlcaText& o) {
+        total = o.total;
+        kept = o.kept;
+        std::memmove(bytes, o.bytes, kept);
+        return *this;
+    }
 };
 
 struct Sqlca {
