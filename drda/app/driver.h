@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/cli.h"
+#include "capture/connection_tracker.h"
+#include "common/byte_view.h"
 #include "common/text_writer.h"
 
 namespace drda {
@@ -16,12 +18,17 @@ struct TraceOptions {
     bool rows = false;    // show row values (implies format)
 };
 
-// Reads the open input `in` to its end and writes the listing to `out`.
+// Reads the open input `in` to its end: a DRDADBG trace or a packet capture
+// (pcap, pcapng), told apart by the first bytes, and writes the listing to `out`.
 // System-level reports (short file, read errors) go to `err`, prefixed with
 // `input_name`. Returns 0 when every record was read, -1 on the first
 // failure. Output errors propagate as OutputError.
 int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& out,
                       std::FILE* err, const TraceOptions& options);
+
+// A packet capture held in memory (tests, fuzzing), with the given caps.
+int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
+                        const TraceOptions& options, const capture::Limits& limits = capture::Limits());
 
 // Opens the input named in `settings`, reads it to `settings.out` and
 // returns 0 or -1. Every failure, output errors included, is reported on

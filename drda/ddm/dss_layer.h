@@ -21,6 +21,10 @@ public:
     // Decodes one record's data (role byte first).
     void decode_buffer(TextWriter& out, int direction, ByteView record);
 
+    // Forgets a cut-off DSS header carried from the last buffer (the bytes
+    // that would complete it are not in the input).
+    void drop_carried() { saved_count_ = 0; }
+
     // A listener told where each buffer decode stands (null: none).
     void set_observer(DecodeObserver* observer) { observer_ = observer; }
 

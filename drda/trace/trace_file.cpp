@@ -137,10 +137,12 @@ bool TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8], do
     return true;
 }
 
-bool TraceFile::read_header(TextWriter& out) {
-    char magic[7];
-    if (!read_exact(magic, sizeof magic)) return false;
-    if (std::memcmp(magic, kMagic, sizeof magic) != 0) {
+bool TraceFile::read_header(TextWriter& out, ByteView head) {
+    if (head.size() < sizeof kMagic) {
+        report_short_read();
+        return false;
+    }
+    if (std::memcmp(head.data(), kMagic, sizeof kMagic) != 0) {
         invalid(out, "\nERROR: Invalid file format.\n");
         return false;
     }

@@ -24,9 +24,11 @@ public:
     // read errors go to `err`, prefixed with `input_name`.
     TraceFile(std::FILE* in, const std::string& input_name, std::FILE* err);
 
-    // Reads the magic and version and prints the version line. Returns false
-    // when the run must stop (the reason is already reported).
-    bool read_header(TextWriter& out);
+    // Checks the magic in `head` (the first bytes of the file, at most 7,
+    // read by the caller to tell the format: fewer than 7 when the file
+    // ended there), reads the version and prints the version line. Returns
+    // false when the run must stop (the reason is already reported).
+    bool read_header(TextWriter& out, ByteView head);
 
     // Reads the next record and prints its lines. On `record`, `rec` holds
     // the record, its data valid until the next call. `failed`: the reason

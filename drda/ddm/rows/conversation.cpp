@@ -1105,4 +1105,12 @@ void Conversation::buffer_end(TextWriter& out) {
     s.advance(SIZE_MAX);
 }
 
+void Conversation::bytes_missing(bool server_side) {
+    const Side s = server_side ? kServer : kRequester;
+    s_->cut[s].reset();
+    s_->clear_lobs(s);
+    for (Query& q : s_->queries)
+        if (server_side && q.used && q.failure.empty()) q.failure = "bytes missing from the capture";
+}
+
 }  // namespace drda::rows

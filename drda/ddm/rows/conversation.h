@@ -28,6 +28,9 @@ public:
     void continued_dss(TextWriter& out, ByteView dss) override;
     void object_done(TextWriter& out, std::uint16_t cp, ByteView object, ByteView value, int value_depth) override;
     void buffer_end(TextWriter& out) override;
+    // Bytes of one side are not in the input (a capture's gap): its cut DSS
+    // is dropped; after server bytes, open queries are no longer decoded.
+    void bytes_missing(bool server_side);
 
     struct State;  // defined in conversation.cpp
 

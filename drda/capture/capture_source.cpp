@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "capture/capture_source.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "capture/packet_layers.h"
+
+namespace drda {
+
+using capture::Event;
+using capture::ReadStatus;
+
+bool is_capture_magic(ByteView head) {
+    if (head.size() < 4) return false;
+    switch (head.be32(0)) {
+        case 0xA1B2C3D4:
+        case 0xD4C3B2A1:
+        case 0xA1B23C4D:
+        case 0x4D3CB2A1:
+        case 0x0A0D0D0A: return true;
+    }
+    return false;
+}
+
+CaptureSource::CaptureSource(std::FILE* in, ByteView head, const std::string& input_name, std::FILE* err,
+                             const capture::Limits& limits)
+    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+
+CaptureSource::CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
+                             const capture::Limits& limits)
+    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+
+bool CaptureSource::read_header(TextWriter& out) {
+    switch (file_.open()) {
+        case ReadStatus::ok: break;
+        case ReadStatus::error:
+            std::fprintf(err_, "%s: %s\n", name_.c_str(), std::strerror(input_.error()));
+            return false;
+        case ReadStatus::damaged:
+            std::fprintf(err_, "%s: damaged capture at byte %llu\n", name_.c_str(),
+                         static_cast<unsigned long long>(file_.damage_offset()));
+            return false;
+        default:
+            std::fprintf(err_, "%s: capture ends inside a packet\n", name_.c_str());
+            return false;
+    }
+    if (file_.pcapng()) {
+        out.put("pcapng capture\n\n");
+    } else {
+        out.printf("pcap capture, version %u.%u, link type %u\n\n", file_.version_major(), file_.version_minor(),
+                   static_cast<unsigned>(file_.link_type()));
+    }
+    return true;
+}
+
+// Reads packets until the tracker has something to say or the input ends.
+bool CaptureSource::read_packets() {
+    capture::Packet p;
+    capture::Segment seg;
+    while (tracker_.empty() && !finished_) {
+        const ReadStatus st = file_.next(p);
+        if (st == ReadStatus::ok) {
+            const capture::Layer layer = capture::parse_packet(p.link, p.data, p.orig_len, seg);
+            if (layer == capture::Layer::tcp) {
+                tracker_.segment(seg, capture::Time{p.sec, p.nsec, p.has_time});
+            } else if (layer == capture::Layer::fragment) {
+                ++fragments_;
+            }
+            continue;
+        }
+        // The end, clean or not: what was read is shown first.
+        finished_ = true;
+        tracker_.finish();
+        switch (st) {
+            case ReadStatus::end: break;
+            case ReadStatus::cut:
+                std::fprintf(err_, "%s: capture ends inside a packet\n", name_.c_str());
+                failed_ = true;
+                break;
+            case ReadStatus::damaged:
+                std::fprintf(err_, "%s: damaged capture at byte %llu\n", name_.c_str(),
+                             static_cast<unsigned long long>(file_.damage_offset()));
+                failed_ = true;
+                break;
+            default:
+                std::fprintf(err_, "%s: %s\n", name_.c_str(), std::strerror(input_.error()));
+                failed_ = true;
+                break;
+        }
+    }
+    return !tracker_.empty();
+}
+
+void CaptureSource::print_line(TextWriter& out, const Event& e) {
+    out.printf("CONNECTION %u: ", e.connection);
+    const char* side = e.side == capture::kClient ? "client" : "server";
+    switch (e.kind) {
+        case Event::opened:
+            out.put(e.client);
+            out.put(" > ");
+            out.put(e.server);
+            out.put(e.syn ? " opened" : " seen");
+            break;
+        case Event::gap:
+            out.printf("%llu bytes from the %s missing from the capture", static_cast<unsigned long long>(e.count),
+                       side);
+            break;
+        case Event::closed: out.printf("closed by the %s (%s)", side, e.rst ? "RST" : "FIN"); break;
+        case Event::still_open: out.put("still open at the end of the capture"); break;
+        case Event::dropped: out.put("no longer followed: too many connections open at once"); break;
+        case Event::record: break;
+    }
+    out.put("\n\n");
+}
+
+void CaptureSource::print_record_header(TextWriter& out, const Event& e) {
+    out.printf("%d\tconnection %u  ", record_, e.connection);
+    out.put(e.client);
+    out.put(e.side == capture::kClient ? " > " : " < ");
+    out.put(e.server);
+    out.printf("\n\tbytes %zu\n", e.data.size());
+    if (!e.time.valid) return;
+    std::tm tmv{};
+    const std::time_t tt = static_cast<std::time_t>(e.time.sec);
+    if (!localtime_r(&tt, &tmv)) return;
+    char date[40];
+    if (std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tmv) == 0) return;
+    out.printf("\ttime  %s.%06u\n", date, e.time.nsec / 1000u);
+}
+
+CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
+    if (!current_.data.empty() || current_.data.capacity()) tracker_.recycle(std::move(current_.data));
+    current_.data = {};
+    for (;;) {
+        if (!read_packets()) {
+            if (fragments_) {
+                out.printf("IP FRAGMENTS: %llu packets skipped, not reassembled\n\n",
+                           static_cast<unsigned long long>(fragments_));
+                fragments_ = 0;
+            }
+            if (failed_) return Next::failed;
+            if (tracker_.shown() == 0) std::fprintf(err_, "no DRDA connection in the capture\n");
+            return Next::end;
+        }
+        Event e = tracker_.pop();
+        rec.connection = e.connection;
+        rec.direction = e.side == capture::kClient ? kDirectionSend : kDirectionReceive;
+        if (e.kind == Event::record) {
+            ++record_;
+            print_record_header(out, e);
+            current_ = std::move(e);
+            rec.number = record_;
+            rec.data = ByteView(current_.data.data(), current_.data.size());
+            rec.time = static_cast<double>(current_.time.sec) + current_.time.nsec / 1e9;
+            rec.has_time = current_.time.valid;
+            rec.client = current_.client;
+            rec.server = current_.server;
+            return Next::record;
+        }
+        print_line(out, e);
+        if (e.kind == Event::gap) return Next::gap;
+        if (e.done) return Next::closed;
+    }
+}
+
+}  // namespace drda

@@ -1,0 +1,481 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "capture/connection_tracker.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace drda::capture {
+namespace {
+
+constexpr std::size_t kFirstRecordCapacity = 16 * 1024;
+constexpr std::size_t kPoolBuffers = 2;
+
+bool drda_port(std::uint16_t port) { return port == 446 || port == 1527 || port == 50000; }
+
+// The DSS type when `p` begins with a DSS header (0xD0 in byte 2, a known
+// type, a length that can hold the header), else 0.
+int dss_type(ByteView p) {
+    if (p.size() < 6 || p.u8(2) != 0xD0) return 0;
+    const int type = p.u8(3) & 0x0F;
+    if (type < 1 || type > 5 || (p.be16(0) & 0x7FFF) < 6) return 0;
+    return type;
+}
+
+std::int32_t diff(std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(a - b); }
+
+}  // namespace
+
+struct ConnectionTracker::Dir {
+    struct Held {
+        std::uint32_t seq = 0;
+        std::vector<std::uint8_t> bytes;
+        std::uint32_t missing = 0;
+        Time time;
+    };
+    bool known = false;  // next is set
+    std::uint32_t next = 0;
+    bool fin = false;
+    std::uint32_t fin_seq = 0;
+    bool ended = false;
+    std::vector<std::uint8_t> rec;  // the pending record: role byte, bytes
+    Time rec_time;
+    std::vector<Held> held;  // sorted by sequence number, never overlapping
+    std::size_t held_bytes = 0;
+};
+
+struct ConnectionTracker::Conn {
+    enum State { undecided, shown, ignored, dead } state = undecided;
+    std::string key;
+    Endpoint ep[2];
+    std::string name[2];
+    std::uint32_t number = 0;
+    int client = 0;       // index of the client's endpoint
+    int syn_client = -1;  // the client by the SYN or SYN-ACK seen
+    bool syn = false;
+    std::uint64_t stamp = 0;
+    Dir dir[2];  // by the sending endpoint
+    Side side(int d) const { return d == client ? kClient : kServer; }
+};
+
+ConnectionTracker::ConnectionTracker(const Limits& limits) : limits_(limits) {}
+ConnectionTracker::~ConnectionTracker() = default;
+
+Event ConnectionTracker::pop() {
+    Event e = std::move(events_.front());
+    events_.pop_front();
+    return e;
+}
+
+void ConnectionTracker::recycle(std::vector<std::uint8_t>&& buffer) {
+    if (pool_.size() < kPoolBuffers && buffer.capacity() <= limits_.max_record_data + 1) {
+        buffer.clear();
+        pool_.push_back(std::move(buffer));
+    }
+}
+
+std::vector<std::uint8_t> ConnectionTracker::take_buffer() {
+    if (!pool_.empty()) {
+        std::vector<std::uint8_t> b = std::move(pool_.back());
+        pool_.pop_back();
+        return b;
+    }
+    std::vector<std::uint8_t> b;
+    b.reserve(std::min(kFirstRecordCapacity, limits_.max_record_data + 1));
+    return b;
+}
+
+Event& ConnectionTracker::push(Event::Kind kind, const Conn& c) {
+    Event& e = events_.emplace_back();
+    e.kind = kind;
+    e.connection = c.number;
+    e.client = c.name[c.client];
+    e.server = c.name[1 - c.client];
+    return e;
+}
+
+void ConnectionTracker::touch(Conn& c) { c.stamp = ++clock_; }
+
+// --- connections ----------------------------------------------------------------
+
+ConnectionTracker::Conn* ConnectionTracker::find_or_make(const Segment& seg, int& from) {
+    const bool src_first = std::memcmp(seg.src.addr, seg.dst.addr, 16) < 0 ||
+                           (seg.src == seg.dst) ||
+                           (std::memcmp(seg.src.addr, seg.dst.addr, 16) == 0 && seg.src.port < seg.dst.port);
+    const Endpoint& a = src_first ? seg.src : seg.dst;
+    const Endpoint& b = src_first ? seg.dst : seg.src;
+    from = src_first ? 0 : 1;
+    std::string key(37, '\0');
+    key[0] = a.v6 ? '6' : '4';
+    std::memcpy(&key[1], a.addr, 16);
+    std::memcpy(&key[17], b.addr, 16);
+    key[33] = static_cast<char>(a.port >> 8);
+    key[34] = static_cast<char>(a.port);
+    key[35] = static_cast<char>(b.port >> 8);
+    key[36] = static_cast<char>(b.port);
+    if (auto it = index_.find(key); it != index_.end()) return it->second.get();
+    // Only a SYN or data begins a connection: the last ACKs of one that
+    // ended are not one.
+    if (!(seg.flags & kTcpSyn) && seg.payload.empty() && seg.missing == 0) return nullptr;
+    if (index_.size() >= limits_.max_connections) evict();
+    auto c = std::make_unique<Conn>();
+    c->key = key;
+    c->ep[0] = a;
+    c->ep[1] = b;
+    for (int i = 0; i < 2; ++i) {
+        char text[64];
+        c->name[i].assign(text, format_endpoint(c->ep[i], text));
+    }
+    Conn* p = c.get();
+    index_.emplace(key, std::move(c));
+    return p;
+}
+
+void ConnectionTracker::evict() {
+    Conn* victim = nullptr;
+    for (int pass = 0; pass < 2 && !victim; ++pass) {
+        for (auto& [k, c] : index_) {
+            if ((pass == 0) == (c->state == Conn::shown) || c->state == Conn::dead) continue;
+            if (!victim || c->stamp < victim->stamp) victim = c.get();
+        }
+    }
+    if (!victim) return;
+    if (victim->state == Conn::shown) end_connection(*victim, Event::dropped);
+    else forget(*victim);
+    bury();
+}
+
+void ConnectionTracker::forget(Conn& c) {
+    if (c.state == Conn::dead) return;
+    for (Dir& x : c.dir) {
+        held_total_ -= x.held_bytes;
+        x.held_bytes = 0;
+        x.held.clear();
+        if (!x.rec.empty()) pending_total_ -= x.rec.capacity();
+        std::vector<std::uint8_t>().swap(x.rec);
+    }
+    c.state = Conn::dead;
+    dead_.push_back(c.key);
+}
+
+void ConnectionTracker::bury() {
+    for (const std::string& k : dead_) index_.erase(k);
+    dead_.clear();
+}
+
+void ConnectionTracker::decide(Conn& c, int from, const Segment& seg) {
+    const int type = dss_type(seg.payload);
+    const bool port = drda_port(c.ep[0].port) || drda_port(c.ep[1].port);
+    if (!port && !type) {
+        c.state = Conn::ignored;
+        return;
+    }
+    c.state = Conn::shown;
+    c.number = ++shown_;
+    // The client: by the SYN; else the side sending a request DSS (or the
+    // other side of one sending a reply DSS); else the side away from the
+    // one well-known DRDA port; else the higher port.
+    if (c.syn_client >= 0) {
+        c.client = c.syn_client;
+    } else if (type == 1 || type == 5) {
+        c.client = from;
+    } else if (type == 2) {
+        c.client = 1 - from;
+    } else if (drda_port(c.ep[0].port) != drda_port(c.ep[1].port)) {
+        c.client = drda_port(c.ep[0].port) ? 1 : 0;
+    } else if (c.ep[0].port != c.ep[1].port) {
+        c.client = c.ep[0].port < c.ep[1].port ? 1 : 0;
+    } else {
+        c.client = from;
+    }
+    push(Event::opened, c).syn = c.syn;
+}
+
+void ConnectionTracker::segment(const Segment& seg, const Time& t) {
+    int from = 0;
+    Conn* cp = find_or_make(seg, from);
+    if (!cp) return;
+    Conn& c = *cp;
+    touch(c);
+    const std::uint8_t f = seg.flags;
+    if (c.state == Conn::ignored) {
+        if (f & (kTcpFin | kTcpRst)) forget(c);
+        bury();
+        return;
+    }
+    const int to = 1 - from;
+    std::uint32_t seq = seg.seq;
+    if (f & kTcpSyn) {
+        c.syn = true;
+        c.syn_client = f & kTcpAck ? to : from;
+        if (!c.dir[from].known) {
+            c.dir[from].known = true;
+            c.dir[from].next = seq + 1;
+        }
+        ++seq;  // data behind a SYN starts after it
+    }
+    const bool has_data = !seg.payload.empty() || seg.missing;
+    if (c.state == Conn::undecided) {
+        const bool port = drda_port(c.ep[0].port) || drda_port(c.ep[1].port);
+        if (has_data || ((f & kTcpSyn) && port)) decide(c, from, seg);
+        if (c.state != Conn::shown) {
+            if (c.state == Conn::ignored || (f & (kTcpFin | kTcpRst))) forget(c);
+            bury();
+            return;
+        }
+    }
+    if ((f & kTcpAck) && (has_data || !c.dir[to].held.empty())) gap_by_ack(c, to, seg.ack);
+    if (c.state == Conn::shown && has_data) data(c, from, seq, seg.payload, seg.missing, t);
+    if (c.state == Conn::shown && (f & kTcpRst)) {
+        close(c, from, true);
+    } else if (c.state == Conn::shown && (f & kTcpFin)) {
+        Dir& x = c.dir[from];
+        const std::uint32_t fin_seq = seq + static_cast<std::uint32_t>(seg.payload.size()) + seg.missing;
+        if (!x.known) {
+            x.known = true;
+            x.next = fin_seq;
+        }
+        if (!x.ended && !x.fin) {
+            x.fin = true;
+            x.fin_seq = fin_seq;
+        }
+        drain(c, from);
+    }
+    bury();
+}
+
+void ConnectionTracker::finish() {
+    std::vector<Conn*> open;
+    for (auto& [k, c] : index_) {
+        if (c->state == Conn::shown) open.push_back(c.get());
+        else forget(*c);
+    }
+    std::sort(open.begin(), open.end(), [](const Conn* a, const Conn* b) { return a->number < b->number; });
+    for (Conn* c : open) end_connection(*c, Event::still_open);
+    bury();
+}
+
+void ConnectionTracker::end_connection(Conn& c, Event::Kind kind) {
+    for (int d = 0; d < 2; ++d) resolve_held(c, d);
+    for (int d = 0; d < 2 && c.state == Conn::shown; ++d) {
+        Dir& x = c.dir[d];
+        if (x.fin && !x.ended) {
+            gap_to(c, d, x.fin_seq);
+            close(c, d, false);
+        }
+    }
+    if (c.state != Conn::shown) return;
+    emit_pending(c);
+    push(kind, c).done = true;
+    forget(c);
+}
+
+// --- reassembly -----------------------------------------------------------------
+
+void ConnectionTracker::data(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing,
+                             const Time& t) {
+    Dir& x = c.dir[d];
+    if (x.ended || c.state != Conn::shown) return;
+    if (!x.known) {
+        x.known = true;
+        x.next = seq;
+    }
+    if (diff(seq, x.next) > 0) {
+        hold(c, d, seq, bytes, missing, t);
+        return;
+    }
+    std::uint64_t skip = x.next - seq;  // bytes seen before: they win
+    if (skip >= bytes.size() + std::uint64_t{missing}) return;
+    if (skip < bytes.size()) {
+        deliver(c, d, bytes.sub(static_cast<std::size_t>(skip)), t);
+        skip = 0;
+    } else {
+        skip -= bytes.size();
+    }
+    if (missing > skip) {
+        std::uint32_t target = x.next + static_cast<std::uint32_t>(missing - skip);
+        if (!x.held.empty() && diff(x.held[0].seq, target) < 0) target = x.held[0].seq;
+        gap_to(c, d, target);
+    }
+    drain(c, d);
+}
+
+void ConnectionTracker::hold(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing,
+                             const Time& t) {
+    Dir& x = c.dir[d];
+    const std::size_t n = bytes.size();
+    if (n == 0) return;  // only missing bytes: the gap shows when later bytes arrive
+    for (;;) {
+        if (x.ended || c.state != Conn::shown) return;
+        if (diff(seq, x.next) <= 0) {
+            data(c, d, seq, bytes, missing, t);
+            return;
+        }
+        if (x.held_bytes + n <= limits_.max_held_direction && held_total_ + n <= limits_.max_held_total) break;
+        // No room to wait for the hole: what it lacks is a gap.
+        std::uint32_t target = seq;
+        if (!x.held.empty() && diff(x.held[0].seq, seq) < 0) target = x.held[0].seq;
+        gap_to(c, d, target);
+        drain(c, d);
+    }
+    // Keep only what no held segment covers already (the first bytes win).
+    const std::uint32_t base = x.next;
+    auto rel = [base](std::uint32_t s) { return static_cast<std::int64_t>(static_cast<std::uint32_t>(s - base)); };
+    const std::int64_t a = rel(seq), b = a + static_cast<std::int64_t>(n);
+    std::int64_t cur = a;
+    std::vector<std::pair<std::int64_t, std::int64_t>> pieces;
+    for (const Dir::Held& h : x.held) {
+        const std::int64_t ha = rel(h.seq), hb = ha + static_cast<std::int64_t>(h.bytes.size());
+        if (hb <= cur) continue;
+        if (ha >= b) break;
+        if (ha > cur) pieces.emplace_back(cur, ha);
+        cur = std::max(cur, hb);
+    }
+    if (cur < b) pieces.emplace_back(cur, b);
+    for (const auto& [pa, pb] : pieces) {
+        Dir::Held h;
+        h.seq = base + static_cast<std::uint32_t>(pa);
+        const ByteView part = bytes.sub(static_cast<std::size_t>(pa - a), static_cast<std::size_t>(pb - pa));
+        h.bytes.assign(part.begin(), part.end());
+        h.missing = pb == b ? missing : 0;
+        h.time = t;
+        x.held_bytes += h.bytes.size();
+        held_total_ += h.bytes.size();
+        auto at = std::upper_bound(x.held.begin(), x.held.end(), pa,
+                                   [&](std::int64_t v, const Dir::Held& e) { return v < rel(e.seq); });
+        x.held.insert(at, std::move(h));
+    }
+}
+
+void ConnectionTracker::drain(Conn& c, int d) {
+    Dir& x = c.dir[d];
+    while (c.state == Conn::shown && !x.ended && !x.held.empty() && diff(x.held[0].seq, x.next) <= 0) {
+        Dir::Held h = std::move(x.held.front());
+        x.held.erase(x.held.begin());
+        x.held_bytes -= h.bytes.size();
+        held_total_ -= h.bytes.size();
+        std::uint64_t skip = x.next - h.seq;
+        if (skip < h.bytes.size()) {
+            deliver(c, d, ByteView(h.bytes.data(), h.bytes.size()).sub(static_cast<std::size_t>(skip)), h.time);
+            skip = 0;
+        } else {
+            skip -= h.bytes.size();
+        }
+        if (h.missing > skip) {
+            std::uint32_t target = x.next + static_cast<std::uint32_t>(h.missing - skip);
+            if (!x.held.empty() && diff(x.held[0].seq, target) < 0) target = x.held[0].seq;
+            gap_to(c, d, target);
+        }
+    }
+    if (c.state == Conn::shown && x.fin && !x.ended && x.held.empty() && diff(x.next, x.fin_seq) >= 0)
+        close(c, d, false);
+}
+
+void ConnectionTracker::resolve_held(Conn& c, int d) {
+    Dir& x = c.dir[d];
+    while (c.state == Conn::shown && !x.ended && !x.held.empty()) {
+        gap_to(c, d, x.held[0].seq);
+        drain(c, d);
+    }
+}
+
+void ConnectionTracker::gap_by_ack(Conn& c, int d, std::uint32_t ack) {
+    Dir& x = c.dir[d];
+    while (c.state == Conn::shown && x.known && !x.ended) {
+        std::int32_t ahead = diff(ack, x.next);
+        if (x.fin) ahead = std::min(ahead, diff(x.fin_seq, x.next));
+        if (ahead <= 0 || ahead > (1 << 30)) return;
+        std::uint32_t target = x.next + static_cast<std::uint32_t>(ahead);
+        if (!x.held.empty() && diff(x.held[0].seq, target) < 0) target = x.held[0].seq;
+        gap_to(c, d, target);
+        drain(c, d);
+    }
+}
+
+void ConnectionTracker::gap_to(Conn& c, int d, std::uint32_t seq) {
+    const std::int32_t n = diff(seq, c.dir[d].next);
+    if (n > 0) gap(c, d, static_cast<std::uint64_t>(n));
+}
+
+void ConnectionTracker::gap(Conn& c, int d, std::uint64_t count) {
+    emit_pending(c);
+    Event& e = push(Event::gap, c);
+    e.side = c.side(d);
+    e.count = count;
+    c.dir[d].next += static_cast<std::uint32_t>(count);
+}
+
+void ConnectionTracker::deliver(Conn& c, int d, ByteView bytes, const Time& t) {
+    Dir& x = c.dir[d];
+    if (!c.dir[1 - d].rec.empty()) emit(c, 1 - d);
+    const std::size_t full = limits_.max_record_data + 1;
+    std::size_t off = 0;
+    while (off < bytes.size()) {
+        if (x.rec.empty()) {
+            x.rec = take_buffer();
+            x.rec.push_back(1);  // role byte: the requester's trace
+            x.rec_time = t;
+            pending_total_ += x.rec.capacity();
+        }
+        const std::size_t take = std::min(full - x.rec.size(), bytes.size() - off);
+        if (x.rec.size() + take > x.rec.capacity()) {
+            const std::size_t old = x.rec.capacity();
+            x.rec.reserve(std::min(full, std::max(2 * old, x.rec.size() + take)));
+            pending_total_ += x.rec.capacity() - old;
+        }
+        x.rec.insert(x.rec.end(), bytes.data() + off, bytes.data() + off + take);
+        off += take;
+        if (x.rec.size() == full) emit(c, d);
+    }
+    x.next += static_cast<std::uint32_t>(bytes.size());
+    if (pending_total_ > limits_.max_pending_total) cap_pending();
+}
+
+void ConnectionTracker::emit(Conn& c, int d) {
+    Dir& x = c.dir[d];
+    if (x.rec.empty()) return;
+    pending_total_ -= x.rec.capacity();
+    Event& e = push(Event::record, c);
+    e.side = c.side(d);
+    e.time = x.rec_time;
+    e.data = std::move(x.rec);
+    std::vector<std::uint8_t>().swap(x.rec);
+}
+
+void ConnectionTracker::emit_pending(Conn& c) {
+    for (int d = 0; d < 2; ++d) emit(c, d);
+}
+
+void ConnectionTracker::cap_pending() {
+    // Records waiting in many connections at once: the largest end early.
+    std::vector<std::pair<std::size_t, std::pair<Conn*, int>>> waiting;
+    for (auto& [k, c] : index_) {
+        for (int d = 0; d < 2; ++d)
+            if (c->state == Conn::shown && !c->dir[d].rec.empty())
+                waiting.push_back({c->dir[d].rec.capacity(), {c.get(), d}});
+    }
+    std::sort(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& w : waiting) {
+        if (pending_total_ <= limits_.max_pending_total / 2) break;
+        emit(*w.second.first, w.second.second);
+    }
+}
+
+void ConnectionTracker::close(Conn& c, int d, bool rst) {
+    if (c.state != Conn::shown) return;
+    if (rst) {
+        resolve_held(c, 0);
+        resolve_held(c, 1);
+        if (c.state != Conn::shown) return;
+    }
+    emit_pending(c);
+    c.dir[d].ended = true;
+    Event& e = push(Event::closed, c);
+    e.side = c.side(d);
+    e.rst = rst;
+    if (rst || (c.dir[0].ended && c.dir[1].ended)) {
+        e.done = true;
+        forget(c);
+    }
+}
+
+}  // namespace drda::capture

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: Apache-2.0
+// TCP connections of a capture turned into the buffers a requester's trace
+// would hold: which connections carry DRDA, which side is the client, the
+// bytes of each direction put back in sequence order, and records cut from
+// them. Everything that happens is queued as an event, in order.
+//
+// Reassembly: per direction by sequence number; segments ahead of the next
+// expected byte are held and put back in order; bytes seen before win over
+// retransmissions and overlaps; no SYN is needed. Bytes the capture does
+// not hold become a gap, found when the peer acknowledges bytes never seen,
+// when held data waits behind a hole at FIN, RST or the end of the capture,
+// when a packet was cut by the snap length, or when the caps on held data
+// are reached.
+//
+// Records: a run of one direction's bytes, ended by data of the other
+// direction, FIN or RST, a gap, the end of the capture, kMaxRecordData
+// bytes, or the cap on the data pending in all connections.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "capture/packet_layers.h"
+
+namespace drda::capture {
+
+struct Limits {
+    std::size_t max_record_data = std::size_t{1} << 20;     // payload bytes in one record
+    std::size_t max_held_direction = std::size_t{512} << 10;  // out-of-order bytes per direction
+    std::size_t max_held_total = std::size_t{2} << 20;       // ... in all connections
+    std::size_t max_pending_total = std::size_t{4} << 20;    // record bytes waiting in all connections
+    std::size_t max_connections = 1024;                      // connections tracked at once
+};
+
+struct Time {
+    std::int64_t sec = 0;
+    std::uint32_t nsec = 0;
+    bool valid = false;
+};
+
+enum Side : int { kClient = 0, kServer = 1 };
+
+struct Event {
+    enum Kind {
+        opened,      // a connection is shown from now on (`syn`: its SYN was seen)
+        record,      // `data`: role byte 1, then the run's bytes; `time`: its first packet
+        gap,         // `count` bytes of `side` are not in the capture
+        closed,      // `side` closed it (`rst`: by RST, else FIN)
+        still_open,  // at the end of the capture
+        dropped,     // no longer tracked: too many connections at once
+    } kind = record;
+    std::uint32_t connection = 0;
+    Side side = kClient;
+    bool syn = false;
+    bool rst = false;
+    bool done = false;  // the connection is forgotten after this event
+    std::uint64_t count = 0;
+    Time time;
+    std::vector<std::uint8_t> data;
+    std::string client, server;  // "address:port"
+};
+
+class ConnectionTracker {
+public:
+    explicit ConnectionTracker(const Limits& limits = Limits());
+    ~ConnectionTracker();
+    ConnectionTracker(const ConnectionTracker&) = delete;
+    ConnectionTracker& operator=(const ConnectionTracker&) = delete;
+
+    void segment(const Segment& seg, const Time& time);
+    // The end of the capture: held data, pending records and open connections.
+    void finish();
+
+    bool empty() const { return events_.empty(); }
+    // Takes the oldest queued event.
+    Event pop();
+    // Hands the buffer of a record event back for reuse.
+    void recycle(std::vector<std::uint8_t>&& buffer);
+
+    // Connections shown so far.
+    std::uint32_t shown() const { return shown_; }
+
+    struct Conn;
+    struct Dir;
+
+private:
+    Conn* find_or_make(const Segment& seg, int& from);
+    void evict();
+    void bury();
+    void decide(Conn& c, int from, const Segment& seg);
+    void data(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing, const Time& t);
+    void deliver(Conn& c, int d, ByteView bytes, const Time& t);
+    void hold(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing, const Time& t);
+    void drain(Conn& c, int d);
+    void gap(Conn& c, int d, std::uint64_t count);
+    void gap_to(Conn& c, int d, std::uint32_t seq);
+    void gap_by_ack(Conn& c, int d, std::uint32_t ack);
+    void resolve_held(Conn& c, int d);
+    void emit(Conn& c, int d);
+    void emit_pending(Conn& c);
+    void close(Conn& c, int d, bool rst);
+    void end_connection(Conn& c, Event::Kind kind);
+    void forget(Conn& c);
+    void cap_pending();
+    Event& push(Event::Kind kind, const Conn& c);
+    void touch(Conn& c);
+    std::vector<std::uint8_t> take_buffer();
+
+    Limits limits_;
+    std::unordered_map<std::string, std::unique_ptr<Conn>> index_;
+    std::vector<std::string> dead_;  // keys of connections to erase
+    std::deque<Event> events_;
+    std::vector<std::vector<std::uint8_t>> pool_;
+    std::uint64_t clock_ = 0;
+    std::uint32_t shown_ = 0;
+    std::size_t held_total_ = 0;
+    std::size_t pending_total_ = 0;
+};
+
+}  // namespace drda::capture
