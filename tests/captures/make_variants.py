@@ -558,6 +558,16 @@ def client_port(segs):
     return s.sport if s.client else s.dport
 
 
+def header_line(data):
+    """The file header line a reader prints for the file."""
+    if data[:4] == b"\x0a\x0d\x0d\x0a":
+        return "pcapng capture"
+    end = "<" if data[:4] in (b"\xd4\xc3\xb2\xa1", b"\x4d\x3c\xb2\xa1") else ">"
+    major, minor = struct.unpack(end + "HH", data[4:8])
+    (link,) = struct.unpack(end + "I", data[20:24])
+    return f"pcap capture, version {major}.{minor}, link type {link}"
+
+
 def main(argv):
     if len(argv) != 3:
         sys.stderr.write(__doc__)
@@ -573,23 +583,25 @@ def main(argv):
     def write(name, data, entry):
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
-        entry["file"] = name
+        entry = dict(file=name, header=header_line(data), **entry)
         manifest.append(entry)
 
     for n in names:
         segs = read_pcap(os.path.join(src, n + ".pcap"))
         segs_of[n] = segs
+        runs = [len(r) for _, r in sorted(runs_of(segs).items())]
         for vname, data, kind, v6 in same_variants(segs):
-            entry = {"variant": vname, "source": n, "check": "same"}
+            entry = {"variant": vname, "source": n, "check": "same", "runs": runs}
             if v6:
-                entry["ipv6"] = {V6_TEXT[True]: "127.0.0.1", V6_TEXT[False]: "127.0.0.1"}
+                entry["addresses"] = {f"[{V6_TEXT[True]}]": "127.0.0.1",
+                                      f"[{V6_TEXT[False]}]": "127.0.0.1"}
             write(f"{n}.{vname}.{'pcapng' if kind == 'pcapng' else 'pcap'}", data, entry)
         kept, exp = midconn(segs)
         write(f"{n}.midconn.pcap", pcap(fill(eth_recs(kept)), 1),
-              dict(variant="midconn", source=n, check="gaps", **exp))
+              dict(variant="midconn", source=n, check="gaps", runs=runs, **exp))
         recs, exp = snap(segs, 200)
         write(f"{n}.snap200.pcap", pcap(recs, 1, snap=200),
-              dict(variant="snap200", source=n, check="gaps", **exp))
+              dict(variant="snap200", source=n, check="gaps", runs=runs, **exp))
 
     for x, y in (("s03_types", "s06_errors"), ("s04_manyrows", "s11_batch")):
         if x not in segs_of or y not in segs_of:
@@ -600,7 +612,7 @@ def main(argv):
             port += 1
         merged, shift = interleave(a, b, 50_000_000, port)
         write(f"{x}+{y}.interleave.pcap", pcap(fill(eth_recs(merged)), 1),
-              {"variant": "interleave", "check": "interleave",
+              {"variant": "interleave", "check": "interleave", "runs": [len(runs_of(a)[0]), len(runs_of(b)[0])],
                "sources": [{"source": x, "connection": 1, "shift_us": 0, "ports": {}},
                            {"source": y, "connection": 2, "shift_us": shift // 1000,
                             "ports": {str(port): client_port(b)}}]})
