@@ -5,7 +5,10 @@
     fuzz/make_seeds.py OUT_DIR [TRACES_DIR]
 
 OUT_DIR/<target>/ receives one file per seed for the targets trace,
-listing, decoder and dispatch (input formats: fuzz/checks.h). Seeds come
+listing, decoder and dispatch (input formats: fuzz/checks.h) and the
+capture targets capture_file, capture_reassembly and capture_tool (input
+formats: fuzz/capture_checks.h; seeds from tests/data/captures and
+hand-built captures of every file form and link type). Seeds come
 from the real traces in TRACES_DIR (default: ../shared/traces beside the
 repository, when it exists) and from hand-built traces that cover every
 trace header form, every DSS and object header form and every special
@@ -260,6 +263,89 @@ def hand_seeds(c):
     c.add("dispatch", b"\xF3" + be16(0x2408) + sqlca)
 
 
+# --- captures ------------------------------------------------------------------
+
+
+def ip_tcp(seq, ack, flags, payload, back=False, v6=False):
+    sport, dport, a, b = 40000, 1527, 1, 2
+    if back:
+        sport, dport, a, b = dport, sport, b, a
+    tcp = struct.pack(">HHIIBBHHH", sport, dport, seq, ack, 0x50, flags, 65535, 0, 0) + payload
+    if v6:
+        return (struct.pack(">IHBB", 0x60000000, len(tcp), 6, 64) + b"\x20\x01" + bytes(13) + bytes([a])
+                + b"\x20\x01" + bytes(13) + bytes([b]) + tcp)
+    return struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(tcp), 1, 0, 64, 6, 0,
+                       bytes([10, 0, 0, a]), bytes([10, 0, 0, b])) + tcp
+
+
+def conversation_packets(v6=False):
+    req = dss(obj(0x2414, b"SELECT 1"))
+    rep = dss(obj(0x2408, b"\xff"), fmt=0x02)
+    return [ip_tcp(999, 0, 0x02, b"", v6=v6), ip_tcp(1000, 5001, 0x18, req, v6=v6),
+            ip_tcp(5001, 1000 + len(req), 0x18, rep, back=True, v6=v6),
+            ip_tcp(1000 + len(req), 0, 0x11, b"", v6=v6)]
+
+
+def pcap(frames, link=1, be=False):
+    e = ">" if be else "<"
+    out = struct.pack(e + "IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 262144, link)
+    for i, f in enumerate(frames):
+        out += struct.pack(e + "IIII", 1796753790, i, len(f), len(f)) + f
+    return out
+
+
+def ng_block(t, body, be=False):
+    e = ">" if be else "<"
+    body += bytes(-len(body) % 4)
+    return struct.pack(e + "II", t, len(body) + 12) + body + struct.pack(e + "I", len(body) + 12)
+
+
+def pcapng(frames, link=1, be=False):
+    e = ">" if be else "<"
+    out = ng_block(0x0A0D0D0A, struct.pack(e + "IHHq", 0x1A2B3C4D, 1, 0, -1), be)
+    out += ng_block(1, struct.pack(e + "HHI", link, 0, 0) + struct.pack(e + "HH", 9, 1) + b"\x09\0\0\0", be)
+    for i, f in enumerate(frames):
+        out += ng_block(6, struct.pack(e + "IIIII", 0, 0, i, len(f), len(f)) + f, be)
+    out += ng_block(3, struct.pack(e + "I", 4) + b"abcd", be) + ng_block(0xBAD, b"x", be)
+    return out
+
+
+def capture_seeds(c):
+    caps = os.path.join(ROOT, "tests", "data", "captures")
+    if os.path.isdir(caps):
+        for name in sorted(os.listdir(caps)):
+            with open(os.path.join(caps, name), "rb") as f:
+                b = f.read()
+            for t in ("capture_file", "capture_tool"):
+                c.add(t, b, limit=16384)
+    eth = lambda ip: bytes(12) + (b"\x86\xdd" if ip[0] >> 4 == 6 else b"\x08\x00") + ip
+    vlan = lambda ip: bytes(12) + b"\x81\x00\x00\x64" + eth(ip)[12:]
+    sll = lambda ip: struct.pack(">HHH8sH", 0, 772, 6, bytes(8), 0x86DD if ip[0] >> 4 == 6 else 0x800) + ip
+    sll2 = lambda ip: struct.pack(">HHIHBB8s", 0x86DD if ip[0] >> 4 == 6 else 0x800, 0, 1, 772, 0, 6, bytes(8)) + ip
+    null = lambda ip: struct.pack("<I", 30 if ip[0] >> 4 == 6 else 2) + ip
+    raw = lambda ip: ip
+    for link, wrap in ((1, eth), (1, vlan), (113, sll), (276, sll2), (0, null), (101, raw)):
+        for v6 in (False, True):
+            frames = [wrap(p) for p in conversation_packets(v6)]
+            for t in ("capture_file", "capture_tool"):
+                c.add(t, pcap(frames, link, be=v6))
+                c.add(t, pcapng(frames, link, be=not v6))
+    # Reassembly: segments in the format of capture_checks.h.
+    def seg(conn, back, flags, seq, ack, payload=b"", missing=0):
+        b = conn | (4 if back else 0) | flags
+        return struct.pack(">BIIBB", b, seq, ack, len(payload), missing) + payload
+    FIN, SYN, RST, ACK, CUT = 8, 16, 32, 64, 128
+    req = dss(obj(0x2414, b"SELECT 1"))
+    c.add("capture_reassembly", seg(0, 0, SYN, 99, 0) + seg(0, 1, SYN | ACK, 499, 100) + seg(0, 0, ACK, 100, 500, req)
+          + seg(0, 1, ACK, 500, 100 + len(req), b"reply") + seg(0, 0, FIN | ACK, 100 + len(req), 505)
+          + seg(0, 1, FIN | ACK, 505, 101 + len(req)))
+    c.add("capture_reassembly", seg(1, 0, ACK, 0xFFFFFFF0, 0, b"a" * 20) + seg(1, 0, ACK, 20, 0, b"c" * 8)
+          + seg(1, 0, ACK, 4, 0, b"b" * 16) + seg(2, 0, 0, 1, 0, req) + seg(1, 1, ACK, 7, 40, b"r")
+          + seg(2, 0, CUT, 1 + len(req), 0, b"xy", 30) + seg(2, 1, RST, 1, 0))
+    c.add("capture_reassembly", b"".join(seg(i % 4, i % 3 == 0, ACK, 1000 + 37 * i, 1, bytes([i]) * 37)
+                                         for i in range(40)))
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
@@ -276,6 +362,7 @@ def main():
     else:
         print("make_seeds: no real traces found; hand-built seeds only", file=sys.stderr)
     hand_seeds(c)
+    capture_seeds(c)
     print("seeds: " + ", ".join("%s %d" % kv for kv in sorted(c.count.items())))
 
 

@@ -50,6 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         Golden{"examples/s01_connect.req.drdadbg", "-f", "examples/s01_connect.req.expected.txt"},
         Golden{"examples/s03_types.req.drdadbg", "-f", "examples/s03_types.req.expected.txt"},
         Golden{"examples/s06_errors.req.drdadbg", "-f", "examples/s06_errors.req.expected.txt"},
+        Golden{"examples/s01_connect.pcap", "-f", "examples/s01_connect.pcap.expected.txt"},
         Golden{"examples/s03_types.req.drdadbg", "", "tests/data/golden/s03_types.req.txt"},
         Golden{"tests/data/s01_connect.srv.drdadbg", "-f", "tests/data/golden/s01_connect.srv.f.txt"},
         Golden{"tests/data/s09_procedures.req.drdadbg", "-f", "tests/data/golden/s09_procedures.req.f.txt"},

@@ -29,9 +29,9 @@ constexpr std::uint64_t kPow10[20] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 10
 
 }  // namespace
 
-CaptureInput::CaptureInput(std::FILE* in, ByteView head) : in_(in), window_(kWindow) {
-    std::memcpy(window_.data(), head.data(), head.size() < kWindow ? head.size() : kWindow);
-    data_ = window_.data();
+CaptureInput::CaptureInput(std::FILE* in, ByteView head) : in_(in), window_(new std::uint8_t[kWindow]) {
+    if (!head.empty()) std::memcpy(window_.get(), head.data(), head.size() < kWindow ? head.size() : kWindow);
+    data_ = window_.get();
     len_ = head.size() < kWindow ? head.size() : kWindow;
 }
 
@@ -40,14 +40,14 @@ CaptureInput::CaptureInput(ByteView whole) : data_(whole.data()), len_(whole.siz
 void CaptureInput::fill() {
     if (eof_ || !in_) return;
     if (pos_ > 0) {
-        std::memmove(window_.data(), window_.data() + pos_, len_ - pos_);
+        std::memmove(window_.get(), window_.get() + pos_, len_ - pos_);
         base_ += pos_;
         len_ -= pos_;
         pos_ = 0;
     }
-    while (len_ < window_.size()) {
+    while (len_ < kWindow) {
         errno = 0;
-        const std::size_t got = std::fread(window_.data() + len_, 1, window_.size() - len_, in_);
+        const std::size_t got = std::fread(window_.get() + len_, 1, kWindow - len_, in_);
         len_ += got;
         if (got == 0) {
             if (std::ferror(in_)) error_ = errno ? errno : EIO;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "common/byte_view.h"
@@ -39,7 +40,7 @@ private:
     void fill();
 
     std::FILE* in_ = nullptr;
-    std::vector<std::uint8_t> window_;
+    std::unique_ptr<std::uint8_t[]> window_;  // not zeroed: only what is read is touched
     const std::uint8_t* data_ = nullptr;
     std::size_t len_ = 0;     // valid bytes at data_
     std::size_t pos_ = 0;     // read position in data_

@@ -218,12 +218,25 @@ void ConnectionTracker::segment(const Segment& seg, const Time& t) {
         const bool port = drda_port(c.ep[0].port) || drda_port(c.ep[1].port);
         if (has_data || ((f & kTcpSyn) && port)) decide(c, from, seg);
         if (c.state != Conn::shown) {
-            if (c.state == Conn::ignored || (f & (kTcpFin | kTcpRst))) forget(c);
+            if (f & (kTcpFin | kTcpRst)) forget(c);
             bury();
             return;
         }
     }
-    if ((f & kTcpAck) && (has_data || !c.dir[to].held.empty())) gap_by_ack(c, to, seg.ack);
+    if (f & kTcpAck) {
+        // The peer's next byte, where none of its bytes were seen yet (a
+        // capture started mid-connection): bytes after it that the capture
+        // lacks are then a gap too.
+        Dir& peer = c.dir[to];
+        if (!peer.known) {
+            peer.known = true;
+            peer.next = seg.ack;
+        }
+        // Data that acknowledges bytes of the peer never seen: they are
+        // lost from the capture. (Pure ACKs are not trusted for this: a
+        // capture may show them ahead of the data they acknowledge.)
+        if (has_data) gap_by_ack(c, to, seg.ack);
+    }
     if (c.state == Conn::shown && has_data) data(c, from, seq, seg.payload, seg.missing, t);
     if (c.state == Conn::shown && (f & kTcpRst)) {
         close(c, from, true);

@@ -7,7 +7,9 @@
 // Reassembly: per direction by sequence number; segments ahead of the next
 // expected byte are held and put back in order; bytes seen before win over
 // retransmissions and overlaps; no SYN is needed. Bytes the capture does
-// not hold become a gap, found when the peer acknowledges bytes never seen,
+// not hold become a gap, found when the peer's data acknowledges bytes never
+// seen (or, for a capture started mid-connection, when the first bytes of a
+// direction come after the byte its peer acknowledged first),
 // when held data waits behind a hole at FIN, RST or the end of the capture,
 // when a packet was cut by the snap length, or when the caps on held data
 // are reached.
