@@ -4,7 +4,7 @@
 # trace file, and against tshark's decode with hex of the same capture.
 #
 #   bench/run_capture.sh path/to/dssview [--mib N] [--runs N] [--tshark-runs N]
-#                        [--big-mib N] [-- dssview options]
+#                        [--big-mib N] [--big-parallel K] [-- dssview options]
 #
 # Builds (once) with bench/make_capture.py a capture of at least N MiB
 # (default 100) of many interleaved connections replayed from the real
@@ -15,7 +15,8 @@
 # the median wall times, the ratios and the peak resident memory
 # (/usr/bin/time -v). With --big-mib N (e.g. 1024) it also builds a capture
 # of N MiB in $BIG_DIR (default /tmp) and reports dssview's peak memory on it
-# against the largest record plus 16 MiB.
+# against the largest record plus 16 MiB (--runs 0 does only that); K connections (default 64) are in
+# progress at any moment in it.
 # Generated files go to $BENCH_DIR (default: build/bench in the source tree)
 # and are reused while the size stays the same.
 set -euo pipefail
@@ -28,6 +29,7 @@ mib=100
 runs=5
 truns=3
 big=0
+bigpar=64
 opts=(-f)
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -35,6 +37,7 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift 2 ;;
     --tshark-runs) truns=$2; shift 2 ;;
     --big-mib) big=$2; shift 2 ;;
+    --big-parallel) bigpar=$2; shift 2 ;;
     --) shift; opts=("$@"); break ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
@@ -82,6 +85,7 @@ print(big)
 EOF
 }
 
+if [ "$runs" -gt 0 ]; then
 cat "$cap" "$trace" >/dev/null   # warm the page cache
 c_ms=() t_ms=() c_rss=() t_rss=() c_cpu=() t_cpu=()
 for ((i = 1; i <= runs; i++)); do
@@ -129,18 +133,19 @@ awk -v b="$bytes" -v cm="$cm" -v tm="$tm" -v sm="$sm" -v cc="$cc" -v tc="$tc" -v
   }
   printf "memory: %.1f MiB, limit (largest record + 16 MiB) %.1f MiB\n", cp / 1024, (largest + 16 * 1048576) / 1048576
 }'
+fi
 
 if [ "$big" -gt 0 ]; then
   bigdir=${BIG_DIR:-/tmp}
-  bigcap=$bigdir/dssview-capture-${big}m.pcap
-  bigtrace=$bigdir/dssview-capture-${big}m.drdadbg
+  bigcap=$bigdir/dssview-capture-${big}m-${bigpar}.pcap
+  bigtrace=$bigdir/dssview-capture-${big}m-${bigpar}.drdadbg
   if [ ! -s "$bigcap" ]; then
-    python3 "$here/make_capture.py" "$bigcap" --trace "$bigtrace" --mib "$big" --parallel 64
+    python3 "$here/make_capture.py" "$bigcap" --trace "$bigtrace" --mib "$big" --parallel "$bigpar"
   fi
   read -r ms rss cpu < <(measure "$dssview" "${opts[@]}" "$bigcap")
   blargest=$(largest "$bigtrace")
-  awk -v b="$(stat -c %s "$bigcap")" -v ms="$ms" -v rss="$rss" -v largest="$blargest" 'BEGIN {
-    printf "big capture:        %.1f MiB, 64 connections at a time (largest record %d bytes)\n", b / 1048576, largest
+  awk -v b="$(stat -c %s "$bigcap")" -v ms="$ms" -v rss="$rss" -v largest="$blargest" -v par="$bigpar" 'BEGIN {
+    printf "big capture:        %.1f MiB, %d connections at a time (largest record %d bytes)\n", b / 1048576, par, largest
     printf "dssview             %8.3f s  %7.1f MiB/s  peak RSS %.1f MiB (limit %.1f MiB)\n", ms / 1000, b / 1048576 / (ms / 1000), rss / 1024, (largest + 16 * 1048576) / 1048576
   }'
 fi
