@@ -93,7 +93,10 @@ def replays(conns, start_ns, parallel, budget):
     lanes = []
     per_lane = budget // parallel
     for lane in range(parallel):
-        lanes.append(lane_packets(conns, lane, start_ns + lane * 7_000_000, per_lane, parallel))
+        # All lanes begin within a quarter of a second, so that they all
+        # play at once for nearly all of the capture.
+        lanes.append(lane_packets(conns, lane, start_ns + lane * (250_000_000 // parallel),
+                                  per_lane, parallel))
     return heapq.merge(*lanes)
 
 
