@@ -142,7 +142,7 @@ inline int run_tool(const std::uint8_t* data, std::size_t size, const char* opt,
         drda::TextWriter out(sink);
         drda::TraceOptions o;
         o.format = opt[0] != '\0';
-        o.rows = opt[1] == 'r';
+        o.rows = std::string_view(opt) == "-r";
         status = drda::read_capture_memory(ByteView(data, size), "fuzz", out, e, o);
         out.flush();
     }

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "../fuzz/capture_checks.h"
 #include "../fuzz/checks.h"
 
 namespace fs = std::filesystem;
@@ -51,6 +52,23 @@ TEST_P(CorpusReplay, EveryInputKeepsEveryProperty) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, CorpusReplay, ::testing::Values("trace", "listing", "decoder", "dispatch"),
+                         [](const auto& info) { return std::string(info.param); });
+
+class CaptureCorpusReplay : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CaptureCorpusReplay, EveryInputKeepsEveryProperty) {
+    const auto files = corpus_files(GetParam());
+    ASSERT_FALSE(files.empty()) << "no corpus for " << GetParam();
+    for (const auto& f : files) {
+        const std::string bytes = read_bytes(f);
+        const std::string failure =
+            capcheck::check(GetParam(), reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        ASSERT_TRUE(failure.empty()) << f.filename().string() << ": " << failure;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, CaptureCorpusReplay,
+                         ::testing::Values("capture_file", "capture_reassembly", "capture_tool"),
                          [](const auto& info) { return std::string(info.param); });
 
 // The checks themselves must catch what they are there for: a listing that

@@ -7,7 +7,7 @@
 namespace drda::capture {
 namespace {
 
-constexpr std::size_t kFirstRecordCapacity = 16 * 1024;
+constexpr std::size_t kFirstRecordCapacity = 512;
 constexpr std::size_t kPoolBuffers = 2;
 
 bool drda_port(std::uint16_t port) { return port == 446 || port == 1527 || port == 50000; }
@@ -45,7 +45,7 @@ struct ConnectionTracker::Dir {
 
 struct ConnectionTracker::Conn {
     enum State { undecided, shown, ignored, dead } state = undecided;
-    std::string key;
+    std::array<std::uint8_t, 37> key{};
     Endpoint ep[2];
     std::string name[2];
     std::uint32_t number = 0;
@@ -104,14 +104,14 @@ ConnectionTracker::Conn* ConnectionTracker::find_or_make(const Segment& seg, int
     const Endpoint& a = src_first ? seg.src : seg.dst;
     const Endpoint& b = src_first ? seg.dst : seg.src;
     from = src_first ? 0 : 1;
-    std::string key(37, '\0');
-    key[0] = a.v6 ? '6' : '4';
+    Key key{};
+    key[0] = a.v6 ? 6 : 4;
     std::memcpy(&key[1], a.addr, 16);
     std::memcpy(&key[17], b.addr, 16);
-    key[33] = static_cast<char>(a.port >> 8);
-    key[34] = static_cast<char>(a.port);
-    key[35] = static_cast<char>(b.port >> 8);
-    key[36] = static_cast<char>(b.port);
+    key[33] = static_cast<std::uint8_t>(a.port >> 8);
+    key[34] = static_cast<std::uint8_t>(a.port);
+    key[35] = static_cast<std::uint8_t>(b.port >> 8);
+    key[36] = static_cast<std::uint8_t>(b.port);
     if (auto it = index_.find(key); it != index_.end()) return it->second.get();
     // Only a SYN or data begins a connection: the last ACKs of one that
     // ended are not one.
@@ -158,7 +158,7 @@ void ConnectionTracker::forget(Conn& c) {
 }
 
 void ConnectionTracker::bury() {
-    for (const std::string& k : dead_) index_.erase(k);
+    for (const Key& k : dead_) index_.erase(k);
     dead_.clear();
 }
 

@@ -19,8 +19,10 @@
 // bytes, or the cap on the data pending in all connections.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
+#include <string_view>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -35,7 +37,7 @@ struct Limits {
     std::size_t max_held_direction = std::size_t{512} << 10;  // out-of-order bytes per direction
     std::size_t max_held_total = std::size_t{2} << 20;       // ... in all connections
     std::size_t max_pending_total = std::size_t{4} << 20;    // record bytes waiting in all connections
-    std::size_t max_connections = 1024;                      // connections tracked at once
+    std::size_t max_connections = 4096;                      // connections tracked at once
 };
 
 struct Time {
@@ -113,8 +115,15 @@ private:
     std::vector<std::uint8_t> take_buffer();
 
     Limits limits_;
-    std::unordered_map<std::string, std::unique_ptr<Conn>> index_;
-    std::vector<std::string> dead_;  // keys of connections to erase
+    // Both endpoints, the lower one first, and the address family.
+    using Key = std::array<std::uint8_t, 37>;
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const noexcept {
+            return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(k.data()), k.size()));
+        }
+    };
+    std::unordered_map<Key, std::unique_ptr<Conn>, KeyHash> index_;
+    std::vector<Key> dead_;  // keys of connections to erase
     std::deque<Event> events_;
     std::vector<std::vector<std::uint8_t>> pool_;
     std::uint64_t clock_ = 0;
