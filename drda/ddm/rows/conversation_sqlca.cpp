@@ -438,7 +438,7 @@ void Conversation::State::on_sqlda(const Obj& o, DssCtx& ctx, int depth, bool ci
         }
         g.line(d + 2);
         write_sqlda_line(w, i, c, params, name, td);
-        if (!params) {
+        if (!params && names->bytes <= kMaxNameBytes) {
             names->bytes += name.size() + sizeof(std::string);
             names->text.push_back(name);
         }
@@ -457,8 +457,8 @@ void Conversation::State::on_sqlda(const Obj& o, DssCtx& ctx, int depth, bool ci
         w.put(" bytes after the last SQLDAGRP, not decoded\n");
         return;
     }
-    // Which rows these names describe.
-    if (params || failed) return;
+    // Which rows these names describe (none beyond the bound on names).
+    if (params || failed || names->bytes > kMaxNameBytes) return;
     std::shared_ptr<const Names> keep = std::move(names);
     if (cinrd) {
         if (Query* q = current_query(ctx.corr)) q->names = keep;
