@@ -111,11 +111,15 @@ TEST(CorpusReplayChecks, TraceModelFollowsTheFileFormat) {
     EXPECT_EQ(model("DRDADBX" + std::string(4, '\0')).error_line, "\nERROR: Invalid file format.\n");
     const std::string rec = std::string("W") + std::string("\0\0\0\1", 4) + "f" + std::string("\0\0\0\3", 4) +
                             std::string(8, '\0') + "\1ab";
-    auto m = model(header + rec + rec);
+    // The model's records view its input: keep each input alive while its
+    // model is read.
+    const std::string two = header + rec + rec;
+    auto m = model(two);
     EXPECT_EQ(m.status, 0);
     ASSERT_EQ(m.records.size(), 2u);
     EXPECT_EQ(m.records[1].second, "\1ab");
-    m = model(header + rec + rec.substr(0, rec.size() - 1));
+    const std::string cut = header + rec + rec.substr(0, rec.size() - 1);
+    m = model(cut);
     EXPECT_EQ(m.status, -1);
     EXPECT_TRUE(m.error_report);
     EXPECT_EQ(m.records.size(), 1u);
