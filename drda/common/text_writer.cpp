@@ -73,8 +73,7 @@ namespace {
 // goes to vsnprintf. The text is the same as vsnprintf's; a test compares
 // the two over the formats the tool uses and many more.
 bool fast_format(const char* f) {
-    for (; *f; ++f) {
-        if (*f != '%') continue;
+    while ((f = std::strchr(f, '%')) != nullptr) {
         ++f;
         while (*f == '-' || *f == '+' || *f == ' ' || *f == '#' || *f == '0') ++f;
         while ((*f >= '0' && *f <= '9') || *f == '*') ++f;
@@ -84,7 +83,7 @@ bool fast_format(const char* f) {
         }
         while (*f == 'h' || *f == 'l' || *f == 'z') ++f;
         switch (*f) {
-            case 'd': case 'i': case 'u': case 'x': case 'X': case 's': case 'c': case '%': break;
+            case 'd': case 'i': case 'u': case 'x': case 'X': case 's': case 'c': case '%': ++f; break;
             default: return false;
         }
     }
@@ -233,11 +232,15 @@ void TextWriter::vprintf(const char* fmt, std::va_list ap) {
         std::va_list args;
         va_copy(args, ap);
         const char* f = fmt;
-        while (*f) {
-            const char* lit = f;
-            while (*f && *f != '%') ++f;
-            if (f != lit) put(std::string_view(lit, static_cast<std::size_t>(f - lit)));
-            if (*f == '%') convert(*this, ++f, args);
+        for (;;) {
+            const char* pct = std::strchr(f, '%');
+            if (!pct) {
+                put(std::string_view(f));
+                break;
+            }
+            if (pct != f) put(std::string_view(f, static_cast<std::size_t>(pct - f)));
+            f = pct + 1;
+            convert(*this, f, args);
         }
         va_end(args);
         return;
