@@ -51,8 +51,38 @@ void print_data_dump(TextWriter& out, int depth, ByteView value) {
     out.spaces(depth);
     out.put("DATA:                              (ASCII)          (EBCDIC)\n");
     const std::uint8_t* bytes = value.data();
-    for (std::size_t off = 0; off < value.size(); off += 16) {
-        const std::size_t r = std::min<std::size_t>(16, value.size() - off);
+    const std::size_t n = value.size();
+    // Full lines of 16 bytes, many per reservation:
+    // "HHHHHHHHHHHHHHHH HHHHHHHHHHHHHHHH  AAAAAAAAAAAAAAAA EEEEEEEEEEEEEEEE\n".
+    const std::size_t line = d + 69;
+    constexpr std::size_t kBatchBytes = 32 * 1024;
+    const std::size_t per_batch = kBatchBytes / line > 0 ? kBatchBytes / line : 1;
+    std::size_t off = 0;
+    while (n - off >= 16) {
+        std::size_t lines = (n - off) / 16;
+        if (lines > per_batch) lines = per_batch;
+        char* p = out.reserve(lines * line);
+        for (std::size_t l = 0; l < lines; ++l, off += 16) {
+            const std::uint8_t* row = bytes + off;
+            p = put_blanks(p, d);
+            put_hex_eight(p, row);
+            p[16] = ' ';
+            put_hex_eight(p + 17, row + 8);
+            p[33] = ' ';
+            p[34] = ' ';
+            put_eight(p + 35, kAsciiDisplay, row);
+            put_eight(p + 43, kAsciiDisplay, row + 8);
+            p[51] = ' ';
+            put_eight(p + 52, kEbcdicDisplay, row);
+            put_eight(p + 60, kEbcdicDisplay, row + 8);
+            p[68] = '\n';
+            p += 69;
+        }
+        out.commit(lines * line);
+    }
+    if (off < n) {
+        // The last, short line.
+        const std::size_t r = n - off;
         const std::size_t h1 = std::min<std::size_t>(8, r);
         const std::size_t h2 = r - h1;
         const std::uint8_t* row = bytes + off;

@@ -6,7 +6,9 @@
 // character they stand for (0 where none), then shown by the same rule.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace drda {
 
@@ -25,6 +27,33 @@ inline char ebcdic_display(std::uint8_t b) { return kEbcdicDisplay[b]; }
 inline void put_hex_pair(char* dst, std::uint8_t b) {
     dst[0] = kHexPairs[2 * b];
     dst[1] = kHexPairs[2 * b + 1];
+}
+
+// Whole groups of eight bytes for the dumps: the characters of a group are
+// gathered in one word and stored at once (the first character at the
+// lowest address).
+inline constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// Eight characters from a 256-entry table.
+inline void put_eight(char* dst, const char* table, const std::uint8_t* p) {
+    std::uint64_t w = 0;
+    for (int j = 0; j < 8; ++j) {
+        const std::uint64_t c = static_cast<std::uint8_t>(table[p[j]]);
+        w |= kLittleEndian ? c << (8 * j) : c << (56 - 8 * j);
+    }
+    std::memcpy(dst, &w, 8);
+}
+
+// The two hex digits of each of eight bytes, as two words.
+inline void put_hex_eight(char* dst, const std::uint8_t* p) {
+    std::uint64_t w[2] = {0, 0};
+    for (int j = 0; j < 8; ++j) {
+        std::uint16_t pair;
+        std::memcpy(&pair, kHexPairs + 2 * p[j], 2);
+        const int k = j & 3;
+        w[j >> 2] |= std::uint64_t{pair} << (kLittleEndian ? 16 * k : 48 - 16 * k);
+    }
+    std::memcpy(dst, w, 16);
 }
 
 }  // namespace drda
