@@ -2,6 +2,7 @@
 #include "common/text_writer.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 
@@ -65,6 +66,25 @@ void TextWriter::printf(const char* fmt, ...) {
     va_end(ap);
 }
 
+void TextWriter::put_udec(std::uint64_t v) {
+    char* p = reserve(20);
+    len_ += static_cast<std::size_t>(std::to_chars(p, p + 20, v).ptr - p);
+}
+
+void TextWriter::put_dec(std::int64_t v) {
+    char* p = reserve(20);
+    len_ += static_cast<std::size_t>(std::to_chars(p, p + 20, v).ptr - p);
+}
+
+void TextWriter::put_hex(std::uint64_t v, int digits) {
+    int n = 1;
+    while (n < 16 && (v >> (4 * n)) != 0) ++n;
+    if (digits > n) n = digits > 16 ? 16 : digits;
+    char* p = reserve(static_cast<std::size_t>(n));
+    for (int i = n - 1; i >= 0; --i, v >>= 4) p[i] = "0123456789ABCDEF"[v & 15];
+    len_ += static_cast<std::size_t>(n);
+}
+
 namespace {
 
 // The conversions the writer formats itself: integers (d i u x X, with the
@@ -90,13 +110,52 @@ bool fast_format(const char* f) {
     return true;
 }
 
-// Pads `n` characters of `c`.
-void pad(TextWriter& w, char c, int n) {
-    if (n <= 0) return;
-    char* p = w.reserve(static_cast<std::size_t>(n));
-    std::memset(p, c, static_cast<std::size_t>(n));
-    w.commit(static_cast<std::size_t>(n));
-}
+// Output position of the formatter in the writer's buffer: text goes
+// into reserved room and is committed in one step at the end, or when more
+// room is needed.
+class Cursor {
+public:
+    explicit Cursor(TextWriter& w) : w_(w) { grab(kChunk); }
+    ~Cursor() { w_.commit(static_cast<std::size_t>(o_ - base_)); }
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+
+    // Room for n more characters at o().
+    char* room(std::size_t n) {
+        if (static_cast<std::size_t>(end_ - o_) < n) {
+            w_.commit(static_cast<std::size_t>(o_ - base_));
+            grab(n > kChunk ? n : kChunk);
+        }
+        return o_;
+    }
+    void advance(std::size_t n) { o_ += n; }
+    void copy(const char* s, std::size_t n) {
+        char* o = room(n);
+        if (n <= 16) {
+            for (std::size_t i = 0; i < n; ++i) o[i] = s[i];
+        } else {
+            std::memcpy(o, s, n);
+        }
+        o_ += n;
+    }
+    void fill(char c, int n) {
+        if (n <= 0) return;
+        char* o = room(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) o[i] = c;
+        o_ += n;
+    }
+
+private:
+    static constexpr std::size_t kChunk = 512;
+    void grab(std::size_t n) {
+        base_ = o_ = w_.reserve(n);
+        end_ = base_ + n;
+    }
+    TextWriter& w_;
+    char* base_ = nullptr;
+    char* o_ = nullptr;
+    char* end_ = nullptr;
+};
 
 int read_count(const char*& f, std::va_list& ap) {
     if (*f == '*') {
@@ -112,7 +171,7 @@ int read_count(const char*& f, std::va_list& ap) {
 }
 
 // One conversion from just after its '%'; advances f past it.
-void convert(TextWriter& w, const char*& f, std::va_list& ap) {
+void convert(Cursor& w, const char*& f, std::va_list& ap) {
     bool left = false, plus = false, blank = false, alt = false, zero = false;
     for (;; ++f) {
         if (*f == '-') left = true;
@@ -143,14 +202,14 @@ void convert(TextWriter& w, const char*& f, std::va_list& ap) {
     }
     const char conv = *f++;
     if (conv == '%') {
-        w.put('%');
+        w.copy("%", 1);
         return;
     }
     if (conv == 'c') {
         const char c = static_cast<char>(va_arg(ap, int));
-        if (!left) pad(w, ' ', width - 1);
-        w.put(c);
-        if (left) pad(w, ' ', width - 1);
+        if (!left) w.fill(' ', width - 1);
+        w.copy(&c, 1);
+        if (left) w.fill(' ', width - 1);
         return;
     }
     if (conv == 's') {
@@ -163,9 +222,9 @@ void convert(TextWriter& w, const char*& f, std::va_list& ap) {
             while (n < static_cast<std::size_t>(prec) && s[n]) ++n;
         }
         const int fill = width - static_cast<int>(n < 2147483647u ? n : 2147483647u);
-        if (!left) pad(w, ' ', fill);
-        w.put(std::string_view(s, n));
-        if (left) pad(w, ' ', fill);
+        if (!left) w.fill(' ', fill);
+        w.copy(s, n);
+        if (left) w.fill(' ', fill);
         return;
     }
     // Integers.
@@ -218,11 +277,11 @@ void convert(TextWriter& w, const char*& f, std::va_list& ap) {
         zeros += fill;
         fill = 0;
     }
-    if (!left) pad(w, ' ', fill);
-    w.put(std::string_view(prefix, static_cast<std::size_t>(nprefix)));
-    pad(w, '0', zeros);
-    w.put(std::string_view(d, static_cast<std::size_t>(ndigits)));
-    if (left) pad(w, ' ', fill);
+    if (!left) w.fill(' ', fill);
+    w.copy(prefix, static_cast<std::size_t>(nprefix));
+    w.fill('0', zeros);
+    w.copy(d, static_cast<std::size_t>(ndigits));
+    if (left) w.fill(' ', fill);
 }
 
 }  // namespace
@@ -231,16 +290,19 @@ void TextWriter::vprintf(const char* fmt, std::va_list ap) {
     if (fast_format(fmt)) {
         std::va_list args;
         va_copy(args, ap);
-        const char* f = fmt;
-        for (;;) {
-            const char* pct = std::strchr(f, '%');
-            if (!pct) {
-                put(std::string_view(f));
-                break;
+        {
+            Cursor w(*this);
+            const char* f = fmt;
+            for (;;) {
+                const char* pct = std::strchr(f, '%');
+                if (!pct) {
+                    w.copy(f, std::strlen(f));
+                    break;
+                }
+                w.copy(f, static_cast<std::size_t>(pct - f));
+                f = pct + 1;
+                convert(w, f, args);
             }
-            if (pct != f) put(std::string_view(f, static_cast<std::size_t>(pct - f)));
-            f = pct + 1;
-            convert(*this, f, args);
         }
         va_end(args);
         return;

@@ -93,6 +93,17 @@ public:
         std::memset(p, ' ', static_cast<std::size_t>(n));
         len_ += static_cast<std::size_t>(n);
     }
+    // Numbers without formatted printing. put_dec is "%d" / "%ld"; put_hex
+    // is "%0NX": upper-case, at least `digits` digits; put_hex_alt is
+    // "%#N.0NX": "0X" and at least `digits` digits, only the zeros for 0.
+    void put_dec(std::int64_t v);
+    void put_udec(std::uint64_t v);
+    void put_hex(std::uint64_t v, int digits);
+    void put_hex_alt(std::uint64_t v, int digits) {
+        if (v != 0) put("0X");
+        put_hex(v, digits);
+    }
+
     // printf-style text at the write position.
     void printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     void vprintf(const char* fmt, std::va_list ap);
