@@ -70,8 +70,8 @@ void print_data_dump(TextWriter& out, int depth, ByteView value) {
             put_hex_eight(p + 17, row + 8);
             p[33] = ' ';
             p[34] = ' ';
-            put_eight(p + 35, kAsciiDisplay, row);
-            put_eight(p + 43, kAsciiDisplay, row + 8);
+            put_ascii_eight(p + 35, row);
+            put_ascii_eight(p + 43, row + 8);
             p[51] = ' ';
             put_eight(p + 52, kEbcdicDisplay, row);
             put_eight(p + 60, kEbcdicDisplay, row + 8);

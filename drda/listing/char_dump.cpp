@@ -52,8 +52,8 @@ inline void put_full_line(char* o, const std::uint8_t* p, std::size_t offset) {
     hex[33] = ' ';
     o[kAsciiAt - 2] = ' ';
     o[kAsciiAt - 1] = ' ';
-    put_eight(o + kAsciiAt, kAsciiDisplay, p);
-    put_eight(o + kAsciiAt + 8, kAsciiDisplay, p + 8);
+    put_ascii_eight(o + kAsciiAt, p);
+    put_ascii_eight(o + kAsciiAt + 8, p + 8);
     o[kEbcdicAt - 2] = ' ';
     o[kEbcdicAt - 1] = ' ';
     put_eight(o + kEbcdicAt, kEbcdicDisplay, p);

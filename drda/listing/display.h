@@ -44,6 +44,22 @@ inline void put_eight(char* dst, const char* table, const std::uint8_t* p) {
     std::memcpy(dst, &w, 8);
 }
 
+// The ASCII column of eight bytes, computed on the word as a whole: in
+// each byte, the top bit of `ok` is set when the byte is 0x20 to 0x7D;
+// those bytes stay, the others become '.'. Same text as kAsciiDisplay.
+inline void put_ascii_eight(char* dst, const std::uint8_t* p) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    const std::uint64_t low = x & kLow7;
+    const std::uint64_t ok = ~x & (low + kOnes * 0x60) & ~(low + kOnes * 0x02) & kHigh;
+    const std::uint64_t keep = (ok >> 7) * 0xFF;
+    const std::uint64_t w = (x & keep) | (kOnes * '.' & ~keep);
+    std::memcpy(dst, &w, 8);
+}
+
 // The two hex digits of each of eight bytes, as two words.
 inline void put_hex_eight(char* dst, const std::uint8_t* p) {
     std::uint64_t w[2] = {0, 0};
