@@ -65,13 +65,10 @@ void print_data_dump(TextWriter& out, int depth, ByteView value) {
         for (std::size_t l = 0; l < lines; ++l, off += 16) {
             const std::uint8_t* row = bytes + off;
             p = put_blanks(p, d);
-            put_hex_eight(p, row);
+            put_hex_ascii_sixteen(p, p + 17, p + 35, row);
             p[16] = ' ';
-            put_hex_eight(p + 17, row + 8);
             p[33] = ' ';
             p[34] = ' ';
-            put_ascii_eight(p + 35, row);
-            put_ascii_eight(p + 43, row + 8);
             p[51] = ' ';
             put_eight(p + 52, kEbcdicDisplay, row);
             put_eight(p + 60, kEbcdicDisplay, row + 8);

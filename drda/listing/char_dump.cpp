@@ -46,14 +46,11 @@ inline void put_offset(char* o, std::size_t offset) {
 inline void put_full_line(char* o, const std::uint8_t* p, std::size_t offset) {
     put_offset(o, offset);
     char* hex = o + kHexAt;
-    put_hex_eight(hex, p);
+    put_hex_ascii_sixteen(hex, hex + 17, o + kAsciiAt, p);
     hex[16] = ' ';
-    put_hex_eight(hex + 17, p + 8);
     hex[33] = ' ';
     o[kAsciiAt - 2] = ' ';
     o[kAsciiAt - 1] = ' ';
-    put_ascii_eight(o + kAsciiAt, p);
-    put_ascii_eight(o + kAsciiAt + 8, p + 8);
     o[kEbcdicAt - 2] = ' ';
     o[kEbcdicAt - 1] = ' ';
     put_eight(o + kEbcdicAt, kEbcdicDisplay, p);
