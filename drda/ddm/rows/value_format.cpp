@@ -54,8 +54,6 @@ void WrapWriter::hex(const std::uint8_t* p, std::size_t n) {
     }
 }
 
-char* put_uint(char* s, std::uint64_t v) { return std::to_chars(s, s + 24, v).ptr; }
-char* put_int(char* s, std::int64_t v) { return std::to_chars(s, s + 24, v).ptr; }
 
 std::int64_t read_int(ByteView v, bool little) {
     const std::size_t n = v.size();

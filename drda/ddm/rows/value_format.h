@@ -4,6 +4,7 @@
 // pair, a quote, a note, a whole number).
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -89,8 +90,9 @@ void write_binary(WrapWriter& w, ByteView shown, std::size_t total);
 void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset* charset,
                  std::uint32_t ccsid, std::size_t max_chars = kMaxChars, bool note = true);
 
-// Appends the decimal digits of v to `s`; returns the new end.
-char* put_uint(char* s, std::uint64_t v);
-char* put_int(char* s, std::int64_t v);
+// Appends the decimal digits of v to `s` (room for 20 needed); returns
+// the new end.
+inline char* put_uint(char* s, std::uint64_t v) { return std::to_chars(s, s + 20, v).ptr; }
+inline char* put_int(char* s, std::int64_t v) { return std::to_chars(s, s + 20, v).ptr; }
 
 }  // namespace drda::rows
