@@ -57,6 +57,11 @@ void WrapWriter::hex(const std::uint8_t* p, std::size_t n) {
 
 std::int64_t read_int(ByteView v, bool little) {
     const std::size_t n = v.size();
+    if (n == 4) {  // the most common width, without the loop
+        std::uint32_t u = v.be32(0);
+        if (little) u = (u >> 24) | ((u >> 8) & 0xFF00u) | ((u << 8) & 0xFF0000u) | (u << 24);
+        return static_cast<std::int32_t>(u);
+    }
     std::uint64_t u = 0;
     for (std::size_t i = 0; i < n && i < 8; ++i) {
         const std::size_t at = little ? n - 1 - i : i;
@@ -106,9 +111,25 @@ void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
     char digits[kMaxDigits];
     std::size_t nd = 0;
     unsigned bad = 0;  // any digit nibble above 9
-    for (std::size_t i = first; i + 1 < nibbles && nd < kMaxDigits; ++i) {
-        const unsigned nib = (i % 2 == 0) ? (b[i / 2] >> 4) : (b[i / 2] & 0x0F);
+    // Nibbles first .. nibbles - 2 are digits (at most kMaxDigits of them):
+    // a byte at a time, the high nibble of the first byte only when no pad.
+    const std::size_t last = nibbles >= 2 ? nibbles - 1 : 0;  // the sign nibble
+    std::size_t at = first;
+    if (at % 2 == 1 && at < last && nd < kMaxDigits) {
+        const unsigned nib = b[at / 2] & 0x0F;
         bad |= nib + 6;  // bit 4 set from 10 up
+        digits[nd++] = static_cast<char>('0' + nib);
+        ++at;
+    }
+    for (; at + 1 < last && nd + 2 <= kMaxDigits; at += 2) {
+        const unsigned hi = b[at / 2] >> 4, lo = b[at / 2] & 0x0F;
+        bad |= (hi + 6) | (lo + 6);
+        digits[nd++] = static_cast<char>('0' + hi);
+        digits[nd++] = static_cast<char>('0' + lo);
+    }
+    if (at < last && nd < kMaxDigits) {
+        const unsigned nib = b[at / 2] >> 4;  // the digit in front of the sign
+        bad |= nib + 6;
         digits[nd++] = static_cast<char>('0' + nib);
     }
     const unsigned sign = nibbles >= 2 ? (b[v.size() - 1] & 0x0F) : 0;
@@ -188,6 +209,8 @@ bool all_plain(const std::uint8_t* p, std::size_t n) {
                                    & differs(x, '"') & differs(x, '\\');
         if ((good & kHigh) != kHigh) return false;
     }
+    if (i == n) return true;
+    if (n >= 8) return all_plain(p + n - 8, 8);  // the last eight, overlapping
     for (; i < n; ++i)
         if (!plain(p[i])) return false;
     return true;
