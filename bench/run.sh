@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Throughput of dssview's listing against xxd on the same bytes.
 #
-#   bench/run.sh path/to/dssview [--mib N] [--runs N] [--real DIR] [-- dssview options]
+#   bench/run.sh path/to/dssview [--mib N] [--runs N] [--real DIR] [--conversations]
+#                [-- dssview options]
 #
 # Builds (once) a trace holding at least N MiB of traced buffers (default
 # 256) with bench/make_trace.py, plus a file of exactly those buffer bytes.
@@ -12,23 +13,28 @@
 # ratio, and dssview's peak resident memory (/usr/bin/time -v).
 #
 # Options after "--" go to dssview, e.g. "-- -f" to time the decoder too.
+# --conversations builds the trace from the real traces only, whole and in
+# order (make_trace.py --conversations): the rows-heavy input for "-- -r".
 # Generated files go to $BENCH_DIR (default: build/bench in the source tree)
 # and are reused while the size and the seed stay the same.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-[ $# -ge 1 ] || { sed -n '2,16p' "$0"; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,19p' "$0"; exit 2; }
 dssview=$(realpath "$1")
 shift
 mib=256
 runs=5
 real=()
+kind=mixed
+conv=()
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --mib) mib=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --real) real+=(--real "$2"); shift 2 ;;
+    --conversations) kind=conv; conv=(--conversations); shift ;;
     --) shift; extra=("$@"); break ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
@@ -39,10 +45,12 @@ command -v xxd >/dev/null || { echo "xxd not found" >&2; exit 2; }
 
 dir=${BENCH_DIR:-$here/../build/bench}
 mkdir -p "$dir"
-trace=$dir/bench-${mib}m.drdadbg
-buffers=$dir/bench-${mib}m.bin
+name=bench-${mib}m
+[ "$kind" = conv ] && name=conversations-${mib}m
+trace=$dir/$name.drdadbg
+buffers=$dir/$name.bin
 if [ ! -s "$trace" ] || [ ! -s "$buffers" ]; then
-  python3 "$here/make_trace.py" "$trace" "$buffers" --mib "$mib" "${real[@]}"
+  python3 "$here/make_trace.py" "$trace" "$buffers" --mib "$mib" "${real[@]}" "${conv[@]}"
 fi
 bytes=$(stat -c %s "$buffers")
 
