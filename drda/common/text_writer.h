@@ -9,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -89,6 +90,14 @@ public:
     }
     void spaces(int n) {
         if (n <= 0) return;
+        if (n <= 32) {
+            // Indentation: 32 blanks stored as four words, n of them kept.
+            char* p = reserve(32);
+            constexpr std::uint64_t kBlanks = 0x2020202020202020u;
+            for (int i = 0; i < 4; ++i) std::memcpy(p + 8 * i, &kBlanks, 8);
+            len_ += static_cast<std::size_t>(n);
+            return;
+        }
         char* p = reserve(static_cast<std::size_t>(n));
         std::memset(p, ' ', static_cast<std::size_t>(n));
         len_ += static_cast<std::size_t>(n);
