@@ -265,7 +265,7 @@ void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset
                 // The quotes and the text on the current line, at once.
                 char* o = w.unit_room(n + 2);
                 o[0] = '"';
-                std::memcpy(o + 1, p, n);
+                if (n) std::memcpy(o + 1, p, n);
                 o[n + 1] = '"';
                 w.commit_unit(n + 2);
             } else {
