@@ -13,6 +13,11 @@ least --mib MiB:
   * long objects of 64 to 160 KiB: one DSS whose first segment has the
     continuation flag, followed by continuation segments of up to 32767 bytes.
 
+With --conversations it writes only the real traces instead, each whole and
+in order (so every query's descriptor comes before its rows and -r decodes
+them), one after the other and again until --mib MiB: the rows-heavy input
+that -r is measured on.
+
 Besides the trace it writes the concatenated traced buffers (the same bytes
 the listing dumps) to a second file, so that a plain hex dumper can be timed
 on exactly those bytes. The output is deterministic for a given --seed.
@@ -139,6 +144,8 @@ def main():
     ap.add_argument("--seed", type=int, default=1208)
     ap.add_argument("--real", action="append", default=[],
                     help="extra directory of real .drdadbg traces to draw records from")
+    ap.add_argument("--conversations", action="store_true",
+                    help="only the real traces, whole and in order, repeated")
     args = ap.parse_args()
 
     rng = random.Random(args.seed)
@@ -156,6 +163,13 @@ def main():
     n = 0
     with open(args.trace, "wb") as tf, open(args.buffers, "wb") as bf:
         tf.write(HEADER)
+        while args.conversations and written < target:
+            for path in paths:
+                for direction, function, role, buf in real_records([path]):
+                    tf.write(record(direction, function, role, buf, stamp))
+                    bf.write(buf)
+                    written += len(buf)
+                    stamp += 0.00013
         while written < target:
             kind = n % 10
             if kind < 4:

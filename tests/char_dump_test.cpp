@@ -110,6 +110,47 @@ TEST(CharDump, DisplayRuleAtItsEdges) {
     EXPECT_EQ(l.substr(62), "'=\".. ..|!^\\{}`\"");
 }
 
+TEST(CharDump, WordAtATimeAsciiColumnMatchesTheTable) {
+    // Every byte value in every position of the word, next to neighbours
+    // that carry and borrow (0x00, 0x7F, 0x80, 0xFF).
+    const std::uint8_t neighbours[] = {0x00, 0x1F, 0x20, 0x7D, 0x7E, 0x7F, 0x80, 0xFF};
+    for (int b = 0; b < 256; ++b) {
+        for (std::uint8_t n : neighbours) {
+            for (int at = 0; at < 8; ++at) {
+                std::uint8_t in[8];
+                for (auto& c : in) c = n;
+                in[at] = static_cast<std::uint8_t>(b);
+                char out[8];
+                drda::put_ascii_eight(out, in);
+                for (int j = 0; j < 8; ++j) ASSERT_EQ(out[j], drda::kAsciiDisplay[in[j]]) << b << " at " << at;
+            }
+        }
+    }
+}
+
+TEST(CharDump, SixteenAtOnceMatchesTheTables) {
+    // Every byte value in every position of the 16, next to neighbours
+    // at the edges of the rules.
+    const std::uint8_t neighbours[] = {0x00, 0x09, 0x0A, 0x1F, 0x20, 0x7D, 0x7E, 0x7F, 0x80, 0x9F, 0xA0, 0xFF};
+    for (int b = 0; b < 256; ++b) {
+        for (std::uint8_t n : neighbours) {
+            for (int at = 0; at < 16; ++at) {
+                std::uint8_t in[16];
+                for (auto& c : in) c = n;
+                in[at] = static_cast<std::uint8_t>(b);
+                char first[16], second[16], ascii[16];
+                drda::put_hex_ascii_sixteen(first, second, ascii, in);
+                for (int j = 0; j < 16; ++j) {
+                    const char* hex = j < 8 ? first + 2 * j : second + 2 * (j - 8);
+                    ASSERT_EQ(hex[0], drda::kHexPairs[2 * in[j]]) << b << " at " << at;
+                    ASSERT_EQ(hex[1], drda::kHexPairs[2 * in[j] + 1]) << b << " at " << at;
+                    ASSERT_EQ(ascii[j], drda::kAsciiDisplay[in[j]]) << b << " at " << at;
+                }
+            }
+        }
+    }
+}
+
 TEST(CharDump, LongHeadingIsKeptWhole) {
     const std::string h(50, 'H');
     EXPECT_EQ(lines_of(dump("", h))[1], h + "(ASCII)           (EBCDIC)");

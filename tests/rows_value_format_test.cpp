@@ -33,6 +33,10 @@ std::string packed(const std::string& hexbytes, int p, int s) {
     return text([&](WrapWriter& w) { write_packed(w, view(b), p, s); });
 }
 
+std::string packed_to_text(const std::string& b, int p, int s) {
+    return text([&](WrapWriter& w) { write_packed(w, view(b), p, s); }, 0, 0);
+}
+
 TEST(Packed, DigitsScaleAndSign) {
     EXPECT_EQ(packed("123456789C", 9, 4), "12345.6789");
     EXPECT_EQ(packed("1D", 1, 10), "-0.0000000001") << "scale above the precision";
@@ -50,6 +54,55 @@ TEST(Packed, DigitsScaleAndSign) {
 TEST(Packed, InvalidNibblesShowTheBytes) {
     EXPECT_EQ(packed("1A2C", 3, 0), "invalid packed decimal X'1A2C'") << "digit above 9";
     EXPECT_EQ(packed("0129", 3, 0), "invalid packed decimal X'0129'") << "sign nibble below A";
+}
+
+// Packed decimal the plain way, a nibble at a time, for comparison.
+std::string packed_reference(const std::string& b, int p, int s) {
+    std::string digits;
+    const std::size_t nibbles = 2 * b.size();
+    for (std::size_t i = (p % 2 == 0) ? 1 : 0; i + 1 < nibbles; ++i) {
+        const unsigned c = static_cast<unsigned char>(b[i / 2]);
+        const unsigned nib = i % 2 ? c & 15 : c >> 4;
+        if (nib > 9 || b.empty()) return "invalid";
+        digits += static_cast<char>('0' + nib);
+    }
+    const unsigned sign = b.empty() ? 0 : static_cast<unsigned char>(b.back()) & 15;
+    if (nibbles < 2 || sign < 10) return "invalid";
+    const std::size_t sc = s > 0 ? static_cast<std::size_t>(s) : 0;
+    while (digits.size() < sc) digits.insert(digits.begin(), '0');  // 0.000ddd
+    std::string whole = digits.substr(0, digits.size() - sc);
+    while (whole.size() > 1 && whole[0] == '0') whole.erase(0, 1);
+    if (whole.empty()) whole = "0";
+    std::string out = (sign == 0xB || sign == 0xD ? "-" : "") + whole;
+    if (sc > 0) out += "." + digits.substr(digits.size() - sc);
+    return out;
+}
+
+TEST(Packed, SameAsNibbleByNibbleOnRandomValues) {
+    std::uint64_t seed = 15;
+    const auto next = [&] {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        return static_cast<unsigned>(seed >> 33);
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const int p = 1 + static_cast<int>(next() % 40);
+        const int sc = static_cast<int>(next() % 45);
+        std::string b(static_cast<std::size_t>(next() % 4 == 0 ? next() % 24 : p / 2 + 1), '\0');
+        for (char& c : b) {
+            // Mostly valid digits, sometimes a nibble above 9.
+            const unsigned hi = next() % 12 == 0 ? 10 + next() % 6 : next() % 10;
+            const unsigned lo = next() % 12 == 0 ? 10 + next() % 6 : next() % 10;
+            c = static_cast<char>(hi << 4 | lo);
+        }
+        if (!b.empty() && next() % 8) b.back() = static_cast<char>((b.back() & 0xF0) | (0xA + next() % 6));
+        const std::string got = packed_to_text(b, p, sc);
+        const std::string want = packed_reference(b, p, sc);
+        if (want == "invalid") {
+            ASSERT_EQ(got.rfind("invalid packed decimal X'", 0), 0u) << got;
+        } else {
+            ASSERT_EQ(got, want) << "p " << p << " s " << sc;
+        }
+    }
 }
 
 TEST(Numbers, IntegersInBothByteOrders) {
@@ -95,6 +148,25 @@ TEST(Chars, EscapesAndCharsets) {
     EXPECT_EQ(chars("\xC1\xC2\x40\x5A", 37), "\"AB !\"");
     EXPECT_EQ(chars(std::string("\x00\xC4\x00\x41", 4), 1200), "\"\\xC4A\"");
     EXPECT_EQ(chars("", 1208), "\"\"");
+}
+
+TEST(Chars, PlainTextCheckFindsAnEscapeAnywhere) {
+    // The word-at-a-time check of plain text: one byte that needs an escape
+    // at every place of strings of 1 to 24 bytes, in the ASCII charsets.
+    const std::pair<char, std::string> special[] = {
+        {'"', "\\\""}, {'\\', "\\\\"}, {'\x7F', "\\x7F"}, {'\x1F', "\\x1F"}, {'\x00', "\\x00"}};
+    for (std::size_t n = 1; n <= 24; ++n) {
+        EXPECT_EQ(chars(std::string(n, '~'), 1208), "\"" + std::string(n, '~') + "\"");
+        EXPECT_EQ(chars(std::string(n, ' '), 819), "\"" + std::string(n, ' ') + "\"");
+        for (std::size_t at = 0; at < n; ++at) {
+            for (const auto& [c, escape] : special) {
+                std::string in(n, 'q');
+                in[at] = c;
+                const std::string want = "\"" + std::string(at, 'q') + escape + std::string(n - at - 1, 'q') + "\"";
+                ASSERT_EQ(chars(in, 1208), want) << n << " " << at;
+            }
+        }
+    }
 }
 
 TEST(Chars, UnknownUnsupportedOrInvalidShowBytes) {

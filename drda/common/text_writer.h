@@ -9,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -89,10 +90,29 @@ public:
     }
     void spaces(int n) {
         if (n <= 0) return;
+        if (n <= 32) {
+            // Indentation: 32 blanks stored as four words, n of them kept.
+            char* p = reserve(32);
+            constexpr std::uint64_t kBlanks = 0x2020202020202020u;
+            for (int i = 0; i < 4; ++i) std::memcpy(p + 8 * i, &kBlanks, 8);
+            len_ += static_cast<std::size_t>(n);
+            return;
+        }
         char* p = reserve(static_cast<std::size_t>(n));
         std::memset(p, ' ', static_cast<std::size_t>(n));
         len_ += static_cast<std::size_t>(n);
     }
+    // Numbers without formatted printing. put_dec is "%d" / "%ld"; put_hex
+    // is "%0NX": upper-case, at least `digits` digits; put_hex_alt is
+    // "%#N.0NX": "0X" and at least `digits` digits, only the zeros for 0.
+    void put_dec(std::int64_t v);
+    void put_udec(std::uint64_t v);
+    void put_hex(std::uint64_t v, int digits);
+    void put_hex_alt(std::uint64_t v, int digits) {
+        if (v != 0) put("0X");
+        put_hex(v, digits);
+    }
+
     // printf-style text at the write position.
     void printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     void vprintf(const char* fmt, std::va_list ap);

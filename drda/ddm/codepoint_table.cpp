@@ -7,6 +7,7 @@
 // description (printed verbatim as the name, misspellings and all: traces
 // have always shown them that way), short name (the description's first word).
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <iterator>
 
@@ -433,8 +434,26 @@ constexpr bool table_is_well_formed() {
 static_assert(std::size(kTable) == 395);
 static_assert(table_is_well_formed());
 
+// Where each page of 256 code points (by the high byte) begins in the
+// table; page h is kPages[h] .. kPages[h + 1].
+constexpr std::array<std::uint16_t, 257> make_pages() {
+    std::array<std::uint16_t, 257> start{};
+    std::size_t i = 0;
+    for (std::size_t h = 0; h < 256; ++h) {
+        while (i < std::size(kTable) && static_cast<std::size_t>(kTable[i].code >> 8) < h) ++i;
+        start[h] = static_cast<std::uint16_t>(i);
+    }
+    start[256] = static_cast<std::uint16_t>(std::size(kTable));
+    return start;
+}
+constexpr std::array<std::uint16_t, 257> kPages = make_pages();
+
 }  // namespace
 
 std::span<const CodePointEntry> codepoint_table() { return kTable; }
+
+std::span<const CodePointEntry> codepoint_page(std::uint8_t high) {
+    return std::span<const CodePointEntry>(kTable).subspan(kPages[high], kPages[high + 1u] - kPages[high]);
+}
 
 }  // namespace drda

@@ -33,6 +33,9 @@ struct CodePointEntry {
 
 // The whole table, entry 0 the fallback (0x0000, "UNKNOWN - UNKNOWN").
 std::span<const CodePointEntry> codepoint_table();
+// The entries whose code point has the high byte `high` (a part of the
+// table, in order).
+std::span<const CodePointEntry> codepoint_page(std::uint8_t high);
 
 // The entry of `cp`, or the fallback entry when the table has none.
 const CodePointEntry& lookup_codepoint(std::uint16_t cp);

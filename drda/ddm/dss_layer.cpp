@@ -83,9 +83,17 @@ std::optional<std::int64_t> DdmDecoder::decode_dss(TextWriter& out, int directio
     out.put(role == 1 ? "AR" : "AS");
     out.put(") ");
     write_dss_type(out, static_cast<int>(format & 0x0F));
-    out.printf("  LL: %i  CORR: %4.04X  ", ll, static_cast<unsigned>(corr));
-    out.printf("CHAINED: %s  CONT ON ERR: %s  SAME CORR FOR NEXT DSS: %s  \n\n", yn(format, 0x40),
-               yn(format, 0x20), yn(format, 0x10));
+    out.put("  LL: ");
+    out.put_dec(ll);
+    out.put("  CORR: ");
+    out.put_hex(static_cast<unsigned>(corr), 4);
+    out.put("  CHAINED: ");
+    out.put(yn(format, 0x40));
+    out.put("  CONT ON ERR: ");
+    out.put(yn(format, 0x20));
+    out.put("  SAME CORR FOR NEXT DSS: ");
+    out.put(yn(format, 0x10));
+    out.put("  \n\n");
     bytes_left_ -= 6;
 
     if (ll > 6) {

@@ -48,6 +48,9 @@ private:
     std::uint8_t at(long off) const { return v_.u8(static_cast<std::size_t>(off)); }
     std::uint8_t type() const { return at(header_ + 1); }
 
+    // A byte as "%2.02X" shows it after widening.
+    void hex2(std::uint8_t b) { out_.put_hex(widened(b), 2); }
+
     void take_header() {
         header_ = pos_;
         pos_ += kHeaderSize;
@@ -59,12 +62,23 @@ private:
             bool printed = false;
             if (rest_ >= kMddTail) {
                 out_.spaces(depth_);
-                out_.printf("*MDD: Len: %2.02X Type: %2.02X ID: %2.02X AppClass: %2.02X MDD Type: %2.02X\n",
-                            widened(at(header_)), widened(at(header_ + 1)), widened(at(header_ + 2)),
-                            widened(at(pos_)), widened(at(pos_ + 1)));
+                out_.put("*MDD: Len: ");
+                hex2(at(header_));
+                out_.put(" Type: ");
+                hex2(at(header_ + 1));
+                out_.put(" ID: ");
+                hex2(at(header_ + 2));
+                out_.put(" AppClass: ");
+                hex2(at(pos_));
+                out_.put(" MDD Type: ");
+                hex2(at(pos_ + 1));
+                out_.put('\n');
                 out_.spaces(depth_);
-                out_.printf("      RefType: %2.02X DrdaType: %2.02X\n", widened(at(pos_ + 2)),
-                            widened(at(pos_ + 3)));
+                out_.put("      RefType: ");
+                hex2(at(pos_ + 2));
+                out_.put(" DrdaType: ");
+                hex2(at(pos_ + 3));
+                out_.put('\n');
                 printed = at(pos_ + 1) == 1;  // MDD type 1 announces an SDA
                 pos_ += kMddTail;
                 rest_ -= kMddTail;
@@ -77,12 +91,26 @@ private:
 
     void sda() {
         out_.spaces(depth_);
-        out_.printf(" SDA: Len: %2.02X Type: %2.02X EnvLid: %2.02X FD:OCA Type: %2.02X\n", widened(at(pos_)),
-                    widened(at(pos_ + 1)), widened(at(pos_ + 2)), widened(at(pos_ + 3)));
+        out_.put(" SDA: Len: ");
+        hex2(at(pos_));
+        out_.put(" Type: ");
+        hex2(at(pos_ + 1));
+        out_.put(" EnvLid: ");
+        hex2(at(pos_ + 2));
+        out_.put(" FD:OCA Type: ");
+        hex2(at(pos_ + 3));
+        out_.put('\n');
         const auto p = static_cast<std::size_t>(pos_);
         out_.spaces(depth_);
-        out_.printf("      CCSID: %#8.08X CharSize: %2.02X Mode: %2.02X Length: %#4.04X\n", v_.be32(p + 4),
-                    widened(at(pos_ + 8)), widened(at(pos_ + 9)), static_cast<unsigned>(int{v_.sbe16(p + 10)}));
+        out_.put("      CCSID: ");
+        out_.put_hex_alt(v_.be32(p + 4), 8);
+        out_.put(" CharSize: ");
+        hex2(at(pos_ + 8));
+        out_.put(" Mode: ");
+        hex2(at(pos_ + 9));
+        out_.put(" Length: ");
+        out_.put_hex_alt(static_cast<unsigned>(int{v_.sbe16(p + 10)}), 4);
+        out_.put('\n');
         pos_ += kSdaSize;
         rest_ -= kSdaSize;
     }
@@ -91,14 +119,28 @@ private:
     // the header after it. Only the N-GDA numbers its entries from 0.
     void group(const char* name, bool restart_index) {
         out_.spaces(depth_);
-        out_.printf("%s Len: %2.02X Type: %2.02X ID: %2.02X\n", name, widened(at(header_)),
-                    widened(at(header_ + 1)), widened(at(header_ + 2)));
+        out_.put(name);
+        out_.put(" Len: ");
+        hex2(at(header_));
+        out_.put(" Type: ");
+        hex2(at(header_ + 1));
+        out_.put(" ID: ");
+        hex2(at(header_ + 2));
+        out_.put('\n');
         if (restart_index) var_ = 0;
         long n = long{at(header_)} - kHeaderSize;
         while (n > 0 && rest_ >= kEntrySize) {
             out_.spaces(depth_ + 4);
-            out_.printf("Var[%.02d] Type: %#2.02X Len: %#4.04hX\n", var_, widened(at(pos_)),
-                        static_cast<unsigned short>(v_.be16(static_cast<std::size_t>(pos_ + 1))));
+            out_.put("Var[");
+            if (var_ < 0) out_.put('-');
+            const unsigned index = var_ < 0 ? 0u - static_cast<unsigned>(var_) : static_cast<unsigned>(var_);
+            if (index < 10) out_.put('0');  // "%.02d": at least two digits
+            out_.put_udec(index);
+            out_.put("] Type: ");
+            out_.put_hex_alt(widened(at(pos_)), 2);
+            out_.put(" Len: ");
+            out_.put_hex_alt(v_.be16(static_cast<std::size_t>(pos_ + 1)), 4);
+            out_.put('\n');
             pos_ += kEntrySize;
             rest_ -= kEntrySize;
             n -= kEntrySize;
@@ -115,7 +157,9 @@ private:
         const bool inside = f >= 0 && from >= 0 && v_.has(static_cast<std::size_t>(from), static_cast<std::size_t>(f));
         assert(inside);
         out_.spaces(depth_);
-        out_.printf("Footer: Length: %ld\n", f);
+        out_.put("Footer: Length: ");
+        out_.put_dec(f);
+        out_.put('\n');
         print_data_dump(out_, depth_,
                         inside ? v_.sub(static_cast<std::size_t>(from), static_cast<std::size_t>(f)) : ByteView());
     }

@@ -37,7 +37,11 @@ std::optional<std::int64_t> DdmDecoder::decode_object(TextWriter& out, ByteView 
     std::int64_t length = ll;
     if (raw_ll & 0x8000) {
         header_size = raw_ll & 0x7FFF;
-        out.printf("LL: %4.04X    CP: %4.04X   \n", static_cast<unsigned>(ll), cp);
+        out.put("LL: ");
+        out.put_hex(static_cast<unsigned>(ll), 4);
+        out.put("    CP: ");
+        out.put_hex(cp, 4);
+        out.put("   \n");
         out.spaces(depth + 2);
         if (raw_ll == 0x8004) {
             header_size = 4;
@@ -46,13 +50,19 @@ std::optional<std::int64_t> DdmDecoder::decode_object(TextWriter& out, ByteView 
         } else if (raw_ll == 0x8008) {
             const std::uint32_t ext = obj.be32(4);
             length = 8 + static_cast<std::int64_t>(ext);
-            out.printf("Extended Length: %i   ", static_cast<std::int32_t>(ext));
+            out.put("Extended Length: ");
+            out.put_dec(static_cast<std::int32_t>(ext));
+            out.put("   ");
         } else {
             length = header_size;
-            out.printf("Extended Length: %i   ", 0);
+            out.put("Extended Length: 0   ");
         }
     } else {
-        out.printf("LL: %i    CP: %4.04X   ", ll, cp);
+        out.put("LL: ");
+        out.put_dec(ll);
+        out.put("    CP: ");
+        out.put_hex(cp, 4);
+        out.put("   ");
     }
 
     if (length < 4 || length < header_size) {

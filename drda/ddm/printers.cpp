@@ -51,8 +51,35 @@ void print_data_dump(TextWriter& out, int depth, ByteView value) {
     out.spaces(depth);
     out.put("DATA:                              (ASCII)          (EBCDIC)\n");
     const std::uint8_t* bytes = value.data();
-    for (std::size_t off = 0; off < value.size(); off += 16) {
-        const std::size_t r = std::min<std::size_t>(16, value.size() - off);
+    const std::size_t n = value.size();
+    // Full lines of 16 bytes, many per reservation:
+    // "HHHHHHHHHHHHHHHH HHHHHHHHHHHHHHHH  AAAAAAAAAAAAAAAA EEEEEEEEEEEEEEEE\n".
+    const std::size_t line = d + 69;
+    constexpr std::size_t kBatchBytes = 32 * 1024;
+    const std::size_t per_batch = kBatchBytes / line > 0 ? kBatchBytes / line : 1;
+    std::size_t off = 0;
+    while (n - off >= 16) {
+        std::size_t lines = (n - off) / 16;
+        if (lines > per_batch) lines = per_batch;
+        char* p = out.reserve(lines * line);
+        for (std::size_t l = 0; l < lines; ++l, off += 16) {
+            const std::uint8_t* row = bytes + off;
+            p = put_blanks(p, d);
+            put_hex_ascii_sixteen(p, p + 17, p + 35, row);
+            p[16] = ' ';
+            p[33] = ' ';
+            p[34] = ' ';
+            p[51] = ' ';
+            put_eight(p + 52, kEbcdicDisplay, row);
+            put_eight(p + 60, kEbcdicDisplay, row + 8);
+            p[68] = '\n';
+            p += 69;
+        }
+        out.commit(lines * line);
+    }
+    if (off < n) {
+        // The last, short line.
+        const std::size_t r = n - off;
         const std::size_t h1 = std::min<std::size_t>(8, r);
         const std::size_t h2 = r - h1;
         const std::uint8_t* row = bytes + off;
@@ -106,38 +133,49 @@ void print_char_string(TextWriter& out, int depth, ByteView value) {
     write_wrapped(out, depth, text);
 }
 
+namespace {
+
+// "DECIMAL:     d" and "HEXADECIMAL: h" (hex of at least `digits` digits).
+void decimal_and_hex(TextWriter& out, int depth, std::int64_t v, std::uint64_t hex, int digits) {
+    out.spaces(depth);
+    out.put("DECIMAL:     ");
+    out.put_dec(v);
+    out.put('\n');
+    out.spaces(depth);
+    out.put("HEXADECIMAL: ");
+    out.put_hex(hex, digits);
+    out.put('\n');
+}
+
+}  // namespace
+
 void print_binary_number(TextWriter& out, int depth, ByteView value) {
     switch (value.size()) {
         case 1: {
-            int v = static_cast<std::int8_t>(value.u8(0));
-            out.spaces(depth);
-            out.printf("DECIMAL:     %i\n", v);
-            out.spaces(depth);
-            out.printf("HEXADECIMAL: %2.02X\n", static_cast<unsigned>(v));
+            const int v = static_cast<std::int8_t>(value.u8(0));
+            decimal_and_hex(out, depth, v, static_cast<unsigned>(v), 2);
             break;
         }
         case 2: {
-            int v = value.sbe16(0);
-            out.spaces(depth);
-            out.printf("DECIMAL:     %i\n", v);
-            out.spaces(depth);
-            out.printf("HEXADECIMAL: %4.04X\n", static_cast<unsigned>(v));
+            const int v = value.sbe16(0);
+            decimal_and_hex(out, depth, v, static_cast<unsigned>(v), 4);
             break;
         }
         case 4: {
-            std::int32_t v = value.sbe32(0);
-            out.spaces(depth);
-            out.printf("DECIMAL:     %i\n", v);
-            out.spaces(depth);
-            out.printf("HEXADECIMAL: %8.08X\n", static_cast<unsigned>(v));
+            const std::int32_t v = value.sbe32(0);
+            decimal_and_hex(out, depth, v, static_cast<unsigned>(v), 8);
             break;
         }
         case 8: {
-            unsigned long v = value.be64(0);
+            const std::uint64_t v = value.be64(0);
             out.spaces(depth);
-            out.printf("DECIMAL:     %lu\n", v);
+            out.put("DECIMAL:     ");
+            out.put_udec(v);
+            out.put('\n');
             out.spaces(depth);
-            out.printf("HEXADECIMAL: %16.016lX\n", v);
+            out.put("HEXADECIMAL: ");
+            out.put_hex(v, 16);
+            out.put('\n');
             break;
         }
         default:
@@ -163,10 +201,17 @@ void print_byte_reversed_int(TextWriter& out, int depth, ByteView value) {
     const auto low_first = static_cast<std::int32_t>(b0 | (b1 << 8) | (b2 << 16) | (b3 << 24));
     const auto high_first = static_cast<std::int32_t>((b0 << 24) | (b1 << 16) | (b2 << 8) | b3);
     out.spaces(depth);
-    out.printf("DECIMAL:     %i     (if byte-reversed: %i) \n", low_first, high_first);
+    out.put("DECIMAL:     ");
+    out.put_dec(low_first);
+    out.put("     (if byte-reversed: ");
+    out.put_dec(high_first);
+    out.put(") \n");
     out.spaces(depth);
-    out.printf("HEXADECIMAL: %8.08X (if byte-reversed: %8.08X)\n", static_cast<unsigned>(low_first),
-               static_cast<unsigned>(high_first));
+    out.put("HEXADECIMAL: ");
+    out.put_hex(static_cast<unsigned>(low_first), 8);
+    out.put(" (if byte-reversed: ");
+    out.put_hex(static_cast<unsigned>(high_first), 8);
+    out.put(")\n");
 }
 
 void print_ipaddr(TextWriter& out, int depth, ByteView value) {

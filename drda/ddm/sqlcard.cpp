@@ -24,7 +24,11 @@ constexpr const char* kNotNull = "Not Null (00)";
 
 void label(TextWriter& out, int depth, const char* name, const char* state) {
     out.spaces(depth);
-    out.printf("* %s: %s\n", name, state);
+    out.put("* ");
+    out.put(name);
+    out.put(": ");
+    out.put(state);
+    out.put('\n');
 }
 
 }  // namespace

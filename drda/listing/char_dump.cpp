@@ -10,7 +10,6 @@
 // full lines are stored eight characters at a time.
 #include "listing/char_dump.h"
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -43,44 +42,15 @@ inline void put_offset(char* o, std::size_t offset) {
     o[7] = ' ';
 }
 
-// The characters of eight bytes are gathered in one word and stored at
-// once; the first character must land at the lowest address.
-constexpr bool kLittleEndian = std::endian::native == std::endian::little;
-
-// Eight characters from a 256-entry table.
-inline void put_eight(char* dst, const char* table, const std::uint8_t* p) {
-    std::uint64_t w = 0;
-    for (int j = 0; j < 8; ++j) {
-        const std::uint64_t c = static_cast<std::uint8_t>(table[p[j]]);
-        w |= kLittleEndian ? c << (8 * j) : c << (56 - 8 * j);
-    }
-    std::memcpy(dst, &w, 8);
-}
-
-// The two hex digits of each of eight bytes, as two words.
-inline void put_hex_eight(char* dst, const std::uint8_t* p) {
-    std::uint64_t w[2] = {0, 0};
-    for (int j = 0; j < 8; ++j) {
-        std::uint16_t pair;
-        std::memcpy(&pair, kHexPairs + 2 * p[j], 2);
-        const int k = j & 3;
-        w[j >> 2] |= std::uint64_t{pair} << (kLittleEndian ? 16 * k : 48 - 16 * k);
-    }
-    std::memcpy(dst, w, 16);
-}
-
 // One line of 16 bytes; `o` has room for kFullLine characters.
 inline void put_full_line(char* o, const std::uint8_t* p, std::size_t offset) {
     put_offset(o, offset);
     char* hex = o + kHexAt;
-    put_hex_eight(hex, p);
+    put_hex_ascii_sixteen(hex, hex + 17, o + kAsciiAt, p);
     hex[16] = ' ';
-    put_hex_eight(hex + 17, p + 8);
     hex[33] = ' ';
     o[kAsciiAt - 2] = ' ';
     o[kAsciiAt - 1] = ' ';
-    put_eight(o + kAsciiAt, kAsciiDisplay, p);
-    put_eight(o + kAsciiAt + 8, kAsciiDisplay, p + 8);
     o[kEbcdicAt - 2] = ' ';
     o[kEbcdicAt - 1] = ' ';
     put_eight(o + kEbcdicAt, kEbcdicDisplay, p);

@@ -166,7 +166,8 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     }
     type_ = type;
     ++record_;
-    out.printf("%d\tdata ZEV DRDA Communication Manager\n", record_);
+    out.put_dec(record_);
+    out.put("\tdata ZEV DRDA Communication Manager\n");
     if (type_ != 'R' && type_ != 'W') {
         invalid(out, "\nERROR: Invalid file format: bad type\n");
         return Next::failed;
@@ -196,7 +197,9 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
         invalid(out, "\nERROR: Invalid file format: bad record length\n");
         return Next::failed;
     }
-    out.printf("\tbytes %d\n", count);
+    out.put("\tbytes ");
+    out.put_dec(count);
+    out.put('\n');
 
     std::uint8_t stamp[8];
     if (!read_exact(stamp, sizeof stamp)) return Next::failed;

@@ -64,22 +64,22 @@ constexpr TypeRow kTypes[] = {
     {0xCE, "CLOB MIXED",           L::kLob,        0, C::kMbc,  F::kLob,     false},
 };
 
-// Index + 1 of each even code's row, 0 for none: direct lookup.
-constexpr std::array<std::uint8_t, 128> make_index() {
-    std::array<std::uint8_t, 128> index{};
-    for (std::size_t i = 0; i < std::size(kTypes); ++i)
-        index[kTypes[i].code >> 1] = static_cast<std::uint8_t>(i + 1);
+// The row of each code, both parities, nullptr for none: direct lookup.
+constexpr std::array<const TypeRow*, 256> make_index() {
+    std::array<const TypeRow*, 256> index{};
+    for (const TypeRow& row : kTypes) {
+        index[row.code] = &row;
+        index[row.code + 1u] = &row;
+    }
     return index;
 }
-constexpr std::array<std::uint8_t, 128> kIndex = make_index();
 
 }  // namespace
 
-std::span<const TypeRow> type_table() { return kTypes; }
+namespace detail {
+constinit const std::array<const TypeRow*, 256> kTypeOfCode = make_index();
+}  // namespace detail
 
-const TypeRow* find_type(std::uint8_t code) {
-    const std::uint8_t i = kIndex[code >> 1];
-    return i ? &kTypes[i - 1] : nullptr;
-}
+std::span<const TypeRow> type_table() { return kTypes; }
 
 }  // namespace drda::rows

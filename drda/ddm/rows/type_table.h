@@ -6,6 +6,7 @@
 // pair (even = not nullable, the odd code one above it = nullable).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -52,7 +53,12 @@ struct TypeRow {
 // The whole table, sorted by code, even codes only.
 std::span<const TypeRow> type_table();
 
+namespace detail {
+extern const std::array<const TypeRow*, 256> kTypeOfCode;
+}  // namespace detail
+
 // The row of `code` (either parity), or nullptr when the type is unknown.
-const TypeRow* find_type(std::uint8_t code);
+// Looked up for every value of every row, so inline.
+inline const TypeRow* find_type(std::uint8_t code) { return detail::kTypeOfCode[code]; }
 
 }  // namespace drda::rows

@@ -14,10 +14,16 @@ void WrapWriter::fresh_line() {
     col_ = static_cast<std::size_t>(depth_);
 }
 
-void WrapWriter::unit(std::string_view s) {
-    if (col_ + s.size() > max_ && col_ > static_cast<std::size_t>(depth_)) fresh_line();
-    out_.put(s);
-    col_ += s.size();
+// The unit of n characters at the write position (in reserved room) moves
+// to a continuation line.
+void WrapWriter::wrap_unit(std::size_t n) {
+    const std::size_t d = static_cast<std::size_t>(depth_);
+    char* p = out_.reserve(n + 1 + d);
+    std::memmove(p + 1 + d, p, n);
+    p[0] = '\n';
+    std::memset(p + 1, ' ', d);
+    out_.commit(n + 1 + d);
+    col_ = d + n;
 }
 
 void WrapWriter::chars(const char* s, std::size_t n) {
@@ -48,11 +54,14 @@ void WrapWriter::hex(const std::uint8_t* p, std::size_t n) {
     }
 }
 
-char* put_uint(char* s, std::uint64_t v) { return std::to_chars(s, s + 24, v).ptr; }
-char* put_int(char* s, std::int64_t v) { return std::to_chars(s, s + 24, v).ptr; }
 
 std::int64_t read_int(ByteView v, bool little) {
     const std::size_t n = v.size();
+    if (n == 4) {  // the most common width, without the loop
+        std::uint32_t u = v.be32(0);
+        if (little) u = (u >> 24) | ((u >> 8) & 0xFF00u) | ((u << 8) & 0xFF0000u) | (u << 24);
+        return static_cast<std::int32_t>(u);
+    }
     std::uint64_t u = 0;
     for (std::size_t i = 0; i < n && i < 8; ++i) {
         const std::size_t at = little ? n - 1 - i : i;
@@ -68,45 +77,63 @@ std::int64_t read_int(ByteView v, bool little) {
 }
 
 void write_integer(WrapWriter& w, ByteView v, bool little) {
-    char buf[24];
-    char* e = put_int(buf, read_int(v, little));
-    w.unit(std::string_view(buf, static_cast<std::size_t>(e - buf)));
+    char* p = w.unit_room(24);
+    w.commit_unit(static_cast<std::size_t>(put_int(p, read_int(v, little)) - p));
 }
 
 void write_float(WrapWriter& w, ByteView v, bool little) {
     std::uint64_t bits = 0;
     const std::size_t n = v.size();
     for (std::size_t i = 0; i < n; ++i) bits = (bits << 8) | v.u8(little ? n - 1 - i : i);
-    char buf[40];
+    constexpr std::size_t kRoom = 40;
+    char* buf = w.unit_room(kRoom);
     std::to_chars_result r;
     if (n == 4) {
         const auto b32 = static_cast<std::uint32_t>(bits);
         float f;
         std::memcpy(&f, &b32, sizeof f);
-        r = std::to_chars(buf, buf + sizeof buf, f);
+        r = std::to_chars(buf, buf + kRoom, f);
     } else {
         double d;
         std::memcpy(&d, &bits, sizeof d);
-        r = std::to_chars(buf, buf + sizeof buf, d);
+        r = std::to_chars(buf, buf + kRoom, d);
     }
-    w.unit(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+    w.commit_unit(static_cast<std::size_t>(r.ptr - buf));
 }
 
 void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
     // Nibbles: a pad nibble first when the precision is even, then the
     // digits, then the sign.
+    const std::uint8_t* b = v.data();
     const std::size_t nibbles = 2 * v.size();
     const std::size_t first = (precision % 2 == 0) ? 1 : 0;
-    bool ok = nibbles >= 2;
-    char digits[130];
+    constexpr std::size_t kMaxDigits = 130;
+    char digits[kMaxDigits];
     std::size_t nd = 0;
-    for (std::size_t i = first; ok && i + 1 < nibbles && nd < sizeof digits; ++i) {
-        const unsigned nib = (i % 2 == 0) ? (v.u8(i / 2) >> 4) : (v.u8(i / 2) & 0x0F);
-        if (nib > 9) ok = false;
+    unsigned bad = 0;  // any digit nibble above 9
+    // Nibbles first .. nibbles - 2 are digits (at most kMaxDigits of them):
+    // a byte at a time, the high nibble of the first byte only when no pad.
+    const std::size_t last = nibbles >= 2 ? nibbles - 1 : 0;  // the sign nibble
+    std::size_t at = first;
+    if (at % 2 == 1 && at < last && nd < kMaxDigits) {
+        const unsigned nib = b[at / 2] & 0x0F;
+        bad |= nib + 6;  // bit 4 set from 10 up
+        digits[nd++] = static_cast<char>('0' + nib);
+        ++at;
+    }
+    for (; at + 1 < last && nd + 2 <= kMaxDigits; at += 2) {
+        const unsigned hi = b[at / 2] >> 4, lo = b[at / 2] & 0x0F;
+        bad |= (hi + 6) | (lo + 6);
+        digits[nd++] = static_cast<char>('0' + hi);
+        digits[nd++] = static_cast<char>('0' + lo);
+    }
+    if (at < last && nd < kMaxDigits) {
+        const unsigned nib = b[at / 2] >> 4;  // the digit in front of the sign
+        bad |= nib + 6;
         digits[nd++] = static_cast<char>('0' + nib);
     }
-    const unsigned sign = ok ? (v.u8(v.size() - 1) & 0x0F) : 0;
-    if (!ok || sign < 0x0A) {
+    const unsigned sign = nibbles >= 2 ? (b[v.size() - 1] & 0x0F) : 0;
+    if (nibbles < 2 || (bad & 0x10) || sign < 0x0A) {
         w.unit("invalid packed decimal ");
         w.unit("X'");
         w.hex(v.data(), v.size());
@@ -116,7 +143,8 @@ void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
     const bool negative = sign == 0x0B || sign == 0x0D;
     // digits[0..nd) is the unscaled number; place the point `scale` digits
     // from the right, padding with zeros when the scale exceeds the digits.
-    char text[2 + 130 + 130];
+    constexpr std::size_t kRoom = 2 + 2 * kMaxDigits;
+    char* const text = w.unit_room(kRoom);
     std::size_t t = 0;
     if (negative) text[t++] = '-';
     const std::size_t sc = scale > 0 ? static_cast<std::size_t>(scale) : 0;
@@ -126,14 +154,15 @@ void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
     if (int_digits == 0) {
         text[t++] = '0';
     } else {
-        for (std::size_t i = lead; i < int_digits; ++i) text[t++] = digits[i];
+        std::memcpy(text + t, digits + lead, int_digits - lead);
+        t += int_digits - lead;
     }
     if (sc > 0) {
         text[t++] = '.';
-        for (std::size_t i = nd; i < sc && t < sizeof text; ++i) text[t++] = '0';
-        for (std::size_t i = int_digits; i < nd && t < sizeof text; ++i) text[t++] = digits[i];
+        for (std::size_t i = nd; i < sc && t < kRoom; ++i) text[t++] = '0';
+        for (std::size_t i = int_digits; i < nd && t < kRoom; ++i) text[t++] = digits[i];
     }
-    w.unit(std::string_view(text, t));
+    w.commit_unit(t);
 }
 
 namespace {
@@ -150,7 +179,7 @@ void ccsid_note(WrapWriter& w, std::uint32_t ccsid) {
         w.unit(" (CCSID unknown)");
         return;
     }
-    char buf[32] = " (CCSID ";
+    char buf[40] = " (CCSID ";
     char* e = put_uint(buf + 8, ccsid);
     *e++ = ')';
     w.unit(std::string_view(buf, static_cast<std::size_t>(e - buf)));
@@ -158,6 +187,34 @@ void ccsid_note(WrapWriter& w, std::uint32_t ccsid) {
 
 // Printable ASCII that stands for itself inside quotes.
 inline bool plain(std::uint32_t cp) { return cp >= 0x20 && cp <= 0x7E && cp != '"' && cp != '\\'; }
+
+// Whether all n bytes are plain, eight at a time: in each byte of a word,
+// the top bit of each term is set when the byte passes that test.
+bool all_plain(const std::uint8_t* p, std::size_t n) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    const auto differs = [](std::uint64_t x, std::uint8_t c) {
+        const std::uint64_t t = x ^ (kOnes * c);
+        return ((t & kLow7) + kLow7) | t;  // top bit set where the byte is not c
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        const std::uint64_t low = x & kLow7;
+        const std::uint64_t good = ~x                      // below 0x80
+                                   & (low + kOnes * 0x60)  // 0x20 and up
+                                   & ~(low + kOnes * 0x01) // not 0x7F
+                                   & differs(x, '"') & differs(x, '\\');
+        if ((good & kHigh) != kHigh) return false;
+    }
+    if (i == n) return true;
+    if (n >= 8) return all_plain(p + n - 8, 8);  // the last eight, overlapping
+    for (; i < n; ++i)
+        if (!plain(p[i])) return false;
+    return true;
+}
 
 void write_escape(WrapWriter& w, std::uint32_t cp) {
     char buf[10];
@@ -203,12 +260,19 @@ void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset
         (charset->encoding == Encoding::kUtf8 || charset->table[0x41] == 0x41)) {
         const std::size_t n = avail < max_chars ? avail : max_chars;
         const std::uint8_t* p = shown.data();
-        std::size_t i = 0;
-        while (i < n && p[i] >= 0x20 && p[i] <= 0x7E && p[i] != '"' && p[i] != '\\') ++i;
-        if (i == n) {
-            w.unit("\"");
-            w.chars(reinterpret_cast<const char*>(p), n);
-            w.unit("\"");
+        if (all_plain(p, n)) {
+            if (n + 2 <= w.room()) {
+                // The quotes and the text on the current line, at once.
+                char* o = w.unit_room(n + 2);
+                o[0] = '"';
+                if (n) std::memcpy(o + 1, p, n);
+                o[n + 1] = '"';
+                w.commit_unit(n + 2);
+            } else {
+                w.unit("\"");
+                w.chars(reinterpret_cast<const char*>(p), n);
+                w.unit("\"");
+            }
             if (note && n < total) length_note(w, total);
             return;
         }

@@ -4,8 +4,10 @@
 // pair, a quote, a note, a whole number).
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "ddm/rows/ccsid_tables.h"
@@ -30,7 +32,25 @@ public:
     WrapWriter(TextWriter& out, int depth, std::size_t column)
         : out_(out), depth_(depth > 0 ? depth : 0), max_(static_cast<std::size_t>(depth_) + 70), col_(column) {}
 
-    void unit(std::string_view s);
+    void unit(std::string_view s) {
+        char* p = unit_room(s.size());
+        if (!s.empty()) std::memcpy(p, s.data(), s.size());
+        commit_unit(s.size());
+    }
+    // A unit formatted in place: room for at most n characters, then
+    // commit_unit with the number written. The unit goes to a continuation
+    // line when it does not fit, as unit() does.
+    char* unit_room(std::size_t n) { return out_.reserve(n + 1 + static_cast<std::size_t>(depth_)); }
+    void commit_unit(std::size_t n) {
+        if (col_ + n > max_ && col_ > static_cast<std::size_t>(depth_)) {
+            wrap_unit(n);
+        } else {
+            out_.commit(n);
+            col_ += n;
+        }
+    }
+    // Characters left on the current line before it is full.
+    std::size_t room() const { return col_ < max_ ? max_ - col_ : 0; }
     // n units of one character each (plain ASCII text).
     void chars(const char* s, std::size_t n);
     // n units of two hex digits each.
@@ -40,6 +60,7 @@ public:
 
 private:
     void fresh_line();
+    void wrap_unit(std::size_t n);
     TextWriter& out_;
     int depth_;
     std::size_t max_;
@@ -69,8 +90,9 @@ void write_binary(WrapWriter& w, ByteView shown, std::size_t total);
 void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset* charset,
                  std::uint32_t ccsid, std::size_t max_chars = kMaxChars, bool note = true);
 
-// Appends the decimal digits of v to `s`; returns the new end.
-char* put_uint(char* s, std::uint64_t v);
-char* put_int(char* s, std::int64_t v);
+// Appends the decimal digits of v to `s` (room for 20 needed); returns
+// the new end.
+inline char* put_uint(char* s, std::uint64_t v) { return std::to_chars(s, s + 20, v).ptr; }
+inline char* put_int(char* s, std::int64_t v) { return std::to_chars(s, s + 20, v).ptr; }
 
 }  // namespace drda::rows
