@@ -56,8 +56,11 @@ def split_capture_output(text):
     while i < len(lines):
         line = lines[i]
         if line.startswith("CONNECTION "):
-            if i + 1 >= len(lines) or lines[i + 1] != "":
-                raise SystemExit("CONNECTION line without its empty line: " + line)
+            if i + 1 >= len(lines) or lines[i + 1] != "" or lines[i - 1] != "":
+                raise SystemExit("CONNECTION line not set apart by empty lines: " + line)
+            # The empty line before it sets it apart from a record whose text
+            # does not end with one (a raw listing); the record's text is
+            # compared without trailing empty lines.
             events.append(line)
             cur = None
             i += 2
@@ -79,7 +82,14 @@ def split_capture_output(text):
             raise SystemExit("text outside a record: %r" % line)
         cur[2].append(line)
         i += 1
-    return [(c, n, "\n".join(body) + "\n") for c, n, body in records], events
+    return [(c, n, "\n".join(trim(body)) + "\n") for c, n, body in records], events
+
+
+def trim(body):
+    """A record's lines without the empty lines at their end."""
+    while body and body[-1] == "":
+        body = body[:-1]
+    return body
 
 
 def split_trace_output(text):
@@ -102,10 +112,8 @@ def split_trace_output(text):
     # The text of a record runs up to the next record line; the last ends
     # with the output.
     out = []
-    for k, body in enumerate(bodies):
-        if k == len(bodies) - 1 and body and body[-1] == "":
-            body = body[:-1]
-        out.append("\n".join(body) + "\n")
+    for body in bodies:
+        out.append("\n".join(trim(body)) + "\n")
     return out
 
 

@@ -116,3 +116,33 @@ TEST(TextWriterPrintf, StarsStringsCharactersAndFallback) {
 }
 
 }  // namespace
+
+// at_blank_line answers from the buffer and, once the buffer has gone to the
+// sink, from the last characters handed over: the same answer whether or not
+// a block boundary falls between the two line ends.
+TEST(TextWriterBlankLine, SameAnswerAcrossDrains) {
+    std::string text;
+    drda::StringSink sink(text);
+    drda::TextWriter w(sink);
+    EXPECT_TRUE(w.at_blank_line());  // nothing written yet
+    w.put("a\n");
+    EXPECT_FALSE(w.at_blank_line());
+    w.put('\n');
+    EXPECT_TRUE(w.at_blank_line());
+    w.flush();
+    EXPECT_TRUE(w.at_blank_line());
+    w.put("b\n");
+    w.flush();
+    EXPECT_FALSE(w.at_blank_line());
+    w.put('\n');  // one character in the buffer, the other already drained
+    EXPECT_TRUE(w.at_blank_line());
+    w.flush();
+    w.put('x');
+    EXPECT_FALSE(w.at_blank_line());
+    // A text exactly as long as a block ends in "\n\n" when drained by the next write.
+    std::string big(drda::TextWriter::kBlock - 2, 'y');
+    big += "\n\n";
+    w.put(big);
+    w.put("");
+    EXPECT_TRUE(w.at_blank_line());
+}

@@ -93,6 +93,10 @@ bool CaptureSource::read_packets() {
 }
 
 void CaptureSource::print_line(TextWriter& out, const Event& e) {
+    // Each CONNECTION line is set apart by empty lines: one after it, and
+    // one before it where the record before does not end with one (a raw
+    // listing ends with its last dump line).
+    if (!out.at_blank_line()) out.put('\n');
     out.printf("CONNECTION %u: ", e.connection);
     const char* side = e.side == capture::kClient ? "client" : "server";
     switch (e.kind) {
@@ -135,6 +139,7 @@ CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
     for (;;) {
         if (!read_packets()) {
             if (fragments_) {
+                if (!out.at_blank_line()) out.put('\n');
                 out.printf("IP FRAGMENTS: %llu packets skipped, not reassembled\n\n",
                            static_cast<unsigned long long>(fragments_));
                 fragments_ = 0;

@@ -41,6 +41,13 @@ void TextWriter::drain() {
         carry_col_ += len_;
     }
     std::size_t n = len_;
+    if (n >= 2) {
+        tail_[0] = buf_[n - 2];
+        tail_[1] = buf_[n - 1];
+    } else {
+        tail_[0] = tail_[1];
+        tail_[1] = buf_[0];
+    }
     len_ = 0;  // the text counts as handed over even if the sink fails
     sink_.write(buf_.get(), n);
 }
@@ -319,6 +326,12 @@ void TextWriter::vprintf(const char* fmt, std::va_list ap) {
     }
     va_end(again);
     if (n > 0) len_ += static_cast<std::size_t>(n);
+}
+
+bool TextWriter::at_blank_line() const {
+    const char last = len_ >= 1 ? buf_[len_ - 1] : tail_[1];
+    const char before = len_ >= 2 ? buf_[len_ - 2] : len_ == 1 ? tail_[1] : tail_[0];
+    return last == '\n' && before == '\n';
 }
 
 std::size_t TextWriter::column() const {

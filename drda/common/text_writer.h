@@ -128,6 +128,11 @@ public:
     // Characters already on the current output line.
     std::size_t column() const;
 
+    // Whether nothing has been written yet or the text ends with an empty
+    // line ("\n\n"), so that a block set apart by empty lines needs no
+    // other one before it.
+    bool at_blank_line() const;
+
     // Hands the buffered text to the sink and flushes it.
     void flush();
 
@@ -140,6 +145,9 @@ private:
     std::size_t cap_ = 0;
     std::size_t len_ = 0;
     std::size_t carry_col_ = 0;  // column at the start of buf_
+    // The last two characters handed to the sink ('\n' before any), for
+    // at_blank_line once the buffer has been drained.
+    char tail_[2] = {'\n', '\n'};
 };
 
 }  // namespace drda
