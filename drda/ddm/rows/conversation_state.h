@@ -9,8 +9,10 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ddm/rows/conversation.h"
@@ -211,11 +213,17 @@ struct Conversation::State {
     bool accrdbrm_seen = false;
     std::size_t name_bytes = 0;     // bytes of names the sections keep
     bool derby_status_byte = false;  // the requester appends a status byte to EXTDTA
-    std::vector<Request> requests = std::vector<Request>(kMaxRequests);
-    std::vector<std::int16_t> by_corr = std::vector<std::int16_t>(65536, -1);  // slot of each correlator
+    // Grown as requests come, to at most kMaxRequests slots, so that a
+    // conversation of a few requests costs a few entries (a capture may hold
+    // thousands of conversations at once).
+    std::vector<Request> requests;
+    std::unordered_map<std::uint16_t, std::uint16_t> by_corr;  // slot of each correlator in use
     std::size_t ring = 0;  // the next request slot to take
-    std::vector<Query> queries;
-    std::vector<Section> sections;
+    // Both grow as entries are needed, up to kMaxQueries and kMaxStatements
+    // (a capture may hold thousands of conversations at once); a deque keeps
+    // the entries in place as it grows.
+    std::deque<Query> queries;
+    std::deque<Section> sections;
     struct {
         std::uint16_t corr = 0;
         std::size_t count = 0, next = 0;

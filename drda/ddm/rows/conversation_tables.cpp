@@ -16,23 +16,33 @@ namespace drda::rows {
 // At most one entry per correlator is in use (a new request ends the last
 // one's chain), so the table is indexed by correlator.
 Request* Conversation::State::find_request(std::uint16_t corr) {
-    const std::int16_t i = by_corr[corr];
-    if (i < 0) return nullptr;
-    Request& r = requests[static_cast<std::size_t>(i)];
+    const auto it = by_corr.find(corr);
+    if (it == by_corr.end()) return nullptr;
+    Request& r = requests[it->second];
     return r.used && r.corr == corr ? &r : nullptr;
 }
 
 namespace {
 
-// The first unused slot of a fixed table, else the least recently used one.
+// The first unused slot of a table, else a new one while it holds fewer
+// than `max`, else the least recently used one.
 template <class Slots>
-auto& reuse_slot(Slots& slots) {
-    auto* oldest = &slots[0];
-    for (auto& slot : slots) {
+auto& reuse_slot(Slots& slots, std::size_t max) {
+    for (auto& slot : slots)
         if (!slot.used) return slot;
+    if (slots.size() < max) return slots.emplace_back();
+    auto* oldest = &slots[0];
+    for (auto& slot : slots)
         if (slot.stamp < oldest->stamp) oldest = &slot;
-    }
     return *oldest;
+}
+
+// The index of an entry of a table.
+template <class Slots, class T>
+int index_of(const Slots& slots, const T* entry) {
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        if (&slots[i] == entry) return static_cast<int>(i);
+    return -1;
 }
 
 }  // namespace
@@ -42,10 +52,13 @@ Request& Conversation::State::request(std::uint16_t corr) {
     // The slots are taken in turn: the one reused is the one taken
     // kMaxRequests requests ago (or freed since).
     const std::size_t i = ring;
-    ring = (ring + 1) % requests.size();
+    ring = (ring + 1) % kMaxRequests;
+    if (i == requests.size()) requests.emplace_back();
     Request& slot = requests[i];
+    // The correlator the slot held no longer finds it.
+    if (const auto it = by_corr.find(slot.corr); it != by_corr.end() && it->second == i) by_corr.erase(it);
     slot = Request();
-    by_corr[corr] = static_cast<std::int16_t>(i);
+    by_corr[corr] = static_cast<std::uint16_t>(i);
     slot.used = true;
     slot.corr = corr;
     slot.stamp = ++clock;
@@ -64,7 +77,7 @@ void Conversation::State::new_request(std::uint16_t corr, const Obj& o) {
             Key k;
             k.set(m.value);
             Section& s = section(k);
-            r.section = static_cast<int>(&s - sections.data());
+            r.section = index_of(sections, &s);
             r.section_gen = s.gen;
             r.has_pkg = true;
         } else if (m.cp == kCpQryinsid) {
@@ -90,8 +103,7 @@ Query* Conversation::State::find_query(const Key& pkg, const Insid& insid) {
 }
 
 Query& Conversation::State::alloc_query() {
-    if (queries.empty()) queries.resize(kMaxQueries);
-    Query& q = reuse_slot(queries);
+    Query& q = reuse_slot(queries, kMaxQueries);
     q.used = true;
     q.stamp = ++clock;
     q.gen = ++gen;
@@ -117,7 +129,7 @@ Query* Conversation::State::current_query(std::uint16_t corr) {
     }
     if (r->cp == kCpCntqry && request_pkg(*r)) {
         if (Query* q = find_query(*request_pkg(*r), r->insid)) {
-            r->query = static_cast<int>(q - queries.data());
+            r->query = index_of(queries, q);
             r->query_gen = q->gen;
             return q;
         }
@@ -134,7 +146,6 @@ const Statement* Conversation::State::section_text(const Key& pkg) {
 // The entry of a PKGNAMCSN, made when there is none (the least recently
 // used one is taken when the table is full).
 Section& Conversation::State::section(const Key& pkg) {
-    if (sections.capacity() < kMaxStatements) sections.reserve(kMaxStatements);
     Section* slot = nullptr;
     for (Section& s : sections)
         if (s.pkg == pkg) slot = &s;
@@ -296,7 +307,7 @@ void Conversation::State::on_opnqryrm(const Obj& o, DssCtx& ctx, int depth) {
         q.ovr = r.outovr;
     }
     if (r.cp == kCpOpnqry && !r.outovr_error.empty()) q.pending_failure = r.outovr_error;
-    r.query = static_cast<int>(&q - queries.data());
+    r.query = index_of(queries, &q);
     r.query_gen = q.gen;
 }
 
@@ -344,7 +355,7 @@ void Conversation::State::on_sqlstt(const Obj& o, const DssCtx& ctx) {
     Section* s = section_of(r);
     if (!s) {
         s = &section(Key());
-        r.section = static_cast<int>(s - sections.data());
+        r.section = index_of(sections, s);
         r.section_gen = s->gen;
     }
     s->text = parse_sqlstt(o.value, r.has_typdef ? r.typdef : req_typdef);
