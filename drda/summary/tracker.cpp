@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ddm/code_point_ids.h"
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/dss_assembler.h"
 #include "ddm/rows/object_walk.h"
@@ -22,34 +23,6 @@ namespace {
 using rows::Obj;
 using rows::for_each_member;
 using rows::object_at;
-
-// Code points the tracker reads.
-constexpr std::uint16_t kCpSvrcod = 0x1149;
-constexpr std::uint16_t kCpMgrlvlls = 0x1404;
-constexpr std::uint16_t kCpExcsatrd = 0x1443;
-constexpr std::uint16_t kCpAccrdbrm = 0x2201;
-constexpr std::uint16_t kCpSqlam = 0x2407;
-constexpr std::uint16_t kCpCntqry = 0x2006;
-constexpr std::uint16_t kCpDscsqlstt = 0x2008;
-constexpr std::uint16_t kCpExcsqlimm = 0x200A;
-constexpr std::uint16_t kCpExcsqlstt = 0x200B;
-constexpr std::uint16_t kCpOpnqry = 0x200C;
-constexpr std::uint16_t kCpOpnqryrm = 0x2205;
-constexpr std::uint16_t kCpEndqryrm = 0x220B;
-constexpr std::uint16_t kCpRslsetrm = 0x2219;
-constexpr std::uint16_t kCpPkgsnlst = 0x2139;
-constexpr std::uint16_t kCpPkgnamcsn = 0x2113;
-constexpr std::uint16_t kCpQryinsid = 0x215B;
-constexpr std::uint16_t kCpQrydsc = 0x241A;
-constexpr std::uint16_t kCpQrydta = 0x241B;
-constexpr std::uint16_t kCpSqlcard = 0x2408;
-constexpr std::uint16_t kCpSqldtard = 0x2413;
-constexpr std::uint16_t kCpSqlstt = 0x2414;
-constexpr std::uint16_t kCpOutovr = 0x2415;
-constexpr std::uint16_t kCpFdodsc = 0x0010;
-constexpr std::uint16_t kCpFdodta = 0x147A;
-constexpr std::uint16_t kCpTypdefnam = 0x002F;
-constexpr std::uint16_t kCpTypdefovr = 0x0035;
 
 constexpr std::size_t kMaxKey = 512;
 constexpr std::size_t kMaxResultSets = 32;

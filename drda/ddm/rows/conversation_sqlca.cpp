@@ -199,6 +199,31 @@ void Conversation::State::sqlca_details(Out& g, int d, const Sqlca& ca, const Ty
     }
 }
 
+// The SQLCA line (the write position is at its depth) and its detail lines.
+void Conversation::State::sqlca_line(Out& g, int d, const Sqlca& ca, const Typdef& td) {
+    TextWriter& w = *out;
+    w.put("SQLCA: ");
+    if (ca.null) {
+        w.put("null\n");
+        return;
+    }
+    w.put("SQLCODE ");
+    put_snum(w, ca.sqlcode);
+    w.put(" SQLSTATE ");
+    put_code(w, ca.sqlstate, 5, td.sbc);
+    w.put(" SQLERRPROC ");
+    put_code(w, ca.sqlerrproc, 8, td.sbc);
+    if (ca.has_errd) {
+        w.put(" SQLERRD");
+        for (std::int32_t e : ca.sqlerrd) {
+            w.put(' ');
+            put_snum(w, e);
+        }
+    }
+    w.put('\n');
+    sqlca_details(g, d + 2, ca, td);
+}
+
 void Conversation::State::on_sqlcard(const Obj& o, DssCtx& ctx, int depth) {
     int d = depth + 2;
     Out g = open(ctx, o, "SQLCARD", d, "SQLCA");
@@ -215,26 +240,7 @@ void Conversation::State::on_sqlcard(const Obj& o, DssCtx& ctx, int depth) {
         w.put(" of this object)\n");
         return;
     }
-    w.put("SQLCA: ");
-    if (ca.null) {
-        w.put("null\n");
-    } else {
-        w.put("SQLCODE ");
-        put_snum(w, ca.sqlcode);
-        w.put(" SQLSTATE ");
-        put_code(w, ca.sqlstate, 5, td.sbc);
-        w.put(" SQLERRPROC ");
-        put_code(w, ca.sqlerrproc, 8, td.sbc);
-        if (ca.has_errd) {
-            w.put(" SQLERRD");
-            for (std::int32_t e : ca.sqlerrd) {
-                w.put(' ');
-                put_snum(w, e);
-            }
-        }
-        w.put('\n');
-        sqlca_details(g, d + 2, ca, td);
-    }
+    sqlca_line(g, d, ca, td);
     if (ca.diag) {
         // In an SQLCARD the SQLCA is the whole object: the SQLDIAGGRP runs
         // from its indicator to the end.
@@ -364,27 +370,8 @@ void Conversation::State::on_sqlda(const Obj& o, DssCtx& ctx, int depth, bool ci
             w.put(" of this object)\n");
             return;
         }
-        w.put("SQLCA: ");
-        if (ca.null) {
-            w.put("null\n");
-        } else {
-            w.put("SQLCODE ");
-            put_snum(w, ca.sqlcode);
-            w.put(" SQLSTATE ");
-            put_code(w, ca.sqlstate, 5, td.sbc);
-            w.put(" SQLERRPROC ");
-            put_code(w, ca.sqlerrproc, 8, td.sbc);
-            if (ca.has_errd) {
-                w.put(" SQLERRD");
-                for (std::int32_t e : ca.sqlerrd) {
-                    w.put(' ');
-                    put_snum(w, e);
-                }
-            }
-            w.put('\n');
-            sqlca_details(g, d + 2, ca, td);
-            failed = ca.sqlcode < 0;
-        }
+        sqlca_line(g, d, ca, td);
+        failed = !ca.null && ca.sqlcode < 0;
         off = r.end;
     }
     Request* req = find_request(ctx.corr);

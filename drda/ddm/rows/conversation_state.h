@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ddm/code_point_ids.h"
 #include "ddm/rows/conversation.h"
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/dss_assembler.h"
@@ -23,40 +24,6 @@
 #include "ddm/rows/typdef.h"
 
 namespace drda::rows {
-
-// Code points the row decoder reads.
-constexpr std::uint16_t kCpAccrdb = 0x2001;
-constexpr std::uint16_t kCpAccrdbrm = 0x2201;
-constexpr std::uint16_t kCpExcsatrd = 0x1443;
-constexpr std::uint16_t kCpMgrlvlls = 0x1404;
-constexpr std::uint16_t kCpSqlam = 0x2407;
-constexpr std::uint16_t kCpOpnqry = 0x200C;
-constexpr std::uint16_t kCpCntqry = 0x2006;
-constexpr std::uint16_t kCpOpnqryrm = 0x2205;
-constexpr std::uint16_t kCpEndqryrm = 0x220B;
-constexpr std::uint16_t kCpRslsetrm = 0x2219;
-constexpr std::uint16_t kCpPkgsnlst = 0x2139;
-constexpr std::uint16_t kCpPkgnamcsn = 0x2113;
-constexpr std::uint16_t kCpQryinsid = 0x215B;
-constexpr std::uint16_t kCpQrydsc = 0x241A;
-constexpr std::uint16_t kCpQrydta = 0x241B;
-constexpr std::uint16_t kCpSqldta = 0x2412;
-constexpr std::uint16_t kCpSqldtard = 0x2413;
-constexpr std::uint16_t kCpFdodsc = 0x0010;
-constexpr std::uint16_t kCpFdodta = 0x147A;
-constexpr std::uint16_t kCpExtdta = 0x146C;
-constexpr std::uint16_t kCpOutovr = 0x2415;
-constexpr std::uint16_t kCpSqlstt = 0x2414;
-constexpr std::uint16_t kCpTypdefnam = 0x002F;
-constexpr std::uint16_t kCpTypdefovr = 0x0035;
-constexpr std::uint16_t kCpPrdid = 0x112E;
-constexpr std::uint16_t kCpSqlcard = 0x2408;
-constexpr std::uint16_t kCpSqldard = 0x2411;
-constexpr std::uint16_t kCpSqlcinrd = 0x240B;
-constexpr std::uint16_t kCpPrpsqlstt = 0x200D;
-constexpr std::uint16_t kCpDscsqlstt = 0x2008;
-constexpr std::uint16_t kCpTypsqlda = 0x2146;
-constexpr std::uint16_t kCpUnicodemgr = 0x1C08;
 
 // Bounds of the state kept across buffers.
 // A batch of 1,000 chained requests keeps its context until the replies.
@@ -303,6 +270,7 @@ struct Conversation::State {
     void on_sqlda(const Obj& o, DssCtx& ctx, int depth, bool cinrd);
     Typdef sqlca_typdef(std::uint16_t corr);
     void sqlca_details(Out& g, int d, const Sqlca& ca, const Typdef& td);
+    void sqlca_line(Out& g, int d, const Sqlca& ca, const Typdef& td);
 
     void apply_layout(Query& q);
     void rows_line(Out& o, int d, const char* what, const Query* q, std::size_t columns, const Typdef& td);
