@@ -2,6 +2,7 @@
 #include "trace/trace_file.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -108,12 +109,16 @@ bool TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8], do
     double t;
     std::memcpy(&t, &bits, sizeof t);
     bool ok = std::isfinite(t) && !(t < 0) && t < 9.0e18;
-    std::tm tmv{};
     std::int64_t s = 0;
+    std::tm tmv{};
+    bool cached = false;
     if (ok) {
         s = static_cast<std::int64_t>(t);
-        std::time_t tt = static_cast<std::time_t>(s);
-        ok = localtime_r(&tt, &tmv) != nullptr;
+        cached = s == date_second_;
+        if (!cached) {
+            std::time_t tt = static_cast<std::time_t>(s);
+            ok = localtime_r(&tt, &tmv) != nullptr;
+        }
     }
     if (warned_) {
         // After the first bad time no time line is printed, but a valid time
@@ -127,12 +132,21 @@ bool TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8], do
         warned_ = true;
         return false;
     }
-    char date[30];
-    char frac[10];
-    if (std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tmv) == 0) date[0] = '\0';
-    std::snprintf(frac, sizeof frac, "%.5f", t - static_cast<double>(s));
-    out.printf("\ttime  %s%s", date, frac + 1);
-    out.put('\n');
+    if (!cached) {
+        date_length_ = std::strftime(date_, sizeof date_, "%Y-%m-%d %H:%M:%S", &tmv);
+        date_second_ = s;
+    }
+    // The fraction to five places, rounded exactly as "%.5f" rounds it:
+    // "0.xxxxx", or "1.00000" when it rounds up; the text from the point on.
+    char frac[16];
+    const auto r = std::to_chars(frac, frac + sizeof frac, t - static_cast<double>(s), std::chars_format::fixed, 5);
+    char* line = out.reserve(8 + date_length_ + sizeof frac);
+    std::memcpy(line, "\ttime  ", 7);
+    std::memcpy(line + 7, date_, date_length_);
+    const std::size_t fl = static_cast<std::size_t>(r.ptr - frac) - 1;
+    std::memcpy(line + 7 + date_length_, frac + 1, fl);
+    line[7 + date_length_ + fl] = '\n';
+    out.commit(8 + date_length_ + fl);
     time = t;
     return true;
 }

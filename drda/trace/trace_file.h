@@ -4,6 +4,8 @@
 // byte count, time) as it reads them.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -50,6 +52,11 @@ private:
     std::FILE* err_;
     std::vector<std::uint8_t> data_;  // largest record so far
     bool warned_ = false;
+    // Date text of the last whole second printed: records come many to a
+    // second, and the calendar conversion costs more than the rest.
+    std::int64_t date_second_ = -1;
+    char date_[32] = {};
+    std::size_t date_length_ = 0;
     int type_ = EOF;  // type byte of the record being read
     int record_ = 0;
 };

@@ -153,6 +153,15 @@ void RowEngine::feed(ByteView in, RowEvents& ev) {
         b = in.u8(pos++);
         return true;
     };
+    // A field wholly inside the piece, the common case, without the call.
+    const auto field = [&](ByteView& out) {
+        if (have_ == 0 && in.size() - pos >= need_) {
+            out = in.sub(pos, need_);
+            pos += need_;
+            return true;
+        }
+        return gather(in, pos, out);
+    };
     for (;;) {
         std::uint8_t b = 0;
         switch (phase_) {
@@ -238,7 +247,7 @@ void RowEngine::feed(ByteView in, RowEvents& ev) {
                 }
                 continue;
             case Phase::kPrefix: {
-                if (!gather(in, pos, f)) break;
+                if (!field(f)) break;
                 const Column& c = desc_->columns[col_];
                 std::size_t n = f.size() == 2 ? f.be16(0) : f.u8(0);
                 if (c.flags & kGraphic) n *= 2;
@@ -247,7 +256,7 @@ void RowEngine::feed(ByteView in, RowEvents& ev) {
                 continue;
             }
             case Phase::kBody: {
-                if (!gather(in, pos, f)) break;
+                if (!field(f)) break;
                 ColumnValue v;
                 v.number = col_ + 1;
                 v.indicator = indicator_;

@@ -92,7 +92,19 @@ void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset
 
 // Appends the decimal digits of v to `s` (room for 20 needed); returns
 // the new end.
-inline char* put_uint(char* s, std::uint64_t v) { return std::to_chars(s, s + 20, v).ptr; }
+inline char* put_uint(char* s, std::uint64_t v) {
+    // Column numbers and most lengths are below 100: no call for those.
+    if (v < 10) {
+        *s = static_cast<char>('0' + v);
+        return s + 1;
+    }
+    if (v < 100) {
+        s[0] = static_cast<char>('0' + v / 10);
+        s[1] = static_cast<char>('0' + v % 10);
+        return s + 2;
+    }
+    return std::to_chars(s, s + 20, v).ptr;
+}
 inline char* put_int(char* s, std::int64_t v) { return std::to_chars(s, s + 20, v).ptr; }
 
 }  // namespace drda::rows
