@@ -53,8 +53,15 @@ int row_kind(std::string_view line) {
     const std::size_t at = line.find_first_not_of(' ');
     if (at == std::string_view::npos || at < 4) return 0;
     const std::string_view t = line.substr(at);
-    if (starts(t, "ROWS: ") || starts(t, "ROW ") || starts(t, "EXTDTA: ")) return 1;
-    if (starts(t, "COL ") || starts(t, "VALUE: ") || starts(t, "SQL: ")) return 2;
+    if (starts(t, "ROWS: ") || starts(t, "ROW ") || starts(t, "EXTDTA: ") || starts(t, "SQLCA: ") ||
+        starts(t, "SQLDA: "))
+        return 1;
+    if (starts(t, "COL ") || starts(t, "VALUE: ") || starts(t, "SQL: ") || starts(t, "SQLERRMC") ||
+        starts(t, "SQLRDBNAME: ") || starts(t, "SQLRDBNME: "))
+        return 2;
+    // Detail lines of an SQLCA or SQLDA: inside a group, never wrapped.
+    if (starts(t, "SQLDH: ") || starts(t, "PARAM ") || starts(t, "SQLWARN: ") || starts(t, "SQLDIAGGRP: "))
+        return 4;
     return 0;
 }
 
@@ -85,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (c < 0x20 || c > 0x7E) fail("unprintable character in a row line");
             int kind = row_kind(line);
             if (kind == 0) {
-                const bool continuation = in_group && last >= 2 && !line.empty() && line[0] == ' ' &&
+                const bool continuation = in_group && (last == 2 || last == 3) && !line.empty() && line[0] == ' ' &&
                                           line.find_first_not_of(' ') != std::string_view::npos;
                 if (!continuation) fail("a line that is neither -f output nor a row line");
                 kind = 3;
