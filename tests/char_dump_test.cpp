@@ -151,6 +151,23 @@ TEST(CharDump, SixteenAtOnceMatchesTheTables) {
     }
 }
 
+TEST(CharDump, EbcdicPairsMatchTheTable) {
+    // Every pair of bytes, in each of the four places of a group of eight.
+    for (int first = 0; first < 256; ++first) {
+        for (int second = 0; second < 256; ++second) {
+            for (int at = 0; at < 8; at += 2) {
+                std::uint8_t in[8] = {0x40, 0xC1, 0x00, 0xFF, 0x81, 0x4B, 0xF0, 0x7D};
+                in[at] = static_cast<std::uint8_t>(first);
+                in[at + 1] = static_cast<std::uint8_t>(second);
+                char out[8], want[8];
+                drda::put_ebcdic_eight(out, in);
+                for (int j = 0; j < 8; ++j) want[j] = drda::kEbcdicDisplay[in[j]];
+                ASSERT_EQ(std::string(out, 8), std::string(want, 8)) << first << " " << second << " at " << at;
+            }
+        }
+    }
+}
+
 TEST(CharDump, LongHeadingIsKeptWhole) {
     const std::string h(50, 'H');
     EXPECT_EQ(lines_of(dump("", h))[1], h + "(ASCII)           (EBCDIC)");

@@ -53,8 +53,8 @@ inline void put_full_line(char* o, const std::uint8_t* p, std::size_t offset) {
     o[kAsciiAt - 1] = ' ';
     o[kEbcdicAt - 2] = ' ';
     o[kEbcdicAt - 1] = ' ';
-    put_eight(o + kEbcdicAt, kEbcdicDisplay, p);
-    put_eight(o + kEbcdicAt + 8, kEbcdicDisplay, p + 8);
+    put_ebcdic_eight(o + kEbcdicAt, p);
+    put_ebcdic_eight(o + kEbcdicAt + 8, p + 8);
     o[kFullLine - 1] = '\n';
 }
 

@@ -5,6 +5,9 @@
 // digits of each byte. Generated from the rule; a test checks them against it.
 #include "listing/display.h"
 
+#include <array>
+#include <cstring>
+
 namespace drda {
 
 const char kAsciiDisplay[256] = {
@@ -79,5 +82,28 @@ const char kHexPairs[512] = {
     'F', '0', 'F', '1', 'F', '2', 'F', '3', 'F', '4', 'F', '5', 'F', '6', 'F', '7',
     'F', '8', 'F', '9', 'F', 'A', 'F', 'B', 'F', 'C', 'F', 'D', 'F', 'E', 'F', 'F',
 };
+
+namespace {
+
+// Made at start-up from kEbcdicDisplay (constant data, ready before any
+// code runs): each pair of bytes in memory order.
+std::array<std::uint16_t, 65536> make_ebcdic_pairs() {
+    std::array<std::uint16_t, 65536> t{};
+    for (unsigned first = 0; first < 256; ++first) {
+        for (unsigned second = 0; second < 256; ++second) {
+            const std::uint8_t in[2] = {static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(second)};
+            const char out[2] = {kEbcdicDisplay[first], kEbcdicDisplay[second]};
+            std::uint16_t key, value;
+            std::memcpy(&key, in, 2);
+            std::memcpy(&value, out, 2);
+            t[key] = value;
+        }
+    }
+    return t;
+}
+
+}  // namespace
+
+const std::array<std::uint16_t, 65536> kEbcdicPairDisplay = make_ebcdic_pairs();
 
 }  // namespace drda

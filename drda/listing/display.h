@@ -6,6 +6,7 @@
 // character they stand for (0 where none), then shown by the same rule.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -46,6 +47,19 @@ inline void put_eight(char* dst, const char* table, const std::uint8_t* p) {
         w |= kLittleEndian ? c << (8 * j) : c << (56 - 8 * j);
     }
     std::memcpy(dst, &w, 8);
+}
+
+// Two bytes (as they lie in memory, read as one native 16-bit word) ->
+// their two EBCDIC column characters (stored the same way).
+extern const std::array<std::uint16_t, 65536> kEbcdicPairDisplay;
+
+// The EBCDIC column of eight bytes, two bytes per table lookup.
+inline void put_ebcdic_eight(char* dst, const std::uint8_t* p) {
+    for (int j = 0; j < 8; j += 2) {
+        std::uint16_t pair;
+        std::memcpy(&pair, p + j, 2);
+        std::memcpy(dst + j, &kEbcdicPairDisplay[pair], 2);
+    }
 }
 
 // The ASCII column of eight bytes, computed on the word as a whole: in
