@@ -70,8 +70,8 @@ void print_data_dump(TextWriter& out, int depth, ByteView value) {
             p[33] = ' ';
             p[34] = ' ';
             p[51] = ' ';
-            put_eight(p + 52, kEbcdicDisplay, row);
-            put_eight(p + 60, kEbcdicDisplay, row + 8);
+            put_ebcdic_eight(p + 52, row);
+            put_ebcdic_eight(p + 60, row + 8);
             p[68] = '\n';
             p += 69;
         }
@@ -122,15 +122,23 @@ void print_hex_string(TextWriter& out, int depth, ByteView value) {
 }
 
 void print_char_string(TextWriter& out, int depth, ByteView value) {
-    std::string text(value.size(), '\0');
+    // Short values (nearly all) are shown from room on the stack.
+    char small[256];
+    std::string large;
+    char* text = small;
+    if (value.size() > sizeof small) {
+        large.resize(value.size());
+        text = large.data();
+    }
+    const std::string_view shown(text, value.size());
     out.spaces(depth);
     out.put("ASCII: ");
     for (std::size_t i = 0; i < value.size(); ++i) text[i] = ascii_display(value.u8(i));
-    write_wrapped(out, depth, text);
+    write_wrapped(out, depth, shown);
     out.spaces(depth);
     out.put("EBCDIC: ");
     for (std::size_t i = 0; i < value.size(); ++i) text[i] = ebcdic_display(value.u8(i));
-    write_wrapped(out, depth, text);
+    write_wrapped(out, depth, shown);
 }
 
 namespace {
