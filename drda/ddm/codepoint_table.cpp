@@ -448,12 +448,39 @@ constexpr std::array<std::uint16_t, 257> make_pages() {
 }
 constexpr std::array<std::uint16_t, 257> kPages = make_pages();
 
+// Direct lookup: each high byte that has entries gets a row of 256 table
+// indexes by low byte (0, the fallback, where the table has no entry).
+constexpr std::size_t kUsedPages = [] {
+    std::size_t n = 0;
+    for (std::size_t h = 0; h < 256; ++h) n += kPages[h] != kPages[h + 1];
+    return n;
+}();
+struct Index {
+    std::array<std::uint8_t, 256> row{};  // 1 + the row of each high byte; 0: none
+    std::array<std::array<std::uint16_t, 256>, kUsedPages> at{};
+};
+constexpr Index make_index() {
+    Index x;
+    std::size_t r = 0;
+    for (std::size_t h = 0; h < 256; ++h) {
+        if (kPages[h] == kPages[h + 1]) continue;
+        x.row[h] = static_cast<std::uint8_t>(r + 1);
+        for (std::size_t i = kPages[h]; i < kPages[h + 1]; ++i)
+            x.at[r][kTable[i].code & 0xFFu] = static_cast<std::uint16_t>(i);
+        ++r;
+    }
+    return x;
+}
+static_assert(kUsedPages < 255);
+constexpr Index kIndex = make_index();
+
 }  // namespace
 
-std::span<const CodePointEntry> codepoint_table() { return kTable; }
-
-std::span<const CodePointEntry> codepoint_page(std::uint8_t high) {
-    return std::span<const CodePointEntry>(kTable).subspan(kPages[high], kPages[high + 1u] - kPages[high]);
+const CodePointEntry& lookup_codepoint(std::uint16_t cp) {
+    const std::uint8_t row = kIndex.row[cp >> 8];
+    return kTable[row ? kIndex.at[row - 1u][cp & 0xFFu] : 0];
 }
+
+std::span<const CodePointEntry> codepoint_table() { return kTable; }
 
 }  // namespace drda

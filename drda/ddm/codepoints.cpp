@@ -1,23 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// Dictionary lookup and the printer of code point values.
+// The printer of code point values (the lookup is beside its table).
 #include "ddm/codepoints.h"
 
-#include <algorithm>
 #include <cstddef>
 
 namespace drda {
-
-// The table is sorted by code point without duplicates (checked when it is
-// compiled), so a binary search finds exactly the entry a scan from the top
-// would find; it searches only the entries of the code point's high byte.
-const CodePointEntry& lookup_codepoint(std::uint16_t cp) {
-    const std::span<const CodePointEntry> page = codepoint_page(static_cast<std::uint8_t>(cp >> 8));
-    auto it = std::lower_bound(page.begin(), page.end(), cp,
-                               [](const CodePointEntry& e, std::uint16_t key) { return e.code < key; });
-    if (it != page.end() && it->code == cp) return *it;
-    return codepoint_table().front();
-}
-
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";

@@ -33,11 +33,9 @@ struct CodePointEntry {
 
 // The whole table, entry 0 the fallback (0x0000, "UNKNOWN - UNKNOWN").
 std::span<const CodePointEntry> codepoint_table();
-// The entries whose code point has the high byte `high` (a part of the
-// table, in order).
-std::span<const CodePointEntry> codepoint_page(std::uint8_t high);
 
-// The entry of `cp`, or the fallback entry when the table has none.
+// The entry of `cp`, or the fallback entry when the table has none: two
+// indexed loads (the index is made from the table when it is compiled).
 const CodePointEntry& lookup_codepoint(std::uint16_t cp);
 
 // Kind-5 values: each 2-byte code point with its name, two lines apiece.
