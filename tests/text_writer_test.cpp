@@ -146,3 +146,31 @@ TEST(TextWriterBlankLine, SameAnswerAcrossDrains) {
     w.put("");
     EXPECT_TRUE(w.at_blank_line());
 }
+
+// column() looks back for the last newline a word at a time: the same
+// answer as counting from the text handed out, for lines of every length
+// up to past a few words, with the newline at every place of a word, and
+// for a line that began before a drain.
+TEST(TextWriterColumn, SameAsCountingFromTheText) {
+    std::string text;
+    drda::StringSink sink(text);
+    drda::TextWriter w(sink);
+    std::string all;
+    const auto expect = [&](const std::string& where) {
+        const std::size_t nl = all.rfind('\n');
+        const std::size_t want = nl == std::string::npos ? all.size() : all.size() - nl - 1;
+        ASSERT_EQ(w.column(), want) << where;
+    };
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::string piece(rng() % 40, 'a');
+        if (!piece.empty() && rng() % 3 != 0) piece[rng() % piece.size()] = '\n';
+        w.put(piece);
+        all += piece;
+        expect("round " + std::to_string(round));
+        if (round % 500 == 499) {
+            w.flush();
+            expect("after a drain, round " + std::to_string(round));
+        }
+    }
+}

@@ -335,8 +335,21 @@ bool TextWriter::at_blank_line() const {
 }
 
 std::size_t TextWriter::column() const {
-    for (std::size_t i = len_; i > 0; --i) {
-        if (buf_[i - 1] == '\n') return len_ - i;
+    // Back to the last newline, eight bytes at a time while whole words
+    // remain: a byte of x ^ "\n\n.." is zero where the text has a newline.
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    const char* const b = buf_.get();
+    std::size_t i = len_;
+    while (i >= 8) {
+        std::uint64_t x;
+        std::memcpy(&x, b + i - 8, 8);
+        x ^= kOnes * '\n';
+        if ((x - kOnes) & ~x & kHigh) break;  // a newline among these eight
+        i -= 8;
+    }
+    for (; i > 0; --i) {
+        if (b[i - 1] == '\n') return len_ - i;
     }
     return carry_col_ + len_;
 }
