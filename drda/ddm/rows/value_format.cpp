@@ -4,6 +4,10 @@
 #include <charconv>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "listing/display.h"
 
 namespace drda::rows {
@@ -101,13 +105,13 @@ void write_float(WrapWriter& w, ByteView v, bool little) {
     w.commit_unit(static_cast<std::size_t>(r.ptr - buf));
 }
 
-void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
+std::size_t format_packed(char* text, ByteView v, int precision, int scale) {
     // Nibbles: a pad nibble first when the precision is even, then the
     // digits, then the sign.
     const std::uint8_t* b = v.data();
     const std::size_t nibbles = 2 * v.size();
     const std::size_t first = (precision % 2 == 0) ? 1 : 0;
-    constexpr std::size_t kMaxDigits = 130;
+    constexpr std::size_t kMaxDigits = (kPackedRoom - 2) / 2;
     char digits[kMaxDigits];
     std::size_t nd = 0;
     unsigned bad = 0;  // any digit nibble above 9
@@ -121,11 +125,15 @@ void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
         digits[nd++] = static_cast<char>('0' + nib);
         ++at;
     }
-    for (; at + 1 < last && nd + 2 <= kMaxDigits; at += 2) {
-        const unsigned hi = b[at / 2] >> 4, lo = b[at / 2] & 0x0F;
-        bad |= (hi + 6) | (lo + 6);
-        digits[nd++] = static_cast<char>('0' + hi);
-        digits[nd++] = static_cast<char>('0' + lo);
+    // Whole bytes of two digits: a digit nibble's hex digit is its decimal
+    // digit, so the pair comes from the hex table.
+    std::size_t pairs = at + 1 < last ? (last - at) / 2 : 0;
+    if (pairs > (kMaxDigits - nd) / 2) pairs = (kMaxDigits - nd) / 2;
+    for (const std::uint8_t* q = b + at / 2; pairs > 0; --pairs, ++q, at += 2) {
+        const unsigned byte = *q;
+        bad |= ((byte >> 4) + 6) | ((byte & 0x0F) + 6);
+        std::memcpy(digits + nd, kHexPairs + 2 * byte, 2);
+        nd += 2;
     }
     if (at < last && nd < kMaxDigits) {
         const unsigned nib = b[at / 2] >> 4;  // the digit in front of the sign
@@ -133,23 +141,16 @@ void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
         digits[nd++] = static_cast<char>('0' + nib);
     }
     const unsigned sign = nibbles >= 2 ? (b[v.size() - 1] & 0x0F) : 0;
-    if (nibbles < 2 || (bad & 0x10) || sign < 0x0A) {
-        w.unit("invalid packed decimal ");
-        w.unit("X'");
-        w.hex(v.data(), v.size());
-        w.unit("'");
-        return;
-    }
+    if (nibbles < 2 || (bad & 0x10) || sign < 0x0A) return kInvalidPacked;
     const bool negative = sign == 0x0B || sign == 0x0D;
     // digits[0..nd) is the unscaled number; place the point `scale` digits
     // from the right, padding with zeros when the scale exceeds the digits.
-    constexpr std::size_t kRoom = 2 + 2 * kMaxDigits;
-    char* const text = w.unit_room(kRoom);
     std::size_t t = 0;
     if (negative) text[t++] = '-';
     const std::size_t sc = scale > 0 ? static_cast<std::size_t>(scale) : 0;
     std::size_t lead = 0;  // leading zeros of the integer part to skip
     const std::size_t int_digits = nd > sc ? nd - sc : 0;
+    while (lead + 9 < int_digits && std::memcmp(digits + lead, "00000000", 8) == 0) lead += 8;
     while (lead + 1 < int_digits && digits[lead] == '0') ++lead;
     if (int_digits == 0) {
         text[t++] = '0';
@@ -159,8 +160,21 @@ void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
     }
     if (sc > 0) {
         text[t++] = '.';
-        for (std::size_t i = nd; i < sc && t < kRoom; ++i) text[t++] = '0';
-        for (std::size_t i = int_digits; i < nd && t < kRoom; ++i) text[t++] = digits[i];
+        for (std::size_t i = nd; i < sc && t < kPackedRoom; ++i) text[t++] = '0';
+        for (std::size_t i = int_digits; i < nd && t < kPackedRoom; ++i) text[t++] = digits[i];
+    }
+    return t;
+}
+
+void write_packed(WrapWriter& w, ByteView v, int precision, int scale) {
+    char* const text = w.unit_room(kPackedRoom);
+    const std::size_t t = format_packed(text, v, precision, scale);
+    if (t == kInvalidPacked) {
+        w.unit("invalid packed decimal ");
+        w.unit("X'");
+        w.hex(v.data(), v.size());
+        w.unit("'");
+        return;
     }
     w.commit_unit(t);
 }
@@ -188,9 +202,39 @@ void ccsid_note(WrapWriter& w, std::uint32_t ccsid) {
 // Printable ASCII that stands for itself inside quotes.
 inline bool plain(std::uint32_t cp) { return cp >= 0x20 && cp <= 0x7E && cp != '"' && cp != '\\'; }
 
-// Whether all n bytes are plain, eight at a time: in each byte of a word,
-// the top bit of each term is set when the byte passes that test.
+}  // namespace
+
 bool all_plain(const std::uint8_t* p, std::size_t n) {
+#if defined(__SSE2__)
+    // Sixteen at a time: a byte passes when, taken as signed, it lies in
+    // 0x20..0x7E and is neither '"' nor '\'. Shorter runs are loaded as
+    // overlapping halves, so that one test covers them too.
+    const auto bad = [](__m128i x) {
+        const __m128i in = _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(x, _mm_set1_epi8(0x7F)));
+        const __m128i odd = _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('"')), _mm_cmpeq_epi8(x, _mm_set1_epi8('\\')));
+        return _mm_movemask_epi8(_mm_andnot_si128(odd, in)) != 0xFFFF;
+    };
+    const auto load16 = [](const std::uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+    const auto load8 = [](const std::uint8_t* q) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)); };
+    if (n >= 16) {
+        std::size_t i = 0;
+        for (; i + 16 <= n; i += 16)
+            if (bad(load16(p + i))) return false;
+        return i == n || !bad(load16(p + n - 16));  // the last sixteen, overlapping
+    }
+    if (n >= 8) return !bad(_mm_unpacklo_epi64(load8(p), load8(p + n - 8)));
+    if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, p + n - 4, 4);
+        // The upper lanes hold 'A's, which pass.
+        return !bad(_mm_set_epi32(0x41414141, 0x41414141, static_cast<int>(b), static_cast<int>(a)));
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (!plain(p[i])) return false;
+    return true;
+#else
+    std::size_t i = 0;
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     constexpr std::uint64_t kHigh = 0x8080808080808080u;
     constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
@@ -198,23 +242,29 @@ bool all_plain(const std::uint8_t* p, std::size_t n) {
         const std::uint64_t t = x ^ (kOnes * c);
         return ((t & kLow7) + kLow7) | t;  // top bit set where the byte is not c
     };
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
+    // Eight at a time by word arithmetic: in each byte of a word, the top
+    // bit of each term is set when the byte passes that test.
+    const auto good8 = [&](const std::uint8_t* q) {
         std::uint64_t x;
-        std::memcpy(&x, p + i, 8);
-        const std::uint64_t low = x & kLow7;
-        const std::uint64_t good = ~x                      // below 0x80
-                                   & (low + kOnes * 0x60)  // 0x20 and up
-                                   & ~(low + kOnes * 0x01) // not 0x7F
+        std::memcpy(&x, q, 8);
+        const std::uint64_t lo = x & kLow7;
+        const std::uint64_t good = ~x                     // below 0x80
+                                   & (lo + kOnes * 0x60)  // 0x20 and up
+                                   & ~(lo + kOnes * 0x01) // not 0x7F
                                    & differs(x, '"') & differs(x, '\\');
-        if ((good & kHigh) != kHigh) return false;
-    }
+        return (good & kHigh) == kHigh;
+    };
+    for (; i + 8 <= n; i += 8)
+        if (!good8(p + i)) return false;
     if (i == n) return true;
-    if (n >= 8) return all_plain(p + n - 8, 8);  // the last eight, overlapping
+    if (n >= 8) return good8(p + n - 8);  // the last eight, overlapping
     for (; i < n; ++i)
         if (!plain(p[i])) return false;
     return true;
+#endif
 }
+
+namespace {
 
 void write_escape(WrapWriter& w, std::uint32_t cp) {
     char buf[10];

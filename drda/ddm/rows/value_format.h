@@ -76,6 +76,15 @@ void write_float(WrapWriter& w, ByteView v, bool little);
 
 // Packed decimal, exact; `invalid packed decimal X'..'` for bad nibbles.
 void write_packed(WrapWriter& w, ByteView v, int precision, int scale);
+// The text of a packed decimal at `text` (room for kPackedRoom
+// characters): its length, or kInvalidPacked for bad nibbles.
+inline constexpr std::size_t kPackedRoom = 262;
+inline constexpr std::size_t kInvalidPacked = ~std::size_t{0};
+std::size_t format_packed(char* text, ByteView v, int precision, int scale);
+
+// Whether all n bytes are printable ASCII that stands for itself inside
+// quotes (0x20 to 0x7E, not '"' or '\').
+bool all_plain(const std::uint8_t* p, std::size_t n);
 
 // X'..' of at most 128 bytes of `shown`; "...(N bytes)" when `total` is
 // larger than what is shown.
