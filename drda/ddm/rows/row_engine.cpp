@@ -145,6 +145,41 @@ void RowEngine::begin_value(RowEvents& ev, std::size_t pos) {
     }
 }
 
+// The value of column c starting at `at` when its size is known and it
+// lies wholly in `in` (after a length prefix, which `at` then passes):
+// its byte count in n. False for a value of a size that is not valid (the
+// steps of begin_value report it) or that runs past the piece.
+inline bool RowEngine::whole_value(const Column& c, ByteView in, std::size_t& at, std::size_t& n) {
+    const std::size_t avail = in.size() - at;
+    switch (c.layout) {
+        case Layout::kFixed: {
+            const TypeRow* row = find_type(c.drda);
+            n = row ? row->fixed : 0;
+            break;
+        }
+        case Layout::kLengthWord: n = std::size_t{c.length} * ((c.flags & kGraphic) ? 2 : 1); break;
+        case Layout::kPacked: {
+            const int p = c.length >> 8;
+            if (p == 0 || p > kMaxPrecision) return false;
+            n = static_cast<std::size_t>(p / 2 + 1);
+            break;
+        }
+        case Layout::kDigits: n = c.length >> 8; break;
+        case Layout::kPrefix2:
+        case Layout::kPrefix1: {
+            const std::size_t k = c.layout == Layout::kPrefix2 ? 2 : 1;
+            if (avail < k) return false;
+            n = k == 2 ? in.be16(at) : in.u8(at);
+            if (c.flags & kGraphic) n *= 2;
+            if (avail - k < n) return false;
+            at += k;
+            return true;
+        }
+        default: return false;
+    }
+    return n <= avail;
+}
+
 void RowEngine::feed(ByteView in, RowEvents& ev) {
     std::size_t pos = 0;
     ByteView f;
@@ -220,18 +255,48 @@ void RowEngine::feed(ByteView in, RowEvents& ev) {
                     stop(ev, pos, std::string_view(reason, sizeof reason - 1));
                 }
                 continue;
-            case Phase::kColStart:
+            case Phase::kColStart: {
                 if (col_ >= desc_->columns.size()) {
                     end_row(ev);
                     continue;
                 }
-                if (desc_->columns[col_].nullable()) {
+                const Column& c = desc_->columns[col_];
+                // The common case at once: the indicator and the whole value
+                // lie in this piece. Anything else takes the steps below,
+                // from the same byte.
+                std::size_t at = pos;
+                std::uint8_t ind = 0;
+                if (c.nullable() && at < in.size()) ind = in.u8(at++);
+                if (at > pos && ind >= 0x80) {
+                    ColumnValue v;
+                    v.number = col_ + 1;
+                    v.null = true;
+                    v.indicator = ind;
+                    pos = at;
+                    ev.column(row_, c, v);
+                    ++col_;
+                    continue;
+                }
+                std::size_t n = 0;
+                if ((at > pos || !c.nullable()) && whole_value(c, in, at, n)) {
+                    ColumnValue v;
+                    v.number = col_ + 1;
+                    v.indicator = ind;
+                    v.bytes = in.sub(at, n);
+                    v.total = n;
+                    pos = at + n;
+                    ev.column(row_, c, v);
+                    ++col_;
+                    continue;
+                }
+                if (c.nullable()) {
                     phase_ = Phase::kNullInd;
                 } else {
                     indicator_ = 0;
                     begin_value(ev, pos);
                 }
                 continue;
+            }
             case Phase::kNullInd:
                 if (!byte(indicator_)) break;
                 if (indicator_ >= 0x80) {

@@ -75,6 +75,7 @@ private:
         kRowStart, kCaInd, kSqlca, kDtaInd, kColStart, kNullInd, kPrefix, kBody, kStopped,
     };
     void start_field(std::size_t n);
+    static bool whole_value(const Column& c, ByteView in, std::size_t& at, std::size_t& n);
     bool gather(ByteView in, std::size_t& pos, ByteView& field);
     void begin_value(RowEvents& ev, std::size_t pos);
     void end_row(RowEvents& ev);
