@@ -128,7 +128,7 @@ TEST(RowEngine, RealAnswerSetWithOutovrAndEndOfData) {
     std::string stream;
     for (int rec : {20, 30, 36, 38, 44}) stream += t.value(rec, 1);
     const std::string log = feed(d, stream);
-    // Row 1 begins with the columns of §4.5; row 5 is the end of data.
+    // Row 1 begins with an INTEGER and a SMALLINT; row 5 is the end of data.
     EXPECT_EQ(log.substr(0, 42), "row 1\n col 1:00000001 (4)\n col 2:002A (2)\n");
     EXPECT_NE(log.find("row 5 sqlcode 100 state 02000 0 4 0 0 0 0 no data\nend 5\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" col 20:00000001 (4)\n col 21:00000002 (4)\nend 1\n"), std::string::npos)

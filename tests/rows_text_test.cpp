@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-// ROW and COL lines: the forms of §4.4 that the real traces do not show.
+// ROW and COL lines: the forms that the real traces do not show, and the
+// fast COL lines held to the long way on random columns and values.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
 
+#include "ddm/rows/column_lines.h"
 #include "ddm/rows/row_text.h"
 #include "support/capture.h"
 #include "support/trace_builder.h"
@@ -11,6 +17,7 @@
 using namespace drda;
 using namespace drda::rows;
 using testsupport::capture;
+using testsupport::Rig;
 using testsupport::hex;
 
 namespace {
@@ -79,3 +86,97 @@ TEST(RowText, RowLines) {
 }
 
 }  // namespace
+
+namespace {
+
+// A value for column c: mostly what its type holds (plain text, digits of
+// packed decimals, integers of the right width), sometimes anything.
+std::string random_value(std::mt19937& rng, const Column& c) {
+    std::size_t n = rng() % 40;
+    if (c.layout == Layout::kPacked && rng() % 4 != 0) n = static_cast<std::size_t>((c.length >> 8) / 2 + 1);
+    if (const TypeRow* t = find_type(c.drda); t && t->form == Form::kInteger && rng() % 4 != 0) {
+        const std::size_t widths[] = {1, 2, 4, 8};
+        n = widths[rng() % 4];
+    }
+    std::string v(n, '\0');
+    const unsigned kind = rng() % 4;
+    for (char& ch : v) {
+        switch (kind) {
+            case 0: ch = static_cast<char>(0x20 + rng() % 95); break;                 // printable ASCII
+            case 1: ch = static_cast<char>((rng() % 10) << 4 | (rng() % 10)); break;  // decimal nibbles
+            case 2: ch = "AZaz09 ~\"\\"[rng() % 10]; break;                           // edges of plain
+            default: ch = static_cast<char>(rng()); break;
+        }
+    }
+    if (kind == 1 && !v.empty()) v.back() = static_cast<char>((v.back() & 0xF0) | (rng() % 2 ? 0x0C : 0x0D));
+    return v;
+}
+
+}  // namespace
+
+// The labels kept per column and the values formatted behind them give, row
+// after row, exactly the text of the indentation and write_column_line: for
+// every type of the table, random lengths, names, depths, TYPDEFs, values
+// (plain, escaped, cut, null, too long for the line) and late CCSIDs.
+TEST(ColumnLines, SameAsTheLongWayOnRandomColumns) {
+    std::mt19937 rng(2024);
+    const auto types = type_table();
+    Typdef tds[4];
+    tds[1].sbc = 1208, tds[1].dbc = 1200, tds[1].mbc = 1208;
+    tds[2].sbc = 37, tds[2].mbc = 1208;
+    tds[3].little = true, tds[3].sbc = 819, tds[3].mbc = 1208;
+    Rig fast, slow;
+    std::size_t lines = 0, fast_forms = 0;
+    for (int round = 0; round < 400; ++round) {
+        const Typdef& td = tds[rng() % 4];
+        const int depth = static_cast<int>(rng() % 48) - 2;
+        Descriptor d;
+        d.ccsids = {1208, 37, 1200};
+        const std::size_t ncols = 1 + rng() % 80;  // past the columns whose labels are kept
+        for (std::size_t i = 0; i < ncols; ++i) {
+            const TypeRow& t = types[rng() % types.size()];
+            std::uint16_t length = static_cast<std::uint16_t>(rng() % 100);
+            if (t.layout == Layout::kPacked || t.layout == Layout::kDigits) {
+                const unsigned p = 1 + rng() % 31;
+                length = static_cast<std::uint16_t>(p << 8 | (rng() % (p + 3)));
+            }
+            if (t.layout == Layout::kLob) length = static_cast<std::uint16_t>(0x8000 | (2 * (rng() % 5)));
+            Column c = table_column(static_cast<std::uint8_t>(t.code | (rng() % 2)), length);
+            if (rng() % 10 == 0) c.flags |= kOutovr;
+            if (t.form == Form::kChars && rng() % 4 == 0) c.ccsid_ref = static_cast<std::uint16_t>(1 + rng() % 4);
+            if (rng() % 40 == 0) c.drda = 0x53;  // a type the table does not know
+            d.columns.push_back(c);
+        }
+        std::vector<std::string> names;
+        const bool named = rng() % 2 == 0;
+        for (std::size_t i = 0; named && i < ncols; ++i)
+            names.push_back(rng() % 8 == 0 ? std::string(rng() % 120, 'N') : "C" + std::to_string(rng() % 1000));
+        auto cache = std::make_unique<ColumnLines>();
+        for (int row = 0; row < 3; ++row) {
+            for (std::size_t i = 0; i < ncols; ++i) {
+                const Column& c = d.columns[i];
+                const std::string bytes = random_value(rng, c);
+                ColumnValue v;
+                v.number = i + 1;
+                v.null = c.nullable() && rng() % 6 == 0;
+                v.indicator = v.null ? static_cast<std::uint8_t>(rng() % 2 ? 0xFF : 0x80 + rng() % 0x7F) : 0;
+                v.bytes = ByteView(bytes);
+                v.total = bytes.size() + (rng() % 8 == 0 ? rng() % 3000 : 0);
+                const std::vector<std::string>* list = named ? &names : nullptr;
+                const std::string name = named ? names[i] : std::string();
+                bool got_lob = false, want_lob = false;
+                const std::string got = fast.run([&](TextWriter& w) { got_lob = cache->write(w, depth, c, v, td, &d, list); });
+                const std::string want = slow.run([&](TextWriter& w) {
+                    w.spaces(depth);
+                    want_lob = write_column_line(w, depth, c, v, td, &d, name);
+                });
+                ASSERT_EQ(got, want) << "round " << round << " row " << row << " column " << i + 1;
+                ASSERT_EQ(got_lob, want_lob) << "round " << round << " column " << i + 1;
+                ++lines;
+                fast_forms += got.find('\n') + 1 == got.size();
+            }
+        }
+    }
+    EXPECT_GT(lines, 40000u);
+    EXPECT_GT(fast_forms, lines / 2);  // most lines stayed one line
+}

@@ -77,7 +77,10 @@ bool RowPrinter::boundary(RowEngine&) {
         q_->failure = "OUTOVR: " + q_->pending_failure;
         q_->pending_failure.clear();
     }
-    if (q_->failure.empty() && q_->dirty) s_.apply_layout(*q_);
+    if (q_->failure.empty() && q_->dirty) {
+        s_.apply_layout(*q_);
+        lines_.clear();
+    }
     if (!q_->failure.empty()) {
         out_.line(d_);
         out_.w->put("ROWS: not decoded: ");
@@ -95,11 +98,9 @@ void RowPrinter::row_begin(std::uint64_t row, const Sqlca* ca, bool no_data) {
 }
 
 void RowPrinter::column(std::uint64_t row, const Column& c, const ColumnValue& v) {
-    out_.line(d_ + 2);
+    if (out_.pending) out_.line(0);
     const Descriptor* d = engine_.descriptor();
-    std::string_view name;
-    if (q_ && q_->names && v.number <= q_->names->text.size()) name = q_->names->text[v.number - 1];
-    if (!write_column_line(*out_.w, d_ + 2, c, v, td_, d, name)) return;
+    if (!lines_.write(*out_.w, d_ + 2, c, v, td_, d, q_ && q_->names ? &q_->names->text : nullptr)) return;
     std::vector<PendingLob>& q = s_.lobs[side_];
     if (q.size() < kMaxColumns)
         q.push_back(PendingLob{row, static_cast<std::uint32_t>(v.number), c.drda, c.nullable(),

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ddm/code_point_ids.h"
+#include "ddm/rows/column_lines.h"
 #include "ddm/rows/conversation.h"
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/dss_assembler.h"
@@ -302,6 +303,7 @@ private:
     RowEngine& engine_;
     Query* q_;
     Side side_;
+    ColumnLines lines_;
 };
 
 }  // namespace drda::rows

@@ -58,9 +58,16 @@ void put_num(TextWriter& w, std::uint64_t v) {
 }
 
 void write_row_line(TextWriter& w, std::uint64_t row, const Sqlca* ca, bool no_data, const Typdef& td) {
-    w.put("ROW ");
-    put_num(w, row);
-    w.put(':');
+    char* const line = w.reserve(32);
+    std::memcpy(line, "ROW ", 4);
+    char* p = put_uint(line + 4, row);
+    *p++ = ':';
+    if (!ca && !no_data) {
+        *p++ = '\n';
+        w.commit(static_cast<std::size_t>(p - line));
+        return;
+    }
+    w.commit(static_cast<std::size_t>(p - line));
     if (ca) {
         w.put(" SQLCA SQLCODE ");
         put_snum(w, ca->sqlcode);
@@ -89,7 +96,6 @@ char* put_text(char* p, std::string_view s) {
 }
 
 // The type as COL lines show it, into p (at most kTypeText characters).
-constexpr std::size_t kTypeText = 64;
 char* format_type(char* p, const Column& c) {
     if (const TypeRow* row = find_type(c.drda)) {
         p = put_text(p, row->name);
@@ -135,22 +141,19 @@ std::uint32_t column_ccsid(const Column& c, const Typdef& td, const Descriptor* 
     return row ? td.ccsid(row->cls) : 0;
 }
 
-bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnValue& v, const Typdef& td,
-                       const Descriptor* d, std::string_view name) {
-    // The label, written whole into the writer's buffer: "COL c [NAME ]TYPE: ".
-    char* const label = w.reserve(24 + name.size() + kTypeText);
-    char* p = put_text(label, "COL ");
-    p = put_uint(p, v.number);
-    *p++ = ' ';
+char* format_label_tail(char* p, const Column& c, std::string_view name) {
     if (!name.empty()) {
         p = put_text(p, name);
         *p++ = ' ';
     }
     p = format_type(p, c);
-    p = put_text(p, ": ");
-    const std::size_t label_length = static_cast<std::size_t>(p - label);
-    w.commit(label_length);
-    WrapWriter ww(w, depth, static_cast<std::size_t>(depth > 0 ? depth : 0) + label_length);
+    *p++ = ':';
+    *p++ = ' ';
+    return p;
+}
+
+bool write_column_value(WrapWriter& ww, const Column& c, const ColumnValue& v, const Typdef& td,
+                        const Charset* charset, std::uint32_t ccsid) {
     bool extdta = false;
     if (v.null) {
         if (v.indicator == 0xFF) {
@@ -189,11 +192,7 @@ bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnVa
                 write_binary(ww, v.bytes, v.total);
             }
             break;
-        case Form::kChars: {
-            const std::uint32_t ccsid = column_ccsid(c, td, d);
-            write_chars(ww, v.bytes, v.total, find_charset(ccsid), ccsid);
-            break;
-        }
+        case Form::kChars: write_chars(ww, v.bytes, v.total, charset, ccsid); break;
         case Form::kBoolean:
             if (n == 1 && v.bytes.u8(0) <= 1) {
                 ww.unit(v.bytes.u8(0) ? "true" : "false");
@@ -224,6 +223,27 @@ bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnVa
     }
     ww.end();
     return extdta;
+}
+
+bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnValue& v, const Typdef& td,
+                       const Descriptor* d, std::string_view name) {
+    // The label, written whole into the writer's buffer: "COL c [NAME ]TYPE: ".
+    char* const label = w.reserve(label_room(name.size()));
+    char* p = put_text(label, "COL ");
+    p = put_uint(p, v.number);
+    *p++ = ' ';
+    p = format_label_tail(p, c, name);
+    const std::size_t label_length = static_cast<std::size_t>(p - label);
+    w.commit(label_length);
+    WrapWriter ww(w, depth, static_cast<std::size_t>(depth > 0 ? depth : 0) + label_length);
+    const TypeRow* type = find_type(c.drda);
+    std::uint32_t ccsid = 0;
+    const Charset* charset = nullptr;
+    if (type && type->form == Form::kChars) {
+        ccsid = column_ccsid(c, td, d);
+        charset = find_charset(ccsid);
+    }
+    return write_column_value(ww, c, v, td, charset, ccsid);
 }
 
 }  // namespace drda::rows

@@ -9,6 +9,7 @@
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/row_engine.h"
 #include "ddm/rows/typdef.h"
+#include "ddm/rows/value_format.h"
 #include "common/text_writer.h"
 
 namespace drda::rows {
@@ -30,6 +31,19 @@ std::uint32_t column_ccsid(const Column& c, const Typdef& td, const Descriptor* 
 // announces an EXTDTA.
 bool write_column_line(TextWriter& w, int depth, const Column& c, const ColumnValue& v, const Typdef& td,
                        const Descriptor* d, std::string_view name = {});
+
+// Characters a type takes at most as a COL line shows it.
+inline constexpr std::size_t kTypeText = 64;
+// Room a COL line's label "COL c [NAME ]TYPE: " takes at most.
+constexpr std::size_t label_room(std::size_t name_size) { return 24 + name_size + kTypeText; }
+// "[NAME ]TYPE: ", the label behind "COL c ", at p; returns the end.
+char* format_label_tail(char* p, const Column& c, std::string_view name);
+
+// The value of a COL line behind its label, wrapped, with the newline:
+// what write_column_line writes after the label. `charset` and `ccsid`
+// are those of character columns (find_charset(column_ccsid(...))).
+bool write_column_value(WrapWriter& ww, const Column& c, const ColumnValue& v, const Typdef& td,
+                        const Charset* charset, std::uint32_t ccsid);
 
 // Upper-case hex pair of a byte.
 void put_hex2(TextWriter& w, std::uint8_t b);
