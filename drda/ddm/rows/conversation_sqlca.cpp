@@ -37,6 +37,20 @@ void put_hex(TextWriter& w, const std::uint8_t* p, std::size_t n) {
 // bytes do not decode.
 void put_code(TextWriter& w, const std::uint8_t* p, std::size_t n, std::uint32_t ccsid) {
     const Charset* cs = find_charset(ccsid);
+    // The common case first: a charset in which ASCII stands for itself and
+    // bytes that are all bare ASCII characters.
+    if (cs && (cs->encoding == Encoding::kUtf8 ||
+               (cs->encoding == Encoding::kSingleByte && cs->table[0x41] == 0x41))) {
+        bool plain = true;
+        for (std::size_t i = 0; plain && i < n; ++i) {
+            const std::uint8_t b = p[i];
+            plain = b > 0x20 && b < 0x7F && b != '"' && b != '\\' && (cs->encoding == Encoding::kUtf8 || cs->table[b] == b);
+        }
+        if (plain) {
+            w.put(std::string_view(reinterpret_cast<const char*>(p), n));
+            return;
+        }
+    }
     bool bare = cs != nullptr;
     for (std::size_t at = 0; cs && at < n;) {
         std::uint32_t cp = 0;
