@@ -64,7 +64,14 @@ void print_data_dump(TextWriter& out, int depth, ByteView value) {
         char* p = out.reserve(lines * line);
         for (std::size_t l = 0; l < lines; ++l, off += 16) {
             const std::uint8_t* row = bytes + off;
-            p = put_blanks(p, d);
+            if (d <= 32) {
+                // Indentation as 32 blanks of fixed size (the line is longer),
+                // the depth's worth kept.
+                std::memset(p, ' ', 32);
+                p += d;
+            } else {
+                p = put_blanks(p, d);
+            }
             put_hex_ascii_sixteen(p, p + 17, p + 35, row);
             p[16] = ' ';
             p[33] = ' ';

@@ -29,10 +29,7 @@ extern const char kHexPairs[512];
 
 inline char ascii_display(std::uint8_t b) { return kAsciiDisplay[b]; }
 inline char ebcdic_display(std::uint8_t b) { return kEbcdicDisplay[b]; }
-inline void put_hex_pair(char* dst, std::uint8_t b) {
-    dst[0] = kHexPairs[2 * b];
-    dst[1] = kHexPairs[2 * b + 1];
-}
+inline void put_hex_pair(char* dst, std::uint8_t b) { std::memcpy(dst, kHexPairs + 2 * unsigned{b}, 2); }
 
 // Whole groups of eight bytes for the dumps: the characters of a group are
 // gathered in one word and stored at once (the first character at the
