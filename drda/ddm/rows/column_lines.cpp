@@ -19,6 +19,23 @@ constexpr std::size_t kLineWidth = 70;
 // Room behind the label for a value formatted in place, with the newline.
 constexpr std::size_t kValueRoom = kPackedRoom + 8;
 
+// n bytes (fewer than kLineWidth) from p to dst, by overlapping moves of
+// fixed size that stay inside the n bytes.
+inline void copy_short(char* dst, const std::uint8_t* p, std::size_t n) {
+    if (n >= 16) {
+        for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(dst + i, p + i, 16);
+        std::memcpy(dst + n - 16, p + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(dst, p, 8);
+        std::memcpy(dst + n - 8, p + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(dst, p, 4);
+        std::memcpy(dst + n - 4, p + n - 4, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<char>(p[i]);
+    }
+}
+
 // Room a label is made in before it is kept.
 constexpr std::size_t kScratch = 512;
 
@@ -108,15 +125,18 @@ bool ColumnLines::write(TextWriter& w, int depth, const Column& c, const ColumnV
         std::size_t len = kInvalidPacked;
         switch (l->fast) {
             case Fast::kInteger:
-                if (n == 1 || n == 2 || n == 4 || n == 8)
+                if (n == 4 && !td.little) {  // the common INTEGER, read in place
+                    len = static_cast<std::size_t>(put_int(value, v.bytes.sbe32(0)) - value);
+                } else if (n == 1 || n == 2 || n == 4 || n == 8) {
                     len = static_cast<std::size_t>(put_int(value, read_int(v.bytes, td.little)) - value);
+                }
                 break;
             case Fast::kPacked: len = format_packed(value, v.bytes, c.length >> 8, c.length & 0xFF); break;
             case Fast::kText:
                 // Whole (nothing left out), short and plain: in quotes.
                 if (n == v.total && n + 2 <= fits && all_plain(v.bytes.data(), n)) {
                     value[0] = '"';
-                    if (n) std::memcpy(value + 1, v.bytes.data(), n);
+                    copy_short(value + 1, v.bytes.data(), n);
                     value[n + 1] = '"';
                     len = n + 2;
                 }

@@ -2,6 +2,7 @@
 // The lines of the row decoder: where a group of lines goes (under its
 // object, or under a heading), the ROWS and SQL lines, and the row events
 // of the row cursor as ROW and COL lines.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -92,19 +93,37 @@ bool RowPrinter::boundary(RowEngine&) {
 }
 
 void RowPrinter::row_begin(std::uint64_t row, const Sqlca* ca, bool no_data) {
+    if (!ca && !no_data && !out_.pending && d_ >= 0 && d_ <= 32) {
+        // The common "ROW r:" line in one reservation: 32 blanks stored,
+        // the indentation's worth kept.
+        char* const line = out_.w->reserve(32 + 32);
+        std::memset(line, ' ', 32);
+        char* p = line + d_;
+        std::memcpy(p, "ROW ", 4);
+        p = put_uint(p + 4, row);
+        *p++ = ':';
+        *p++ = '\n';
+        out_.w->commit(static_cast<std::size_t>(p - line));
+        return;
+    }
     out_.line(d_);
     write_row_line(*out_.w, row, ca, no_data, td_);
     if (ca) s_.sqlca_details(out_, d_ + 2, *ca, td_);
 }
 
 void RowPrinter::column(std::uint64_t row, const Column& c, const ColumnValue& v) {
-    if (out_.pending) out_.line(0);
-    const Descriptor* d = engine_.descriptor();
-    if (!lines_.write(*out_.w, d_ + 2, c, v, td_, d, q_ && q_->names ? &q_->names->text : nullptr)) return;
+    if (out_.pending) heading();
+    if (lines_.write(*out_.w, d_ + 2, c, v, td_, engine_.descriptor(), q_ && q_->names ? &q_->names->text : nullptr))
+        lob_announced(row, c, v);
+}
+
+void RowPrinter::heading() { out_.line(0); }
+
+void RowPrinter::lob_announced(std::uint64_t row, const Column& c, const ColumnValue& v) {
     std::vector<PendingLob>& q = s_.lobs[side_];
     if (q.size() < kMaxColumns)
         q.push_back(PendingLob{row, static_cast<std::uint32_t>(v.number), c.drda, c.nullable(),
-                               column_ccsid(c, td_, d)});
+                               column_ccsid(c, td_, engine_.descriptor())});
 }
 
 void RowPrinter::stop(std::uint64_t row, std::string_view reason, std::size_t at) {

@@ -249,7 +249,9 @@ struct Conversation::State {
     Query* current_query(std::uint16_t corr);
     const Statement* section_text(const Key& pkg);
     Section* section_of(const Request& r);
-    Section& section(const Key& pkg);
+    // The section of a PKGNAMCSN (its first kMaxKey bytes), made when new;
+    // `index` is set to its entry.
+    Section& section(ByteView pkg, int& index);
     void set_section_names(Section& s, std::shared_ptr<const Names> n);
     const Key* request_pkg(const Request& r);
     const Statement* request_text(const Request& r);
@@ -296,6 +298,11 @@ public:
     void stop(std::uint64_t row, std::string_view reason, std::size_t at) override;
 
 private:
+    // A LOB placeholder announced an EXTDTA: it is matched to the EXTDTAs
+    // that follow.
+    // The group's heading line, before its first line.
+    [[gnu::noinline]] void heading();
+    [[gnu::noinline]] void lob_announced(std::uint64_t row, const Column& c, const ColumnValue& v);
     State& s_;
     State::Out& out_;
     int d_;
