@@ -74,10 +74,7 @@ void Conversation::State::new_request(std::uint16_t corr, const Obj& o) {
     r.cp = o.cp;
     for_each_member(o.value, [&](const Obj& m) {
         if (m.cp == kCpPkgnamcsn) {
-            Key k;
-            k.set(m.value);
-            Section& s = section(k);
-            r.section = index_of(sections, &s);
+            Section& s = section(m.value, r.section);
             r.section_gen = s.gen;
             r.has_pkg = true;
         } else if (m.cp == kCpQryinsid) {
@@ -145,24 +142,35 @@ const Statement* Conversation::State::section_text(const Key& pkg) {
 
 // The entry of a PKGNAMCSN, made when there is none (the least recently
 // used one is taken when the table is full).
-Section& Conversation::State::section(const Key& pkg) {
+Section& Conversation::State::section(ByteView pkg, int& index) {
+    // Keys of one package differ mostly in their last bytes (the section
+    // number): those are compared first.
+    const std::size_t len = pkg.size() < kMaxKey ? pkg.size() : kMaxKey;
+    const auto same = [&](const Key& k) {
+        return k.len == len && (len == 0 || (k.bytes[len - 1] == pkg.u8(len - 1) &&
+                                             std::memcmp(k.bytes.data(), pkg.data(), len) == 0));
+    };
     Section* slot = nullptr;
-    for (Section& s : sections)
-        if (s.pkg == pkg) slot = &s;
+    int at = -1;
+    for (std::size_t i = 0; i < sections.size(); ++i)
+        if (same(sections[i].pkg)) slot = &sections[i], at = static_cast<int>(i);
     if (!slot) {
         if (sections.size() < kMaxStatements) {
             slot = &sections.emplace_back();
+            at = static_cast<int>(sections.size() - 1);
         } else {
-            slot = &sections[0];
-            for (Section& s : sections)
-                if (s.stamp < slot->stamp) slot = &s;
+            at = 0;
+            for (std::size_t i = 0; i < sections.size(); ++i)
+                if (sections[i].stamp < sections[static_cast<std::size_t>(at)].stamp) at = static_cast<int>(i);
+            slot = &sections[static_cast<std::size_t>(at)];
         }
         set_section_names(*slot, nullptr);
         *slot = Section();
-        slot->pkg = pkg;
+        slot->pkg.set(pkg);
         slot->gen = ++gen;
     }
     slot->stamp = ++clock;
+    index = at;
     return *slot;
 }
 
@@ -354,8 +362,7 @@ void Conversation::State::on_sqlstt(const Obj& o, const DssCtx& ctx) {
     // the empty key.
     Section* s = section_of(r);
     if (!s) {
-        s = &section(Key());
-        r.section = index_of(sections, s);
+        s = &section(ByteView(), r.section);
         r.section_gen = s->gen;
     }
     s->text = parse_sqlstt(o.value, r.has_typdef ? r.typdef : req_typdef);

@@ -11,6 +11,10 @@ bool SqldaReader::fail(const std::string& why) {
 
 bool SqldaReader::need(std::size_t n, const char* field) {
     if (v_.has(off_, n)) return true;
+    return ends_in(field);
+}
+
+bool SqldaReader::ends_in(const char* field) {
     return fail(std::string("object ends in ") + field + " (at byte " + std::to_string(off_) + " of this object)");
 }
 
@@ -33,16 +37,18 @@ bool SqldaReader::text(ByteView& t, const char* field) {
     return true;
 }
 
+bool SqldaReader::both_set(const char* m, const char* s) {
+    std::string f(m);
+    const std::size_t cut = f.rfind('_');
+    if (cut != std::string::npos) f.resize(cut);
+    return fail(f + ": both " + m + " and " + s + " are set");
+}
+
 // The mixed and single-byte forms of one field; at most one may be set.
 bool SqldaReader::pair(SqldaText& t, const char* m, const char* s) {
     ByteView a, b;
     if (!text(a, m) || !text(b, s)) return false;
-    if (!a.empty() && !b.empty()) {
-        std::string f(m);
-        const std::size_t cut = f.rfind('_');
-        if (cut != std::string::npos) f.resize(cut);
-        return fail(f + ": both " + m + " and " + s + " are set");
-    }
+    if (!a.empty() && !b.empty()) return both_set(m, s);
     t.mixed = !a.empty();
     t.bytes = t.mixed ? a : b;
     return true;

@@ -66,6 +66,9 @@ public:
 
 private:
     bool need(std::size_t n, const char* field);
+    // The faults, out of the way of the reads.
+    [[gnu::noinline, gnu::cold]] bool ends_in(const char* field);
+    [[gnu::noinline, gnu::cold]] bool both_set(const char* m, const char* s);
     bool i2(std::int16_t& x, const char* field);
     bool text(ByteView& t, const char* field);
     bool pair(SqldaText& t, const char* m, const char* s);
