@@ -174,3 +174,19 @@ TEST(TextWriterColumn, SameAsCountingFromTheText) {
         }
     }
 }
+
+// The numbers the decoder writes without printf: put_hex is "%0NX" and
+// put_dec "%lld", for every width and values at the edges of each.
+TEST(TextWriterNumbers, SameAsPrintf) {
+    for (int digits = 1; digits <= 16; ++digits) {
+        for (std::int64_t s : kValues) {
+            const auto v = static_cast<std::uint64_t>(s);
+            Writer w;
+            (*w).put_hex(v, digits);
+            (*w).put(' ');
+            (*w).put_dec(s);
+            ASSERT_EQ(w.text(), lib("%0*llX %lld", digits, static_cast<unsigned long long>(v), static_cast<long long>(s)))
+                << digits << " " << s;
+        }
+    }
+}

@@ -94,6 +94,13 @@ void TextWriter::put_hex(std::uint64_t v, int digits) {
         len_ += 4;
         return;
     }
+    if (digits == 2 && v <= 0xFF) {  // FD:OCA and other single bytes
+        char* p = reserve(2);
+        p[0] = kDigits[v >> 4];
+        p[1] = kDigits[v & 15];
+        len_ += 2;
+        return;
+    }
     int n = 1;
     while (n < 16 && (v >> (4 * n)) != 0) ++n;
     if (digits > n) n = digits > 16 ? 16 : digits;

@@ -19,23 +19,6 @@ constexpr std::size_t kLineWidth = 70;
 // Room behind the label for a value formatted in place, with the newline.
 constexpr std::size_t kValueRoom = kPackedRoom + 8;
 
-// n bytes (fewer than kLineWidth) from p to dst, by overlapping moves of
-// fixed size that stay inside the n bytes.
-inline void copy_short(char* dst, const std::uint8_t* p, std::size_t n) {
-    if (n >= 16) {
-        for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(dst + i, p + i, 16);
-        std::memcpy(dst + n - 16, p + n - 16, 16);
-    } else if (n >= 8) {
-        std::memcpy(dst, p, 8);
-        std::memcpy(dst + n - 8, p + n - 8, 8);
-    } else if (n >= 4) {
-        std::memcpy(dst, p, 4);
-        std::memcpy(dst + n - 4, p + n - 4, 4);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<char>(p[i]);
-    }
-}
-
 // Room a label is made in before it is kept.
 constexpr std::size_t kScratch = 512;
 

@@ -8,6 +8,7 @@
 
 #include "ddm/rows/ccsid_tables.h"
 #include "ddm/rows/conversation_state.h"
+#include "ddm/rows/row_engine_feed.h"
 #include "ddm/rows/row_text.h"
 #include "ddm/rows/value_format.h"
 #include "common/record.h"
@@ -261,7 +262,7 @@ void Conversation::State::on_qrydta(const Obj& o, DssCtx& ctx, int depth) {
     }
     RowPrinter printer(*this, g, d, q->typdef, e, q, kServer);
     e.begin_object();
-    e.feed(o.value, printer);
+    e.feed_as(o.value, printer);
     if (e.stopped()) {
         if (q->failure.empty())
             q->failure = "query " + std::to_string(q->number) + " stopped at ROW " + std::to_string(e.row());
@@ -311,7 +312,7 @@ void Conversation::State::on_fdo(const Obj& o, DssCtx& ctx, int depth, bool repl
         sql_line(g, d, text);
         RowPrinter printer(*this, g, d, td, fdo_engine, nullptr, s);
         fdo_engine.start(&fdo_desc, td.little, sqlam);
-        fdo_engine.feed(m.value, printer);
+        fdo_engine.feed_as(m.value, printer);
         if (fdo_engine.mid_row()) {
             g.line(d);
             out->put("ROW ");

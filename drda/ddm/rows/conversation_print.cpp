@@ -111,12 +111,6 @@ void RowPrinter::row_begin(std::uint64_t row, const Sqlca* ca, bool no_data) {
     if (ca) s_.sqlca_details(out_, d_ + 2, *ca, td_);
 }
 
-void RowPrinter::column(std::uint64_t row, const Column& c, const ColumnValue& v) {
-    if (out_.pending) heading();
-    if (lines_.write(*out_.w, d_ + 2, c, v, td_, engine_.descriptor(), q_ && q_->names ? &q_->names->text : nullptr))
-        lob_announced(row, c, v);
-}
-
 void RowPrinter::heading() { out_.line(0); }
 
 void RowPrinter::lob_announced(std::uint64_t row, const Column& c, const ColumnValue& v) {

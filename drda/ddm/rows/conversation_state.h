@@ -186,6 +186,9 @@ struct Conversation::State {
     // thousands of conversations at once).
     std::vector<Request> requests;
     std::unordered_map<std::uint16_t, std::uint16_t> by_corr;  // slot of each correlator in use
+    // The last entry of by_corr found or made (memo_slot -1: none).
+    std::uint16_t memo_corr = 0;
+    int memo_slot = -1;
     std::size_t ring = 0;  // the next request slot to take
     // Both grow as entries are needed, up to kMaxQueries and kMaxStatements
     // (a capture may hold thousands of conversations at once); a deque keeps
@@ -294,7 +297,12 @@ public:
 
     bool boundary(RowEngine&) override;
     void row_begin(std::uint64_t row, const Sqlca* ca, bool no_data) override;
-    void column(std::uint64_t row, const Column& c, const ColumnValue& v) override;
+    // Inline, for the row cursor's walk to call directly on every column.
+    void column(std::uint64_t row, const Column& c, const ColumnValue& v) override {
+        if (out_.pending) heading();
+        if (lines_.write(*out_.w, d_ + 2, c, v, td_, engine_.descriptor(), q_ && q_->names ? &q_->names->text : nullptr))
+            lob_announced(row, c, v);
+    }
     void stop(std::uint64_t row, std::string_view reason, std::size_t at) override;
 
 private:

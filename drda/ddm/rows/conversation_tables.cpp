@@ -16,9 +16,19 @@ namespace drda::rows {
 // At most one entry per correlator is in use (a new request ends the last
 // one's chain), so the table is indexed by correlator.
 Request* Conversation::State::find_request(std::uint16_t corr) {
-    const auto it = by_corr.find(corr);
-    if (it == by_corr.end()) return nullptr;
-    Request& r = requests[it->second];
+    // The objects of a chain ask for one correlator many times in a row:
+    // the last answer of the map is kept.
+    std::size_t slot;
+    if (memo_slot >= 0 && memo_corr == corr) {
+        slot = static_cast<std::size_t>(memo_slot);
+    } else {
+        const auto it = by_corr.find(corr);
+        if (it == by_corr.end()) return nullptr;
+        slot = it->second;
+        memo_corr = corr;
+        memo_slot = static_cast<int>(slot);
+    }
+    Request& r = requests[slot];
     return r.used && r.corr == corr ? &r : nullptr;
 }
 
@@ -59,6 +69,8 @@ Request& Conversation::State::request(std::uint16_t corr) {
     if (const auto it = by_corr.find(slot.corr); it != by_corr.end() && it->second == i) by_corr.erase(it);
     slot = Request();
     by_corr[corr] = static_cast<std::uint16_t>(i);
+    memo_corr = corr;
+    memo_slot = static_cast<int>(i);
     slot.used = true;
     slot.corr = corr;
     slot.stamp = ++clock;

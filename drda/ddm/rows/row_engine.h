@@ -59,6 +59,10 @@ public:
     // The next feed begins a new object: byte counts of stop() restart.
     void begin_object() { consumed_ = 0; }
     void feed(ByteView piece, RowEvents& ev);
+    // The same for a receiver class known here (row_engine_feed.h): its
+    // calls are direct when the class is final.
+    template <class Events>
+    void feed_as(ByteView piece, Events& ev);
 
     bool at_boundary() const { return phase_ == Phase::kRowStart; }
     bool stopped() const { return phase_ == Phase::kStopped; }
@@ -74,7 +78,10 @@ private:
     enum class Phase : std::uint8_t {
         kRowStart, kCaInd, kSqlca, kDtaInd, kColStart, kNullInd, kPrefix, kBody, kStopped,
     };
-    void start_field(std::size_t n);
+    void start_field(std::size_t n) {
+        need_ = n;
+        have_ = 0;
+    }
     static bool whole_value(const Column& c, ByteView in, std::size_t& at, std::size_t& n);
     bool gather(ByteView in, std::size_t& pos, ByteView& field);
     void begin_value(RowEvents& ev, std::size_t pos);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ddm/rows/value_format.h"
 
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -150,18 +151,36 @@ std::size_t format_packed(char* text, ByteView v, int precision, int scale) {
     const std::size_t sc = scale > 0 ? static_cast<std::size_t>(scale) : 0;
     std::size_t lead = 0;  // leading zeros of the integer part to skip
     const std::size_t int_digits = nd > sc ? nd - sc : 0;
-    while (lead + 9 < int_digits && std::memcmp(digits + lead, "00000000", 8) == 0) lead += 8;
+    // Leading zeros eight at a time: the first byte of a word that is not
+    // '0' tells how many to skip.
+    while (lead + 8 < int_digits) {
+        std::uint64_t x;
+        std::memcpy(&x, digits + lead, 8);
+        x ^= 0x3030303030303030u;
+        if (x != 0) {
+            lead += static_cast<std::size_t>(std::endian::native == std::endian::little ? std::countr_zero(x)
+                                                                                         : std::countl_zero(x)) /
+                    8;
+            break;
+        }
+        lead += 8;
+    }
     while (lead + 1 < int_digits && digits[lead] == '0') ++lead;
     if (int_digits == 0) {
         text[t++] = '0';
     } else {
-        std::memcpy(text + t, digits + lead, int_digits - lead);
+        copy_short(text + t, digits + lead, int_digits - lead);
         t += int_digits - lead;
     }
     if (sc > 0) {
         text[t++] = '.';
         for (std::size_t i = nd; i < sc && t < kPackedRoom; ++i) text[t++] = '0';
-        for (std::size_t i = int_digits; i < nd && t < kPackedRoom; ++i) text[t++] = digits[i];
+        // The fraction digits; room is left for them (at most the digits
+        // and the zeros in front of them, below kPackedRoom).
+        const std::size_t frac = nd - int_digits;
+        const std::size_t fit = frac < kPackedRoom - t ? frac : kPackedRoom - t;
+        copy_short(text + t, digits + int_digits, fit);
+        t += fit;
     }
     return t;
 }
