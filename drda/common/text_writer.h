@@ -127,6 +127,9 @@ public:
 
     // Characters already on the current output line.
     std::size_t column() const;
+    // Whether the write position is at the start of a line (column() == 0),
+    // without looking back along the line.
+    bool at_line_start() const { return len_ > 0 ? buf_[len_ - 1] == '\n' : carry_col_ == 0; }
 
     // Whether nothing has been written yet or the text ends with an empty
     // line ("\n\n"), so that a block set apart by empty lines needs no

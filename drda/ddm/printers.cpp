@@ -28,8 +28,10 @@ int clamp_depth(int depth) { return depth > 0 ? depth : 0; }
 
 void write_indent(TextWriter& out, int depth) { out.spaces(depth); }
 
-void write_wrapped(TextWriter& out, int depth, std::string_view text) {
-    const long long on_line = static_cast<long long>(out.column());
+void write_wrapped(TextWriter& out, int depth, std::string_view text) { write_wrapped_at(out, depth, text, out.column()); }
+
+void write_wrapped_at(TextWriter& out, int depth, std::string_view text, std::size_t column) {
+    const long long on_line = static_cast<long long>(column);
     const long long room = static_cast<long long>(depth) + 70 - on_line;
     std::size_t pos = 0;
     if (room > 0) {
@@ -138,14 +140,19 @@ void print_char_string(TextWriter& out, int depth, ByteView value) {
         text = large.data();
     }
     const std::string_view shown(text, value.size());
+    // Both lines begin at a line start but for the first when the caller
+    // left text on the line; then the column is looked up.
+    const std::size_t indent = static_cast<std::size_t>(clamp_depth(depth));
+    const bool fresh = out.at_line_start();
+    const std::size_t first_column = fresh ? 0 : out.column();
     out.spaces(depth);
     out.put("ASCII: ");
     for (std::size_t i = 0; i < value.size(); ++i) text[i] = ascii_display(value.u8(i));
-    write_wrapped(out, depth, shown);
+    write_wrapped_at(out, depth, shown, first_column + indent + 7);
     out.spaces(depth);
     out.put("EBCDIC: ");
     for (std::size_t i = 0; i < value.size(); ++i) text[i] = ebcdic_display(value.u8(i));
-    write_wrapped(out, depth, shown);
+    write_wrapped_at(out, depth, shown, indent + 8);
 }
 
 namespace {

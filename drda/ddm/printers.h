@@ -23,6 +23,8 @@ void write_indent(TextWriter& out, int depth);
 // line passes depth + 70 characters; continuation lines begin with depth
 // spaces and hold up to 70 characters. Always ends the line.
 void write_wrapped(TextWriter& out, int depth, std::string_view text);
+// The same when the caller knows the column the text starts at.
+void write_wrapped_at(TextWriter& out, int depth, std::string_view text, std::size_t column);
 
 // "DATA:" heading and 16-byte rows of hex, ASCII and EBCDIC.
 void print_data_dump(TextWriter& out, int depth, ByteView value);

@@ -11,7 +11,9 @@ namespace {
 
 static_assert(sizeof(Column) == 8, "columns are compared as eight bytes");
 
-bool same_column(const Column& a, const Column& b) { return std::memcmp(&a, &b, sizeof(Column)) == 0; }
+bool same_column(const std::uint8_t (&kept)[sizeof(Column)], const Column& c) {
+    return std::memcmp(kept, &c, sizeof(Column)) == 0;
+}
 
 // Characters a wrapped line holds behind its indentation (WrapWriter's).
 constexpr std::size_t kLineWidth = 70;
@@ -49,7 +51,7 @@ constexpr std::size_t kShortLabel = 48;
     std::memcpy(l.text, text, size);
     std::memset(l.text + size, 0, kLabel - size);
     l.size = static_cast<std::uint8_t>(size);
-    l.col = c;
+    std::memcpy(l.col, &c, sizeof(Column));
     l.fast = Fast::kNone;
     l.ccsid = 0;
     l.charset = nullptr;

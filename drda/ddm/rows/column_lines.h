@@ -41,12 +41,15 @@ public:
 
 private:
     enum class Fast : std::uint8_t { kNone, kInteger, kPacked, kText };
+    // Filled by make_label before its bit in valid_ is set; left
+    // uninitialised until then, so that a printer made for each object
+    // costs nothing to construct.
     struct Label {
-        Column col;
-        std::uint8_t size = 0;       // bytes of text
-        Fast fast = Fast::kNone;
-        std::uint32_t ccsid = 0;     // character columns: the CCSID they are read in
-        const Charset* charset = nullptr;
+        std::uint8_t col[sizeof(Column)];  // the column it was made for, as bytes
+        std::uint8_t size;                 // bytes of text
+        Fast fast;
+        std::uint32_t ccsid;               // character columns: the CCSID they are read in
+        const Charset* charset;
         char text[kLabel];
     };
     const Label* make_label(std::size_t index, int depth, const Column& c, std::string_view name, const Typdef& td,

@@ -305,7 +305,7 @@ void Conversation::State::on_fdo(const Obj& o, DssCtx& ctx, int depth, bool repl
         if (!have_fdodsc) return not_decoded("no FDODSC seen for this FDODTA");
         if (fdo_builder.failed()) return not_decoded("descriptor: " + fdo_builder.error());
         if (!fdo_builder.complete()) return not_decoded("descriptor: no row layout (RLO)");
-        fdo_desc = fdo_builder.take();
+        fdo_builder.take_into(fdo_desc);
         clear_lobs(s);
         rows_line(g, d, what, nullptr, fdo_desc.columns.size(), td);
         const Statement* text = r.has_text || r.has_pkg ? request_text(r) : nullptr;

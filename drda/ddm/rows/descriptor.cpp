@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ddm/rows/descriptor.h"
 
+#include <utility>
+
 namespace drda::rows {
 namespace {
 
@@ -60,7 +62,21 @@ std::size_t empty_columns(const Descriptor& d) {
     return n;
 }
 
-void DescriptorBuilder::reset() { *this = DescriptorBuilder(); }
+// Every member back to its start, the lists keeping their room (a
+// builder is reset for each SQLDTA of a batch).
+void DescriptorBuilder::reset() {
+    d_.columns.clear();
+    d_.ccsids.clear();
+    d_.has_sqlca = false;
+    late_.clear();
+    entries_ = 0;
+    offset_ = 0;
+    mdd_pending_ = false;
+    mdd_drda_ = 0;
+    complete_ = false;
+    started_ = false;
+    error_.clear();
+}
 
 void DescriptorBuilder::fail(std::string reason) {
     if (error_.empty()) error_ = std::move(reason);
@@ -152,6 +168,11 @@ Descriptor DescriptorBuilder::take() {
     Descriptor d = std::move(d_);
     reset();
     return d;
+}
+
+void DescriptorBuilder::take_into(Descriptor& out) {
+    std::swap(out, d_);
+    reset();
 }
 
 Descriptor apply_override(const Descriptor& base, const Descriptor& ov) {

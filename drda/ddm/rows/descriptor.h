@@ -63,6 +63,9 @@ public:
     const std::string& error() const { return error_; }
     // The descriptor so far (complete or not); leaves the builder reset.
     Descriptor take();
+    // The same into `out`, whose lists the builder keeps for its next
+    // descriptor (no allocation per descriptor of a run of them).
+    void take_into(Descriptor& out);
 
 private:
     struct LateId {
