@@ -8,6 +8,7 @@
 #include <limits>
 #include <cstring>
 
+#include "support/conversation_builder.h"
 #include "support/trace_builder.h"
 #include "common/text_writer.h"
 #include "app/driver.h"
@@ -183,6 +184,42 @@ TEST(TraceReader, EveryPrefixOfATraceIsHandled) {
             EXPECT_EQ(r.status, 255) << len;
             EXPECT_NE(r.err.find(": unexpected end of file\n"), std::string::npos) << len << r.err;
         }
+    }
+}
+
+// A regular file is read ahead in chunks of 1 MiB, a stream as the bytes
+// are needed: the same text either way, with records that straddle the
+// chunk boundaries, one larger than a chunk, and a cut at the end.
+TEST(TraceReader, ReadAheadAndStreamGiveTheSameText) {
+    std::vector<Record> recs;
+    for (int i = 0; i < 700; ++i)
+        recs.push_back(Record{.buffer = dss(1, 1, obj(0x1041, obj(0x115E, std::string(1 + (i * 37) % 3000, 'a'))))});
+    recs.push_back(Record{.buffer = std::string((3u << 20) / 2, '\x5A')});
+    recs.push_back(Record{.buffer = dss(1, 2, obj(0x1041, obj(0x115E, "end")))});
+    const std::string whole = make_trace(recs);
+    for (const std::string& bytes : {whole, whole.substr(0, whole.size() - 5)}) {
+        const auto run = [&](std::FILE* in) {
+            std::string text;
+            drda::StringSink sink(text);
+            drda::TextWriter out(sink);
+            std::FILE* err = std::tmpfile();
+            const int rc = drda::read_trace_stream(in, "t", out, err, {});
+            out.flush();
+            std::rewind(err);
+            char e[256] = {};
+            const std::size_t n = std::fread(e, 1, sizeof e - 1, err);
+            std::fclose(err);
+            std::fclose(in);
+            return std::to_string(rc) + "|" + std::string(e, n) + "|" + text;
+        };
+        const std::string p = temp_path("ahead.drdadbg");
+        write_file(p, bytes);
+        std::string copy = bytes;
+        const std::string from_file = run(std::fopen(p.c_str(), "rb"));
+        const std::string from_stream = run(fmemopen(copy.data(), copy.size(), "rb"));
+        EXPECT_GT(from_file.size(), bytes.size());
+        EXPECT_TRUE(from_file == from_stream) << "first difference at " << std::mismatch(from_file.begin(), from_file.end(),
+                                                                                         from_stream.begin(), from_stream.end()).first - from_file.begin();
     }
 }
 

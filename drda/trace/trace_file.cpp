@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace drda {
@@ -18,6 +19,15 @@ constexpr char kMagic[7] = {'D', 'R', 'D', 'A', 'D', 'B', 'G'};
 // record actually arrive, so a byte count that claims more than the file
 // holds never allocates what is not there.
 constexpr std::size_t kGrowStep = std::size_t{1} << 20;
+
+// Bytes a regular file is read ahead by.
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+bool regular_file(std::FILE* in) {
+    const int fd = fileno(in);
+    struct stat st;
+    return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
 
 void invalid(TextWriter& out, const char* what) { out.put(what); }
 
@@ -42,7 +52,34 @@ bool bytes_remaining(std::FILE* in, std::uint64_t& left) {
 }  // namespace
 
 TraceFile::TraceFile(std::FILE* in, const std::string& input_name, std::FILE* err)
-    : in_(in), name_(input_name), err_(err) {}
+    : in_(in), name_(input_name), err_(err), ahead_(regular_file(in)) {}
+
+// A regular file is read in chunks into one buffer and each record's bytes
+// are used where they lie, instead of being copied out of the stream's own
+// buffer. (A pipe is read as the bytes are needed, so that a trace still
+// being written is shown as it comes.)
+bool TraceFile::ensure(std::size_t n) {
+    if (end_ - at_ >= n) return true;
+    if (at_ > 0) {
+        std::memmove(buf_.data(), buf_.data() + at_, end_ - at_);
+        end_ -= at_;
+        at_ = 0;
+    }
+    while (end_ < n) {
+        if (end_ == buf_.size()) {
+            // Grown step by step as the bytes arrive, to n at most.
+            const std::size_t most = n > kChunk ? n : kChunk;
+            std::size_t next = buf_.size() * 2 > kChunk ? buf_.size() * 2 : kChunk;
+            if (next > most) next = most;
+            buf_.resize(next);
+        }
+        errno = 0;
+        const std::size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, in_);
+        end_ += got;
+        if (got == 0) return false;
+    }
+    return true;
+}
 
 void TraceFile::report_short_read() {
     if (std::ferror(in_)) {
@@ -54,6 +91,15 @@ void TraceFile::report_short_read() {
 }
 
 bool TraceFile::read_exact(void* p, std::size_t n) {
+    if (ahead_) {
+        if (!ensure(n)) {
+            report_short_read();
+            return false;
+        }
+        std::memcpy(p, buf_.data() + at_, n);
+        at_ += n;
+        return true;
+    }
     errno = 0;
     if (std::fread(p, 1, n, in_) == n) return true;
     report_short_read();
@@ -68,6 +114,32 @@ bool TraceFile::read_be32(std::int32_t& v) {
 }
 
 bool TraceFile::read_data(std::size_t count) {
+    if (ahead_) {
+        if (count > buf_.size()) {
+            // As below: a count that claims more than the file holds is an
+            // end of file found without allocating it; otherwise the buffer
+            // is made the record's size at once.
+            std::uint64_t left = 0;
+            if (bytes_remaining(in_, left)) {
+                if (left + (end_ - at_) < count) {
+                    report_short_read();
+                    return false;
+                }
+                std::vector<std::uint8_t> bigger(count);
+                std::memcpy(bigger.data(), buf_.data() + at_, end_ - at_);
+                end_ -= at_;
+                at_ = 0;
+                buf_.swap(bigger);
+            }
+        }
+        if (!ensure(count)) {
+            report_short_read();
+            return false;
+        }
+        data_at_ = buf_.data() + at_;
+        at_ += count;
+        return true;
+    }
     if (count > data_.size()) {
         // Where the size of what is left can be known, a byte count that
         // claims more is an end of file found without allocating it, and a
@@ -168,7 +240,12 @@ bool TraceFile::read_header(TextWriter& out, ByteView head) {
 
 TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     errno = 0;
-    const int type = std::fgetc(in_);
+    int type;
+    if (ahead_) {
+        type = ensure(1) ? buf_[at_++] : EOF;
+    } else {
+        type = std::fgetc(in_);
+    }
     if (type == EOF) {
         // A read error behind a whole record is a failure; the end of the
         // file there is the end of the trace.
@@ -222,7 +299,7 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     if (!read_data(static_cast<std::size_t>(count))) return Next::failed;
     rec.number = record_;
     rec.direction = direction;
-    rec.data = ByteView(data_.data(), static_cast<std::size_t>(count));
+    rec.data = ByteView(ahead_ ? data_at_ : data_.data(), static_cast<std::size_t>(count));
     rec.connection = 0;
     return Next::record;
 }

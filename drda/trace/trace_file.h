@@ -51,6 +51,14 @@ private:
     const std::string& name_;
     std::FILE* err_;
     std::vector<std::uint8_t> data_;  // largest record so far
+    // Reading ahead (regular files): buf_[at_, end_) is read but not used
+    // yet; data_at_ is the current record's data, in buf_.
+    bool ensure(std::size_t n);
+    bool ahead_ = false;
+    std::vector<std::uint8_t> buf_;
+    std::size_t at_ = 0;
+    std::size_t end_ = 0;
+    const std::uint8_t* data_at_ = nullptr;
     bool warned_ = false;
     // Date text of the last whole second printed: records come many to a
     // second, and the calendar conversion costs more than the rest.
