@@ -255,3 +255,22 @@ TEST(Wrap, EscapesStayWholeAndLongUnitsGoWhole) {
 }
 
 }  // namespace
+
+// put_uint and put_int write two digits at a time below 10,000: the same
+// text as std::to_chars for every number up to past that and the extremes.
+TEST(Numbers, DecimalTextSameAsToChars) {
+    const auto same = [](std::int64_t v) {
+        char a[24], b[24];
+        const std::string got(a, static_cast<std::size_t>(put_int(a, v) - a));
+        const std::string want(b, static_cast<std::size_t>(std::to_chars(b, b + sizeof b, v).ptr - b));
+        if (got != want) return false;
+        if (v < 0) return true;
+        char c[24];
+        return std::string(c, static_cast<std::size_t>(put_uint(c, static_cast<std::uint64_t>(v)) - c)) == want;
+    };
+    for (std::int64_t v = -20000; v <= 120000; ++v) ASSERT_TRUE(same(v)) << v;
+    for (std::int64_t v : {INT64_MIN, INT64_MIN + 1, INT64_MAX, std::int64_t{1} << 40, -(std::int64_t{1} << 40)})
+        ASSERT_TRUE(same(v)) << v;
+    char c[24];
+    EXPECT_EQ(std::string(c, static_cast<std::size_t>(put_uint(c, UINT64_MAX) - c)), "18446744073709551615");
+}

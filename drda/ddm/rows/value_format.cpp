@@ -106,7 +106,68 @@ void write_float(WrapWriter& w, ByteView v, bool little) {
     w.commit_unit(static_cast<std::size_t>(r.ptr - buf));
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// format_packed for values of 1 to 16 bytes: all nibbles at once. The
+// digit nibbles are first .. 2n - 2 (first = 1 when a pad nibble leads).
+std::size_t format_packed_short(char* text, ByteView v, std::size_t first, std::size_t sc) {
+    const std::size_t n = v.size();
+    alignas(16) std::uint8_t bytes[16] = {};
+    copy_short(reinterpret_cast<char*>(bytes), v.data(), n);
+    const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i hi = _mm_and_si128(_mm_srli_epi16(x, 4), low);
+    const __m128i lo = _mm_and_si128(x, low);
+    const __m128i nib0 = _mm_unpacklo_epi8(hi, lo);  // nibbles 0 .. 15
+    const __m128i nib1 = _mm_unpackhi_epi8(hi, lo);  // nibbles 16 .. 31
+    const __m128i nine = _mm_set1_epi8(9);
+    const std::uint32_t above9 = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(nib0, nine))) |
+                                 static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(nib1, nine))) << 16;
+    const __m128i zero_char = _mm_set1_epi8('0');
+    alignas(16) char digits[32];
+    _mm_store_si128(reinterpret_cast<__m128i*>(digits), _mm_add_epi8(nib0, zero_char));
+    _mm_store_si128(reinterpret_cast<__m128i*>(digits + 16), _mm_add_epi8(nib1, zero_char));
+    const std::size_t last = 2 * n - 1;  // the sign nibble
+    const std::size_t from = first < last ? first : last;
+    const std::size_t nd = last - from;  // digits
+    // Bits from .. last - 1: the digit nibbles.
+    const std::uint32_t digit_bits = static_cast<std::uint32_t>(((std::uint64_t{1} << nd) - 1) << from);
+    const unsigned sign = bytes[n - 1] & 0x0F;
+    if ((above9 & digit_bits) || sign < 0x0A) return kInvalidPacked;
+    std::size_t t = 0;
+    if (sign == 0x0B || sign == 0x0D) text[t++] = '-';
+    const std::size_t int_digits = nd > sc ? nd - sc : 0;
+    if (int_digits == 0) {
+        text[t++] = '0';
+    } else {
+        // Leading zeros of the integer part, keeping its last digit.
+        const std::uint32_t zeros =
+            static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(nib0, _mm_setzero_si128()))) |
+            static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(nib1, _mm_setzero_si128()))) << 16;
+        const std::uint32_t lead_bits = ~(zeros >> from) & ((std::uint32_t{1} << (int_digits - 1)) - 1);
+        const std::size_t lead =
+            lead_bits ? static_cast<std::size_t>(std::countr_zero(lead_bits)) : int_digits - 1;
+        copy_short(text + t, digits + from + lead, int_digits - lead);
+        t += int_digits - lead;
+    }
+    if (sc > 0) {
+        text[t++] = '.';
+        for (std::size_t i = nd; i < sc; ++i) text[t++] = '0';
+        copy_short(text + t, digits + from + int_digits, nd - int_digits);
+        t += nd - int_digits;
+    }
+    return t;
+}
+#endif
+
+}  // namespace
+
 std::size_t format_packed(char* text, ByteView v, int precision, int scale) {
+#if defined(__SSE2__)
+    if (!v.empty() && v.size() <= 16 && scale < 200)
+        return format_packed_short(text, v, precision % 2 == 0 ? 1 : 0, scale > 0 ? static_cast<std::size_t>(scale) : 0);
+#endif
     // Nibbles: a pad nibble first when the precision is even, then the
     // digits, then the sign.
     const std::uint8_t* b = v.data();

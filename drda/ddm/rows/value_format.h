@@ -4,6 +4,7 @@
 // pair, a quote, a note, a whole number).
 #pragma once
 
+#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -119,19 +120,46 @@ void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset
 
 // Appends the decimal digits of v to `s` (room for 20 needed); returns
 // the new end.
+namespace detail {
+// "00" "01" .. "99".
+inline constexpr auto kDecimalPairs = [] {
+    std::array<char, 200> t{};
+    for (int i = 0; i < 100; ++i) {
+        t[2 * i] = static_cast<char>('0' + i / 10);
+        t[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return t;
+}();
+}  // namespace detail
+
 inline char* put_uint(char* s, std::uint64_t v) {
-    // Column numbers and most lengths are below 100: no call for those.
+    // Column and row numbers, most lengths and many values are below
+    // 10,000: two digits at a time from a table, no call for those.
+    const char* pairs = detail::kDecimalPairs.data();
     if (v < 10) {
         *s = static_cast<char>('0' + v);
         return s + 1;
     }
     if (v < 100) {
-        s[0] = static_cast<char>('0' + v / 10);
-        s[1] = static_cast<char>('0' + v % 10);
+        std::memcpy(s, pairs + 2 * v, 2);
         return s + 2;
+    }
+    if (v < 10000) {
+        const std::uint64_t high = v / 100, low = v % 100;
+        if (high < 10) {
+            *s = static_cast<char>('0' + high);
+            std::memcpy(s + 1, pairs + 2 * low, 2);
+            return s + 3;
+        }
+        std::memcpy(s, pairs + 2 * high, 2);
+        std::memcpy(s + 2, pairs + 2 * low, 2);
+        return s + 4;
     }
     return std::to_chars(s, s + 20, v).ptr;
 }
-inline char* put_int(char* s, std::int64_t v) { return std::to_chars(s, s + 20, v).ptr; }
+inline char* put_int(char* s, std::int64_t v) {
+    if (v >= 0) return put_uint(s, static_cast<std::uint64_t>(v));
+    return std::to_chars(s, s + 20, v).ptr;
+}
 
 }  // namespace drda::rows
