@@ -33,8 +33,15 @@ std::string packed(const std::string& hexbytes, int p, int s) {
     return text([&](WrapWriter& w) { write_packed(w, view(b), p, s); });
 }
 
+// One writer for the many values of the random tests (a writer's block
+// is large, and making one per value is most of their time under the
+// sanitizers).
 std::string packed_to_text(const std::string& b, int p, int s) {
-    return text([&](WrapWriter& w) { write_packed(w, view(b), p, s); }, 0, 0);
+    static testsupport::Rig rig;
+    return rig.run([&](TextWriter& out) {
+        WrapWriter w(out, 0, 0);
+        write_packed(w, view(b), p, s);
+    });
 }
 
 TEST(Packed, DigitsScaleAndSign) {

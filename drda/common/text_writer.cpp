@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace drda {
 
@@ -22,7 +23,7 @@ void FileSink::flush() {
     if (std::fflush(f_) != 0 || std::ferror(f_)) throw OutputError(name_, errno ? errno : EIO);
 }
 
-TextWriter::TextWriter(Sink& sink) : sink_(sink), buf_(new char[kBlock]), cap_(kBlock) {}
+TextWriter::TextWriter(Sink& sink) : sink_(sink), buf_(new char[kFirstBlock]), cap_(kFirstBlock) {}
 
 TextWriter::~TextWriter() = default;
 
@@ -53,6 +54,17 @@ void TextWriter::drain() {
 }
 
 void TextWriter::make_room(std::size_t n) {
+    if (cap_ < kBlock && len_ + n <= kBlock) {
+        // The buffer starts small (most writers of tests and fuzzing runs
+        // write little) and grows to a block before it is first drained.
+        std::size_t grown = cap_ * 4 < kBlock ? cap_ * 4 : kBlock;
+        if (grown < len_ + n) grown = kBlock;
+        std::unique_ptr<char[]> bigger(new char[grown]);
+        if (len_) std::memcpy(bigger.get(), buf_.get(), len_);
+        buf_ = std::move(bigger);
+        cap_ = grown;
+        return;
+    }
     drain();
     if (n > cap_) {
         // One reservation larger than a block: grow once to fit it.

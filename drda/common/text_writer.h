@@ -73,6 +73,8 @@ public:
 class TextWriter {
 public:
     static constexpr std::size_t kBlock = std::size_t{1} << 20;
+    // The buffer's first size; it grows to kBlock as text comes.
+    static constexpr std::size_t kFirstBlock = std::size_t{1} << 14;
 
     explicit TextWriter(Sink& sink);
     ~TextWriter();
