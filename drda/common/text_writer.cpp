@@ -95,24 +95,8 @@ void TextWriter::put_dec(std::int64_t v) {
     len_ += static_cast<std::size_t>(std::to_chars(p, p + 20, v).ptr - p);
 }
 
-void TextWriter::put_hex(std::uint64_t v, int digits) {
+void TextWriter::put_hex_long(std::uint64_t v, int digits) {
     constexpr char kDigits[] = "0123456789ABCDEF";
-    if (digits == 4 && v <= 0xFFFF) {  // code points and correlators
-        char* p = reserve(4);
-        p[0] = kDigits[v >> 12];
-        p[1] = kDigits[(v >> 8) & 15];
-        p[2] = kDigits[(v >> 4) & 15];
-        p[3] = kDigits[v & 15];
-        len_ += 4;
-        return;
-    }
-    if (digits == 2 && v <= 0xFF) {  // FD:OCA and other single bytes
-        char* p = reserve(2);
-        p[0] = kDigits[v >> 4];
-        p[1] = kDigits[v & 15];
-        len_ += 2;
-        return;
-    }
     int n = 1;
     while (n < 16 && (v >> (4 * n)) != 0) ++n;
     if (digits > n) n = digits > 16 ? 16 : digits;

@@ -109,7 +109,18 @@ public:
     // "%#N.0NX": "0X" and at least `digits` digits, only the zeros for 0.
     void put_dec(std::int64_t v);
     void put_udec(std::uint64_t v);
-    void put_hex(std::uint64_t v, int digits);
+    void put_hex(std::uint64_t v, int digits) {
+        // Two and four digits (bytes, code points, lengths) inline.
+        if ((digits == 2 && v <= 0xFF) || (digits == 4 && v <= 0xFFFF)) {
+            constexpr char kDigits[] = "0123456789ABCDEF";
+            char* p = reserve(4);
+            const int n = digits;
+            for (int i = n - 1; i >= 0; --i, v >>= 4) p[i] = kDigits[v & 15];
+            len_ += static_cast<std::size_t>(n);
+            return;
+        }
+        put_hex_long(v, digits);
+    }
     void put_hex_alt(std::uint64_t v, int digits) {
         if (v != 0) put("0X");
         put_hex(v, digits);
@@ -142,6 +153,7 @@ public:
     void flush();
 
 private:
+    void put_hex_long(std::uint64_t v, int digits);
     void make_room(std::size_t n);
     void drain();
 

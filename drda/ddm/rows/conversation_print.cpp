@@ -72,7 +72,7 @@ void Conversation::State::sql_line(Out& o, int d, const Statement* text) {
 
 // --- the row printer ---------------------------------------------------------
 
-bool RowPrinter::boundary(RowEngine&) {
+bool RowPrinter::layout_or_fault(RowEngine&) {
     if (!q_) return true;
     if (!q_->pending_failure.empty()) {
         q_->failure = "OUTOVR: " + q_->pending_failure;

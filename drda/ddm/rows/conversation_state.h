@@ -295,7 +295,11 @@ public:
     RowPrinter(State& s, State::Out& out, int depth, const Typdef& td, RowEngine& engine, Query* q, Side side)
         : s_(s), out_(out), d_(depth), td_(td), engine_(engine), q_(q), side_(side) {}
 
-    bool boundary(RowEngine&) override;
+    bool boundary(RowEngine& e) override {
+        // Nothing to do at most row boundaries: no fault, no new layout.
+        if (!q_ || (q_->pending_failure.empty() && q_->failure.empty() && !q_->dirty)) return true;
+        return layout_or_fault(e);
+    }
     void row_begin(std::uint64_t row, const Sqlca* ca, bool no_data) override;
     // Inline, for the row cursor's walk to call directly on every column.
     void column(std::uint64_t row, const Column& c, const ColumnValue& v) override {
@@ -308,6 +312,8 @@ public:
 private:
     // A LOB placeholder announced an EXTDTA: it is matched to the EXTDTAs
     // that follow.
+    // A row boundary with an OUTOVR fault, a failure or a new layout.
+    bool layout_or_fault(RowEngine&);
     // The group's heading line, before its first line.
     [[gnu::noinline]] void heading();
     [[gnu::noinline]] void lob_announced(std::uint64_t row, const Column& c, const ColumnValue& v);
