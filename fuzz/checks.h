@@ -36,6 +36,7 @@
 #include "listing/display.h"
 #include "common/text_writer.h"
 #include "app/driver.h"
+#include "capture/capture_source.h"
 #include "common/record.h"
 
 namespace fuzzcheck {
@@ -659,6 +660,9 @@ inline bool ends_with(std::string_view s, std::string_view tail) {
 }
 
 inline std::string check_trace(const std::uint8_t* data, std::size_t size) {
+    // A file that begins with a pcap or pcapng magic is read as a capture;
+    // the capture targets check those, this model is of trace files.
+    if (drda::is_capture_magic(ByteView(data, size < 7 ? size : 7))) return "";
     const TraceModel m = model_trace(data, size);
     const TraceRun listed = run_trace(data, size, false);
     const TraceRun decoded = run_trace(data, size, true);
