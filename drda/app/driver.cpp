@@ -51,13 +51,20 @@ private:
 class ErrorLineSink final : public Sink {
 public:
     void write(const char* data, std::size_t n) override {
+        // Only at a line start: a damaged record's function name may hold
+        // the same letters.
         const std::string_view text(data, n);
-        const std::size_t at = text.find("ERROR:");
-        if (at == std::string_view::npos) return;
-        const std::size_t end = text.find('\n', at);
-        line = std::string(text.substr(at, std::min<std::size_t>(end - at, 256)));
+        for (std::size_t at = text.find("ERROR:"); at != std::string_view::npos; at = text.find("ERROR:", at + 1)) {
+            if (at == 0 ? !after_newline_ : text[at - 1] != '\n') continue;
+            const std::size_t end = text.find('\n', at);
+            line = std::string(text.substr(at, std::min<std::size_t>(end - at, 256)));
+        }
+        if (n) after_newline_ = text.back() == '\n';
     }
     std::string line;
+
+private:
+    bool after_newline_ = true;
 };
 
 // The -s and -j views of a run: the exchange tracker fed with every record,
