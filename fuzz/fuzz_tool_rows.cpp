@@ -8,8 +8,9 @@
 // in order, and every other line is a row line in a group (a group opens
 // with a ROWS, ROW or EXTDTA line at a depth of 4 or more, holds no empty
 // line, and its other lines are row lines or continuations of a wrapped
-// value); every character is printable ASCII or a newline (tabs only in -f
-// lines); the text stays within a bound linear in the input.
+// value, which may begin with any text); every character is printable
+// ASCII or a newline (tabs only in -f lines); the text stays within a
+// bound linear in the input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,8 +23,9 @@
 
 namespace {
 
-[[noreturn]] void fail(const char* what) {
+[[noreturn]] void fail(const char* what, std::string_view line = {}) {
     std::fprintf(stderr, "PROPERTY FAILED: %s\n", what);
+    if (!line.empty()) std::fprintf(stderr, "line: \"%.*s\"\n", static_cast<int>(line.size()), line.data());
     std::abort();
 }
 
@@ -78,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t fi = 0, ri = 0;
     bool in_group = false;
     int last = 0;
+    std::size_t prev_size = 0;
     while (ri < r.size()) {
         std::size_t re = r.find('\n', ri);
         if (re == std::string::npos) re = r.size();
@@ -89,19 +92,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             in_group = false;
         } else {
             for (char c : line)
-                if (c < 0x20 || c > 0x7E) fail("unprintable character in a row line");
+                if (c < 0x20 || c > 0x7E) fail("unprintable character in a row line", line);
             int kind = row_kind(line);
+            const bool may_continue = in_group && (last == 2 || last == 3) && !line.empty() && line[0] == ' ' &&
+                                      line.find_first_not_of(' ') != std::string_view::npos;
+            // A wrapped value goes on at the indentation of its first line,
+            // 70 characters a line, so its text can begin with anything,
+            // "PARAM " included: a line that follows a full one is taken as
+            // its continuation.
+            const std::size_t indent = line.find_first_not_of(' ');
+            if (kind == 4 && may_continue && prev_size >= 70 && prev_size - 70 <= indent) kind = 3;
             if (kind == 0) {
-                const bool continuation = in_group && (last == 2 || last == 3) && !line.empty() && line[0] == ' ' &&
-                                          line.find_first_not_of(' ') != std::string_view::npos;
-                if (!continuation) fail("a line that is neither -f output nor a row line");
+                if (!may_continue) fail("a line that is neither -f output nor a row line", line);
                 kind = 3;
             } else if (!in_group && kind != 1) {
-                fail("a row group that opens with no ROWS, ROW or EXTDTA line");
+                fail("a row group that opens with no ROWS, ROW or EXTDTA line", line);
             }
             in_group = true;
             last = kind;
         }
+        prev_size = line.size();
         ri = re + 1;
     }
     if (fi < f.size()) fail("a -f line is missing from the -r output");
