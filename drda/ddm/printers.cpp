@@ -7,6 +7,7 @@
 #include <string>
 
 #include "listing/display.h"
+#include "listing/dump_lines.h"
 
 namespace drda {
 namespace {
@@ -60,10 +61,30 @@ void print_data_dump(TextWriter& out, int depth, ByteView value) {
     constexpr std::size_t kBatchBytes = 32 * 1024;
     const std::size_t per_batch = kBatchBytes / line > 0 ? kBatchBytes / line : 1;
     std::size_t off = 0;
+    // The vector line writer takes lines of up to 128 characters.
+    DumpShape shape;
+    const bool vector = n >= 16 && line <= kShapeMaxWidth && vector_dump_lines();
+    if (vector) {
+        std::memset(shape.index, kShapeBlank, line);
+        for (std::uint8_t j = 0; j < 16; ++j) {
+            shape.index[d + j] = j;
+            shape.index[d + 17 + j] = static_cast<std::uint8_t>(16 + j);
+            shape.index[d + 35 + j] = static_cast<std::uint8_t>(32 + j);
+            shape.index[d + 52 + j] = static_cast<std::uint8_t>(48 + j);
+        }
+        shape.index[line - 1] = kShapeNewline;
+        shape.width = line;
+    }
     while (n - off >= 16) {
         std::size_t lines = (n - off) / 16;
         if (lines > per_batch) lines = per_batch;
         char* p = out.reserve(lines * line);
+        if (vector) {
+            put_dump_lines(p, line, bytes + off, lines, shape, 0);
+            out.commit(lines * line);
+            off += lines * 16;
+            continue;
+        }
         for (std::size_t l = 0; l < lines; ++l, off += 16) {
             const std::uint8_t* row = bytes + off;
             if (d <= 32) {

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "listing/display.h"
+#include "listing/dump_lines.h"
 
 namespace drda {
 namespace {
@@ -80,6 +81,23 @@ std::size_t put_short_line(char* o, const std::uint8_t* p, std::size_t k, std::s
     return kEbcdicAt + k + 1;
 }
 
+// The full line as a shape for the vector line writer.
+constexpr DumpShape full_line_shape() {
+    DumpShape s;
+    for (std::size_t i = 0; i < kFullLine; ++i) s.index[i] = kShapeBlank;
+    for (std::uint8_t j = 0; j < 16; ++j) {
+        s.index[kHexAt + j] = j;
+        s.index[kHexAt + 17 + j] = static_cast<std::uint8_t>(16 + j);
+        s.index[kAsciiAt + j] = static_cast<std::uint8_t>(32 + j);
+        s.index[kEbcdicAt + j] = static_cast<std::uint8_t>(48 + j);
+    }
+    s.index[kFullLine - 1] = kShapeNewline;
+    s.width = kFullLine;
+    s.offset_at = 2;
+    return s;
+}
+constexpr DumpShape kFullLineShape = full_line_shape();
+
 }  // namespace
 
 void print_char_dump(TextWriter& out, ByteView piece, std::string_view heading) {
@@ -96,8 +114,13 @@ void print_char_dump(TextWriter& out, ByteView piece, std::string_view heading) 
         std::size_t lines = (n - i) / kBytesPerLine;
         if (lines > kLinesPerBatch) lines = kLinesPerBatch;
         char* o = out.reserve(lines * kFullLine);
-        for (std::size_t l = 0; l < lines; ++l, o += kFullLine, i += kBytesPerLine) {
-            put_full_line(o, p + i, i);
+        if (vector_dump_lines()) {
+            put_dump_lines(o, kFullLine, p + i, lines, kFullLineShape, i);
+            i += lines * kBytesPerLine;
+        } else {
+            for (std::size_t l = 0; l < lines; ++l, o += kFullLine, i += kBytesPerLine) {
+                put_full_line(o, p + i, i);
+            }
         }
         out.commit(lines * kFullLine);
     }
