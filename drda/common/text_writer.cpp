@@ -73,6 +73,11 @@ void TextWriter::make_room(std::size_t n) {
     }
 }
 
+void TextWriter::put_long(std::string_view s) {
+    std::memcpy(reserve(s.size()), s.data(), s.size());
+    len_ += s.size();
+}
+
 void TextWriter::flush() {
     drain();
     sink_.flush();

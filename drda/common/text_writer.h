@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/copy_short.h"
+
 namespace drda {
 
 // A failed write of the output: carries the errno and the stream's name.
@@ -86,9 +88,11 @@ public:
         buf_[len_++] = c;
     }
     void put(std::string_view s) {
-        char* p = reserve(s.size());
-        if (!s.empty()) std::memcpy(p, s.data(), s.size());
-        len_ += s.size();
+        // Most text put is short (names, fields, values): copied inline.
+        const std::size_t n = s.size();
+        if (n > 64) return put_long(s);
+        copy_short(reserve(n), s.data(), n);
+        len_ += n;
     }
     void spaces(int n) {
         if (n <= 0) return;
@@ -155,6 +159,7 @@ public:
 private:
     void put_hex_long(std::uint64_t v, int digits);
     void make_room(std::size_t n);
+    void put_long(std::string_view s);
     void drain();
 
     Sink& sink_;

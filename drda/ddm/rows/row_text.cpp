@@ -52,9 +52,8 @@ void put_hex2(TextWriter& w, std::uint8_t b) {
 }
 
 void put_num(TextWriter& w, std::uint64_t v) {
-    char buf[24];
-    char* e = put_uint(buf, v);
-    w.put(std::string_view(buf, static_cast<std::size_t>(e - buf)));
+    char* const p = w.reserve(20);
+    w.commit(static_cast<std::size_t>(put_uint(p, v) - p));
 }
 
 void write_row_line(TextWriter& w, std::uint64_t row, const Sqlca* ca, bool no_data, const Typdef& td) {

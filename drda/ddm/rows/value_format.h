@@ -13,6 +13,7 @@
 
 #include "ddm/rows/ccsid_tables.h"
 #include "common/byte_view.h"
+#include "common/copy_short.h"
 #include "common/text_writer.h"
 
 namespace drda::rows {
@@ -82,24 +83,6 @@ void write_packed(WrapWriter& w, ByteView v, int precision, int scale);
 inline constexpr std::size_t kPackedRoom = 262;
 inline constexpr std::size_t kInvalidPacked = ~std::size_t{0};
 std::size_t format_packed(char* text, ByteView v, int precision, int scale);
-
-// Copies n bytes (at most a few hundred) from p to dst by overlapping
-// moves of fixed size that stay inside the n bytes.
-inline void copy_short(char* dst, const void* src, std::size_t n) {
-    const auto* p = static_cast<const unsigned char*>(src);
-    if (n >= 16) {
-        for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(dst + i, p + i, 16);
-        std::memcpy(dst + n - 16, p + n - 16, 16);
-    } else if (n >= 8) {
-        std::memcpy(dst, p, 8);
-        std::memcpy(dst + n - 8, p + n - 8, 8);
-    } else if (n >= 4) {
-        std::memcpy(dst, p, 4);
-        std::memcpy(dst + n - 4, p + n - 4, 4);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<char>(p[i]);
-    }
-}
 
 // Whether all n bytes are printable ASCII that stands for itself inside
 // quotes (0x20 to 0x7E, not '"' or '\').
