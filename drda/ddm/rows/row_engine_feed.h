@@ -126,45 +126,48 @@ void RowEngine::feed_as(ByteView in, Events& ev) {
                 }
                 continue;
             case Phase::kColStart: {
-                if (col_ >= desc_->columns.size()) {
-                    end_row(ev);
-                    continue;
+                // The columns of a row in one loop while each indicator and
+                // value lies whole in this piece (no column event changes
+                // the cursor's state); anything else takes the steps below,
+                // from the column's first byte.
+                bool whole = true;
+                while (col_ < desc_->columns.size()) {
+                    const Column& c = desc_->columns[col_];
+                    std::size_t at = pos;
+                    std::uint8_t ind = 0;
+                    if (c.nullable() && at < in.size()) ind = in.u8(at++);
+                    if (at > pos && ind >= 0x80) {
+                        ColumnValue v;
+                        v.number = col_ + 1;
+                        v.null = true;
+                        v.indicator = ind;
+                        pos = at;
+                        ev.column(row_, c, v);
+                        ++col_;
+                        continue;
+                    }
+                    std::size_t n = 0;
+                    if ((at > pos || !c.nullable()) && whole_value(c, in, at, n)) {
+                        ColumnValue v;
+                        v.number = col_ + 1;
+                        v.indicator = ind;
+                        v.bytes = in.sub(at, n);
+                        v.total = n;
+                        pos = at + n;
+                        ev.column(row_, c, v);
+                        ++col_;
+                        continue;
+                    }
+                    if (c.nullable()) {
+                        phase_ = Phase::kNullInd;
+                    } else {
+                        indicator_ = 0;
+                        begin_value(ev, pos);
+                    }
+                    whole = false;
+                    break;
                 }
-                const Column& c = desc_->columns[col_];
-                // The common case at once: the indicator and the whole value
-                // lie in this piece. Anything else takes the steps below,
-                // from the same byte.
-                std::size_t at = pos;
-                std::uint8_t ind = 0;
-                if (c.nullable() && at < in.size()) ind = in.u8(at++);
-                if (at > pos && ind >= 0x80) {
-                    ColumnValue v;
-                    v.number = col_ + 1;
-                    v.null = true;
-                    v.indicator = ind;
-                    pos = at;
-                    ev.column(row_, c, v);
-                    ++col_;
-                    continue;
-                }
-                std::size_t n = 0;
-                if ((at > pos || !c.nullable()) && whole_value(c, in, at, n)) {
-                    ColumnValue v;
-                    v.number = col_ + 1;
-                    v.indicator = ind;
-                    v.bytes = in.sub(at, n);
-                    v.total = n;
-                    pos = at + n;
-                    ev.column(row_, c, v);
-                    ++col_;
-                    continue;
-                }
-                if (c.nullable()) {
-                    phase_ = Phase::kNullInd;
-                } else {
-                    indicator_ = 0;
-                    begin_value(ev, pos);
-                }
+                if (whole) end_row(ev);
                 continue;
             }
             case Phase::kNullInd:
