@@ -341,3 +341,28 @@ TEST(RowsConversation, OptionChangesNoStatusAndNoErrorLine) {
 }
 
 }  // namespace
+
+TEST(RowsConversation, SectionTableKeepsTheLatest256Texts) {
+    // 300 statements, each prepared in a section of its own: the table
+    // keeps the texts of the last 256 (sections 45 to 300); a query opened
+    // in any of them shows its own text, one in an evicted section none.
+    const auto pkg = [](std::size_t n) {
+        return obj(0x2113, "RDB               NULLID            SYSSH200          " + std::string(8, '\x01') + be16(n));
+    };
+    auto recs = connect();
+    for (std::size_t n = 1; n <= 300; ++n)
+        recs.push_back(send(dss(1, 1, obj(0x200D, pkg(n)), true) + dss(3, 1, sqlstt("SELECT " + std::to_string(n)))));
+    std::string want;
+    std::uint16_t corr = 2;
+    for (std::size_t n : {300, 45, 299, 46, 44, 1, 150}) {
+        recs.push_back(send(dss(1, corr, obj(0x200C, pkg(n) + obj(0x2114, be32(32767))))));
+        recs.push_back(recv(dss(2, corr, opnqryrm(), true) + dss(3, corr, qrydsc("0676D0 020004" + kRlo), true) +
+                            dss(3, corr, qrydta("FF00 " + std::string(n % 2 ? "00000007" : "00000008")))));
+        const std::string rec = std::to_string(recs.size());
+        want += rec + "|      ROWS: query " + std::to_string(corr - 1) + ", 1 columns, QTDSQLASC big-endian, CCSID SBC 1208 MBC 1208\n";
+        if (n > 44) want += rec + "|      SQL: \"SELECT " + std::to_string(n) + "\"\n";
+        want += rec + "|      ROW 1:\n" + rec + "|        COL 1 INTEGER: " + (n % 2 ? "7" : "8") + "\n";
+        ++corr;
+    }
+    EXPECT_EQ(decode(recs).rows, want);
+}

@@ -195,6 +195,9 @@ struct Conversation::State {
     // the entries in place as it grows.
     std::deque<Query> queries;
     std::deque<Section> sections;
+    // A hash of each section's key, by index: the lookup scans these few
+    // words rather than the sections themselves.
+    std::vector<std::uint64_t> section_tags;
     struct {
         std::uint16_t corr = 0;
         std::size_t count = 0, next = 0;

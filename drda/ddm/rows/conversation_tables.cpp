@@ -146,9 +146,36 @@ Query* Conversation::State::current_query(std::uint16_t corr) {
     return nullptr;
 }
 
+namespace {
+
+// The tag of a section key (its first kMaxKey bytes): the bytes eight at a
+// time, multiplied and folded with the length.
+std::uint64_t key_tag(ByteView pkg) {
+    constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15u;
+    const std::size_t len = pkg.size() < kMaxKey ? pkg.size() : kMaxKey;
+    std::uint64_t h = (len + 1) * kMul;
+    std::size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, pkg.data() + i, 8);
+        h = (h ^ w) * kMul;
+        h ^= h >> 29;
+    }
+    if (i < len) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, pkg.data() + i, len - i);
+        h = (h ^ w) * kMul;
+        h ^= h >> 29;
+    }
+    return h;
+}
+
+}  // namespace
+
 const Statement* Conversation::State::section_text(const Key& pkg) {
-    for (Section& s : sections)
-        if (s.pkg == pkg) return s.has_text ? &s.text : nullptr;
+    const std::uint64_t tag = key_tag(ByteView(pkg.bytes.data(), pkg.len));
+    for (std::size_t i = 0; i < sections.size(); ++i)
+        if (section_tags[i] == tag && sections[i].pkg == pkg) return sections[i].has_text ? &sections[i].text : nullptr;
     return nullptr;
 }
 
@@ -164,17 +191,26 @@ Section& Conversation::State::section(ByteView pkg, int& index) {
     };
     Section* slot = nullptr;
     int at = -1;
-    for (std::size_t i = 0; i < sections.size(); ++i)
-        if (same(sections[i].pkg)) slot = &sections[i], at = static_cast<int>(i);
+    // Keys are unique in the table: the first match is the one.
+    const std::uint64_t tag = key_tag(pkg);
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        if (section_tags[i] == tag && same(sections[i].pkg)) {
+            slot = &sections[i];
+            at = static_cast<int>(i);
+            break;
+        }
+    }
     if (!slot) {
         if (sections.size() < kMaxStatements) {
             slot = &sections.emplace_back();
+            section_tags.push_back(tag);
             at = static_cast<int>(sections.size() - 1);
         } else {
             at = 0;
             for (std::size_t i = 0; i < sections.size(); ++i)
                 if (sections[i].stamp < sections[static_cast<std::size_t>(at)].stamp) at = static_cast<int>(i);
             slot = &sections[static_cast<std::size_t>(at)];
+            section_tags[static_cast<std::size_t>(at)] = tag;
         }
         set_section_names(*slot, nullptr);
         *slot = Section();
