@@ -56,8 +56,10 @@ DSSVIEW_VBMI void vbmi_lines(char* dst, std::size_t stride, const std::uint8_t* 
     const std::size_t width = shape.width;
     const __mmask64 first_part = width >= 64 ? ~__mmask64{0} : (__mmask64{1} << width) - 1;
     const __mmask64 second_part = width > 64 ? (width >= 128 ? ~__mmask64{0} : (__mmask64{1} << (width - 64)) - 1) : 0;
+    const int offset_at = shape.offset_at;  // kept in a register: the stores may alias `shape`
     for (std::size_t l = 0; l < lines; ++l, src += 16, dst += stride) {
-        const __m512i x = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, spread, _mm512_maskz_loadu_epi8(0xFFFF, src));
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        const __m512i x = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, spread, _mm512_zextsi128_si512(bytes));
         const __m512i nibbles = _mm512_mask_blend_epi8(kHighNibble, _mm512_and_si512(x, nibble),
                                                        _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble));
         const __m512i hex = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, nibbles, digits);
@@ -69,9 +71,9 @@ DSSVIEW_VBMI void vbmi_lines(char* dst, std::size_t stride, const std::uint8_t* 
             _mm512_mask_blend_epi8(kHexSlots, _mm512_mask_blend_epi8(kAsciiSlots, ebcdic, ascii), hex);
         _mm512_mask_storeu_epi8(dst, first_part, _mm512_permutex2var_epi8(chars, first_index, fill));
         if (second_part) _mm512_mask_storeu_epi8(dst + 64, second_part, _mm512_permutex2var_epi8(chars, second_index, fill));
-        if (shape.offset_at >= 0) {
+        if (offset_at >= 0) {
             const std::size_t offset = first_offset + 16 * l;
-            char* o = dst + shape.offset_at;
+            char* o = dst + offset_at;
             put_hex_pair(o, static_cast<std::uint8_t>(offset >> 8));
             put_hex_pair(o + 2, static_cast<std::uint8_t>(offset));
         }
