@@ -98,10 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                       line.find_first_not_of(' ') != std::string_view::npos;
             // A wrapped value goes on at the indentation of its first line,
             // 70 characters a line, so its text can begin with anything,
-            // "PARAM " included: a line that follows a full one is taken as
-            // its continuation.
+            // "PARAM " or "ROW " included: a line that follows a full one
+            // is taken as its continuation.
             const std::size_t indent = line.find_first_not_of(' ');
-            if (kind == 4 && may_continue && prev_size >= 70 && prev_size - 70 <= indent) kind = 3;
+            if (kind != 0 && may_continue && prev_size >= 70 && prev_size - 70 <= indent) kind = 3;
             if (kind == 0) {
                 if (!may_continue) fail("a line that is neither -f output nor a row line", line);
                 kind = 3;
