@@ -7,7 +7,8 @@
 // (16 characters), EBCDIC column at 62 (only as long as the line's bytes).
 // This is the bulk of the tool's output, so whole lines are assembled in the
 // writer's buffer from tables, many lines per reservation, and the columns of
-// full lines are stored eight characters at a time.
+// full lines are stored eight characters at a time (or whole lines are made
+// by vector permutes where the processor has them: dump_lines.h).
 #include "listing/char_dump.h"
 
 #include <cstdint>
