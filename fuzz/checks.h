@@ -515,6 +515,7 @@ inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool forma
     options.format = format || rows;
     options.rows = rows;
     options.summary = summary;
+    options.exchange_lines = summary;
     options.json = json;
     r.out = capture([&](drda::TextWriter& w) { r.status = drda::read_trace_stream(in, "fuzz.drdadbg", w, err, options); });
     std::fclose(err);
@@ -531,7 +532,7 @@ inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool forma
 inline constexpr std::string_view kExchangeKeys[] = {
     "ts", "conn", "client", "server", "corr", "command", "sql", "replies", "svrcod", "sqlcode",
     "sqlstate", "tokens", "rows", "updated", "first_reply_ms", "last_reply_ms", "bytes_out", "bytes_in",
-    "record", "reply_record"};
+    "record", "reply_record", "server_ms", "chain", "user"};
 
 class JsonReader {
 public:

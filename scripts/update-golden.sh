@@ -16,3 +16,4 @@ for t in s01_connect.srv s09_procedures.req s11_batch.split4096.req; do
 done
 "$bin" -s examples/s06_errors.req.drdadbg > examples/s06_errors.req.summary.txt
 "$bin" -j tests/data/s09_procedures.req.drdadbg > tests/data/golden/s09_procedures.req.j.txt
+"$bin" -s examples/s01_connect.pcap > examples/s01_connect.pcap.summary.txt

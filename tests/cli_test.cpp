@@ -135,8 +135,8 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
         RunResult r = run_dssview(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out.rfind("Usage: dssview [-f] [-r] [-s] [-o outfile] inpfile\n", 0), 0u) << r.out;
-        for (const char* option : {"\n  -f ", "\n  -r ", "\n  -s ", "\n  -j ", "\n  -o outfile ", "\n  -V ",
+        EXPECT_EQ(r.out.rfind("Usage: dssview [-f] [-r] [-s [-x]] [-o outfile] inpfile\n", 0), 0u) << r.out;
+        for (const char* option : {"\n  -f ", "\n  -r ", "\n  -s ", "\n  -x ", "\n  -j ", "\n  -o outfile ", "\n  -V ",
                                    "\n  -version ", "\n  -h, --help "})
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
@@ -146,14 +146,43 @@ TEST(CommandLine, SummaryAndJsonOfATraceWithNoRecords) {
     RunResult r = run_dssview({"-s", header_only_trace()});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
+    const std::string empty =
+        "Overview\n"
+        "input            trace file\n"
+        "first            -\n"
+        "last             -\n"
+        "duration         -\n"
+        "connections      0\n"
+        "exchanges        0\n"
+        "failed           0\n"
+        "rows read        0\n"
+        "rows changed     0\n"
+        "bytes sent       0 (requester to server)\n"
+        "bytes received   0 (server to requester)\n"
+        "\nConnections: 0\n"
+        "conn client > server user database client product server product secmec start duration ms exchanges "
+        "failed server ms ended\n"
+        "\nErrors: 0\n"
+        " count error             record tokens\n"
+        "\nSlowest exchanges: 0\n"
+        "time            conn record command      server ms statement\n"
+        "\nStatements by shape: 0\n"
+        "execs errors       rows     total ms      mean ms       p95 ms       max ms shape\n";
+    EXPECT_EQ(r.out, empty);
+    // -x: the exchange lines first.
+    r = run_dssview({"-s", "-x", header_only_trace()});
+    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "Exchanges\n"
-              "time            conn corr command       first ms     rows outcome          statement\n"
-              "\nStatements by shape: 0\n"
-              "execs errors       rows     total ms      mean ms       p95 ms       max ms shape\n"
-              "\nErrors: 0\n"
-              " count error             record tokens\n"
-              "\n0 exchanges, 0 failed\n");
+              "time            conn corr command       first ms     rows outcome          statement\n\n" + empty);
+    // -x means nothing without -s.
+    for (const std::vector<std::string> args : {std::vector<std::string>{"-x", header_only_trace()},
+                                                {"-j", "-x", header_only_trace()}, {"-f", "-x", header_only_trace()},
+                                                {"-s", "-xx", header_only_trace()}}) {
+        r = run_dssview(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+    }
     r = run_dssview({"-j", header_only_trace()});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
@@ -162,7 +191,7 @@ TEST(CommandLine, SummaryAndJsonOfATraceWithNoRecords) {
     write_file(t, "hello world, no trace here");
     r = run_dssview({"-s", t});
     EXPECT_EQ(r.status, 255);
-    EXPECT_TRUE(r.out.ends_with("\n0 exchanges, 0 failed\n\nERROR: Invalid file format.\n")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("max ms shape\n\nERROR: Invalid file format.\n")) << r.out;
     r = run_dssview({"-j", t});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "");

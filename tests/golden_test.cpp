@@ -57,6 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
         Golden{"tests/data/s11_batch.split4096.req.drdadbg", "-f",
                "tests/data/golden/s11_batch.split4096.req.f.txt"},
         Golden{"examples/s06_errors.req.drdadbg", "-s", "examples/s06_errors.req.summary.txt"},
+        Golden{"examples/s01_connect.pcap", "-s", "examples/s01_connect.pcap.summary.txt"},
         Golden{"tests/data/s09_procedures.req.drdadbg", "-j", "tests/data/golden/s09_procedures.req.j.txt"}),
     [](const testing::TestParamInfo<Golden>& info) {
         std::string n = info.param.trace.substr(info.param.trace.rfind('/') + 1);

@@ -13,13 +13,14 @@ import sys
 
 KEYS = ["ts", "conn", "client", "server", "corr", "command", "sql", "replies", "svrcod",
         "sqlcode", "sqlstate", "tokens", "rows", "updated", "first_reply_ms", "last_reply_ms",
-        "bytes_out", "bytes_in", "record", "reply_record"]
+        "bytes_out", "bytes_in", "record", "reply_record", "server_ms", "chain", "user"]
 NUMBER = (int, float)
 TYPES = {
     "ts": NUMBER, "conn": int, "client": str, "server": str, "corr": int, "command": str,
     "sql": str, "replies": list, "svrcod": int, "sqlcode": int, "sqlstate": str, "tokens": list,
     "rows": int, "updated": int, "first_reply_ms": NUMBER, "last_reply_ms": NUMBER,
     "bytes_out": int, "bytes_in": int, "record": int, "reply_record": int,
+    "server_ms": NUMBER, "chain": int, "user": str,
 }
 NEVER_NULL = {"corr", "replies", "tokens", "bytes_out", "bytes_in"}
 

@@ -37,7 +37,7 @@ void print_usage(const std::string& program_name, std::FILE* err) {
 
 void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [-f] [-r] [-s] [-o outfile] inpfile\n"
+                 "Usage: %s [-f] [-r] [-s [-x]] [-o outfile] inpfile\n"
                  "       %s -j [-o outfile] inpfile\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
@@ -47,9 +47,11 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "  -f          after the raw listing of each buffer, decode it: DSS headers,\n"
                  "              DDM objects and values (any argument beginning with -f)\n"
                  "  -r          decode as -f does and show the rows of SQL data\n"
-                 "  -s          instead of the listing, a summary: one line per exchange\n"
-                 "              (command and replies), the statements grouped by shape and\n"
-                 "              the errors; with -f or -r the summary follows the listing\n"
+                 "  -s          instead of the listing, a summary: the overview, the\n"
+                 "              connections, the errors, the slowest exchanges and the\n"
+                 "              statements grouped by shape; with -f or -r the summary\n"
+                 "              follows the listing\n"
+                 "  -x          with -s: begin the summary with one line per exchange\n"
                  "  -j          one JSON object per exchange and line (JSON Lines); not with\n"
                  "              -f, -r or -s\n"
                  "  -o outfile  write to outfile instead of standard output\n"
@@ -83,6 +85,8 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
                 s.summary = true;
             } else if (arg[1] == 'j' && arg[2] == '\0') {
                 s.json = true;
+            } else if (arg[1] == 'x' && arg[2] == '\0') {
+                s.exchange_lines = true;
             } else if (arg[1] == 'o') {
                 // The file name must follow; "-o" at the end names nothing.
                 if (arg[2] != '\0' || last) {
@@ -113,7 +117,8 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
         }
     }
     // -j writes nothing but JSON: no listing, no summary beside it.
-    if (!have_input || (s.json && (s.format || s.summary))) {
+    // -x adds the exchange lines to -s and means nothing without it.
+    if (!have_input || (s.json && (s.format || s.summary)) || (s.exchange_lines && !s.summary)) {
         print_usage(s.program_name, err);
         return -1;
     }

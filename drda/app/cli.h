@@ -18,6 +18,7 @@ struct RunSettings {
     bool rows = false;                  // -r: also show rows (implies -f)
     bool summary = false;               // -s: the summary of the exchanges
     bool json = false;                  // -j: the exchanges as JSON Lines
+    bool exchange_lines = false;        // -x: -s with one line per exchange
     bool help = false;                  // -h or --help
 };
 

@@ -77,7 +77,7 @@ public:
         if (!options.summary && !options.json) return;
         if (!listing()) quiet_ = std::make_unique<TextWriter>(quiet_sink_);
         if (options.json) view_ = std::make_unique<summary::JsonLines>(out);
-        else view_ = std::make_unique<summary::TextReport>(out, listing());
+        else view_ = std::make_unique<summary::TextReport>(out, listing(), options.exchange_lines);
         tracker_ = std::make_unique<summary::ExchangeTracker>(*view_);
     }
 
@@ -92,8 +92,23 @@ public:
     void gap(const Record& rec) {
         if (tracker_) tracker_->gap(rec);
     }
-    void closed(const Record& rec) {
-        if (tracker_) tracker_->closed(rec);
+    void closed(const Record& rec, const CaptureSource::Closing& how) {
+        if (!tracker_) return;
+        using capture::Event;
+        summary::ConnEnd end = summary::ConnEnd::still_open;
+        const bool server = how.side == capture::kServer;
+        switch (how.kind) {
+            case Event::closed:
+                end = how.rst ? (server ? summary::ConnEnd::rst_server : summary::ConnEnd::rst_client)
+                              : (server ? summary::ConnEnd::fin_server : summary::ConnEnd::fin_client);
+                break;
+            case Event::dropped: end = summary::ConnEnd::dropped; break;
+            default: break;
+        }
+        tracker_->closed(rec, end);
+    }
+    void input(const summary::InputInfo& info) {
+        if (view_) view_->input(info);
     }
 
     // The summary of what was read; then the reason when the input could not
@@ -189,6 +204,9 @@ int print_trace_file(std::FILE* in, ByteView head, const std::string& input_name
             }
         }
     }
+    summary::InputInfo info;
+    info.kind = "trace file";
+    views.input(info);
     views.finish();
     return result;
 }
@@ -213,13 +231,22 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
                     break;
                 case CaptureSource::Next::closed:
                     printer.closed(rec);
-                    views.closed(rec);
+                    views.closed(rec, source.closing());
                     break;
                 case CaptureSource::Next::end: result = 0, more = false; break;
                 case CaptureSource::Next::failed: more = false; break;
             }
         }
     }
+    const CaptureSource::Stats& st = source.stats();
+    summary::InputInfo info;
+    info.kind = st.kind;
+    info.packets = st.packets;
+    info.cut_packets = st.cut_packets;
+    info.snaplen = st.cut_to;
+    info.missing_bytes = st.missing_bytes;
+    info.gaps = st.gaps;
+    views.input(info);
     views.finish();
     return result;
 }
@@ -262,6 +289,7 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     options.rows = settings.rows;
     options.summary = settings.summary;
     options.json = settings.json;
+    options.exchange_lines = settings.exchange_lines;
     int result;
     try {
         TextWriter out(sink);

@@ -18,6 +18,7 @@ struct TraceOptions {
     bool rows = false;    // show row values (implies format)
     bool summary = false; // the -s summary (after the listing when format is set)
     bool json = false;    // the exchanges as JSON Lines, nothing else
+    bool exchange_lines = false;  // -x: -s begins with one line per exchange
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture

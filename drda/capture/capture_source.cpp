@@ -46,8 +46,10 @@ bool CaptureSource::read_header(TextWriter& out) {
             return false;
     }
     if (file_.pcapng()) {
+        stats_.kind = "pcapng capture";
         out.put("pcapng capture\n\n");
     } else {
+        stats_.kind = "pcap capture, link type " + std::to_string(file_.link_type());
         out.printf("pcap capture, version %u.%u, link type %u\n\n", file_.version_major(), file_.version_minor(),
                    static_cast<unsigned>(file_.link_type()));
     }
@@ -61,6 +63,11 @@ bool CaptureSource::read_packets() {
     while (tracker_.empty() && !finished_) {
         const ReadStatus st = file_.next(p);
         if (st == ReadStatus::ok) {
+            ++stats_.packets;
+            if (p.data.size() < p.orig_len) {
+                ++stats_.cut_packets;
+                if (p.data.size() > stats_.cut_to) stats_.cut_to = static_cast<std::uint32_t>(p.data.size());
+            }
             const capture::Layer layer = capture::parse_packet(p.link, p.data, p.orig_len, seg);
             if (layer == capture::Layer::tcp) {
                 tracker_.segment(seg, capture::Time{p.sec, p.nsec, p.has_time});
@@ -164,8 +171,15 @@ CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
             return Next::record;
         }
         print_line(out, e);
-        if (e.kind == Event::gap) return Next::gap;
-        if (e.done) return Next::closed;
+        if (e.kind == Event::gap) {
+            ++stats_.gaps;
+            stats_.missing_bytes += e.count;
+            return Next::gap;
+        }
+        if (e.done) {
+            closing_ = Closing{e.kind, e.side, e.rst};
+            return Next::closed;
+        }
     }
 }
 

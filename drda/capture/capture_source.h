@@ -42,6 +42,25 @@ public:
     bool read_header(TextWriter& out);
     Next next(TextWriter& out, Record& rec);
 
+    // The event of the last `closed`: how the connection ended.
+    struct Closing {
+        capture::Event::Kind kind = capture::Event::still_open;
+        capture::Side side = capture::kClient;
+        bool rst = false;
+    };
+    const Closing& closing() const { return closing_; }
+
+    // What the capture held and lacked, for a summary.
+    struct Stats {
+        std::string kind;                // "pcap capture, link type 1", "pcapng capture"
+        std::uint64_t packets = 0;
+        std::uint64_t cut_packets = 0;   // packets cut short when captured
+        std::uint32_t cut_to = 0;        // the longest such cut packet
+        std::uint64_t missing_bytes = 0; // bytes reported missing in gaps
+        std::uint64_t gaps = 0;
+    };
+    const Stats& stats() const { return stats_; }
+
 private:
     bool read_packets();
     void print_line(TextWriter& out, const capture::Event& e);
@@ -53,6 +72,8 @@ private:
     const std::string& name_;
     std::FILE* err_;
     capture::Event current_;  // the record handed out last
+    Closing closing_;
+    Stats stats_;
     int record_ = 0;
     std::uint64_t fragments_ = 0;
     bool finished_ = false;

@@ -15,6 +15,15 @@ namespace drda::summary {
 inline constexpr std::size_t kTextBytes = 4096;
 // Reply object names kept per exchange.
 inline constexpr std::size_t kMaxReplyNames = 64;
+// Runs of record numbers kept per exchange; past them the last run is
+// stretched to cover the records that follow.
+inline constexpr std::size_t kMaxRecordSpans = 64;
+
+// Records first..last (inclusive) of the exchange's connection that hold
+// its request or reply DSSs.
+struct RecordSpan {
+    int first = 0, last = 0;
+};
 
 struct Exchange {
     std::uint64_t seq = 0;           // 1, 2, ... in request order
@@ -47,10 +56,56 @@ struct Exchange {
     bool has_rows = false;           // the replies carried countable rows
     std::uint64_t rows = 0;
     std::uint64_t bytes_out = 0, bytes_in = 0;
+    std::uint64_t chain = 0;         // the request chain within its connection, from 1; 0: no request
+    // Server time: from the later of the request's time and the last reply
+    // of the exchange answered before it on the connection, to its last
+    // reply. A chain answered in one buffer is charged once, to its first
+    // exchange.
+    bool has_server = false;
+    double server_ms = 0;
+    bool has_user = false;           // the connection's USRID, as sent by the end of the exchange
+    std::string user;
+    // The records that hold its request and reply DSSs, in order.
+    std::vector<RecordSpan> records;
 
     bool replied() const { return reply_record != 0; }
     // A negative SQLCODE or a reply message of severity ERROR (8) or worse.
     bool failed() const { return (has_sqlca && sqlcode < 0) || svrcod >= 8; }
+};
+
+// How a connection was seen to end.
+enum class ConnEnd : std::uint8_t {
+    end_of_input,  // a trace file (or a stream) ended
+    fin_client, fin_server, rst_client, rst_server,
+    still_open,    // open at the end of the capture
+    dropped,       // no longer followed: too many connections at once
+    idle,          // no longer followed: idle for too long
+    interrupted,   // the run was stopped by a signal
+};
+
+// What a conversation's own traffic says about its connection.
+struct ConnectionInfo {
+    bool has_conn = false;           // false for a trace file: one conversation
+    std::uint32_t conn = 0;
+    std::string client, server;      // "addr:port", empty when not known
+    std::string user;                // USRID (never a password or token)
+    std::string database;            // RDBNAM
+    std::string client_product;      // SRVRLSLV or EXTNAM of EXCSAT, else PRDID of ACCRDB
+    std::string server_product;      // SRVRLSLV of EXCSATRD, else PRDID of ACCRDBRM
+    std::string secmec;              // the security mechanism by name (or number)
+    bool has_start = false, has_end = false;
+    double start = 0, end = 0;       // times of its first and last record
+    ConnEnd how = ConnEnd::end_of_input;
+};
+
+// What the input is and what it lacked, for the summary's overview.
+struct InputInfo {
+    std::string kind;                // "trace file", "pcap capture, link type 1", "pcapng capture"
+    std::uint64_t missing_bytes = 0; // bytes of connections not in the capture
+    std::uint64_t gaps = 0;          // places where they were missing
+    std::uint32_t snaplen = 0;       // the length packets were cut to when captured
+    std::uint64_t cut_packets = 0;   // packets cut so
+    std::uint64_t packets = 0;       // packets read
 };
 
 // What the tracker counted beside the exchanges.
@@ -67,6 +122,10 @@ public:
     virtual ~ExchangeSink() = default;
     // An exchange, in request order, once complete (or forced out).
     virtual void exchange(const Exchange& e) = 0;
+    // A connection, once it ended and after all its exchanges.
+    virtual void connection(const ConnectionInfo&) {}
+    // What the input was, before finish.
+    virtual void input(const InputInfo&) {}
     // After the last exchange.
     virtual void finish(const Totals& totals) = 0;
 };

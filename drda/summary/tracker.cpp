@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "summary/tracker.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cctype>
 #include <cstring>
 #include <deque>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "ddm/rows/row_engine.h"
 #include "ddm/rows/sqlca_reader.h"
 #include "ddm/rows/typdef.h"
+#include "summary/secmec_table.h"
 #include "summary/text_decode.h"
 
 namespace drda::summary {
@@ -92,14 +96,24 @@ struct Open {
     std::vector<Key> rslset;
     std::size_t rslset_next = 0;
     int sqlca_rank = 0;              // 0 none, 1 zero SQLCODE, 2 other, 3 negative
+    // The last reply on the connection before this exchange's first: the
+    // server could not start on it before then.
+    bool has_bound = false;
+    double bound = 0;
+    // Set for the mark that ends a connection in the queue of exchanges:
+    // it is handed on after the connection's last exchange.
+    std::unique_ptr<ConnectionInfo> end;
 };
 
 struct Conn {
-    bool used = false;
     std::uint64_t stamp = 0;
     std::uint32_t id = 0;
     bool has_conn = false;
     std::string client, server;
+    ConnectionInfo info;
+    std::vector<Open*> pending;      // its open exchanges in request order
+    bool has_last_reply = false;     // the time of its last reply DSS
+    double last_reply = 0;
     rows::Typdef req_typdef, srv_typdef;
     int sqlam = 7;
     rows::DssAssembler cut[2];
@@ -207,7 +221,8 @@ struct ExchangeTracker::State {
     std::uint64_t clock = 0;
     std::uint64_t seq = 0;
     std::uint64_t gen = 0;
-    std::vector<Conn> conns = std::vector<Conn>(kMaxConnections);
+    std::unordered_map<std::uint32_t, std::unique_ptr<Conn>> conns;
+    Conn* last_conn = nullptr;
     std::vector<Text> texts = std::vector<Text>(kMaxTexts);
     std::vector<Query> queries = std::vector<Query>(kMaxQueries);
     std::deque<Open> open;
@@ -231,11 +246,18 @@ struct ExchangeTracker::State {
     }
 
     Conn& connection(const Record& r);
-    Open* find(std::uint16_t corr);
+    Conn* lookup(std::uint32_t id);
+    void end_connection(Conn& c, ConnEnd how);
+    Open* newest(std::uint16_t corr);
+    Open* oldest(std::uint16_t corr);
     Open& add(std::uint16_t corr, int record, bool has_time, double time);
+    void note_record(Open& x, int first, int last);
+    void close(Conn& c, Open& x);
     void close_through(std::uint64_t chain);
     void drain();
     void emit_front();
+    void request_facts(const Obj& o);
+    void reply_facts(const Obj& o);
 
     const Text* text_of(const Key& pkg);
     void put_text(const Key& pkg, const std::string& sql, std::size_t total);
@@ -247,28 +269,75 @@ struct ExchangeTracker::State {
 
 // --- records and DSSs ---------------------------------------------------------
 
+Conn* ExchangeTracker::State::lookup(std::uint32_t id) {
+    if (last_conn && last_conn->id == id) return last_conn;
+    const auto it = conns.find(id);
+    return it == conns.end() ? nullptr : it->second.get();
+}
+
 Conn& ExchangeTracker::State::connection(const Record& r) {
-    for (Conn& c : conns) {
-        if (c.used && c.id == r.connection) {
-            c.stamp = ++clock;
-            return c;
-        }
+    if (Conn* c = lookup(r.connection)) {
+        c->stamp = ++clock;
+        last_conn = c;
+        return *c;
     }
-    Conn& c = reuse_slot(conns);
-    c = Conn();
-    c.used = true;
+    if (conns.size() >= kMaxConnections) {
+        // The connection idle longest is no longer followed.
+        Conn* idle = nullptr;
+        for (auto& [id, c] : conns)
+            if (!idle || c->stamp < idle->stamp) idle = c.get();
+        end_connection(*idle, ConnEnd::dropped);
+    }
+    std::unique_ptr<Conn>& slot = conns[r.connection];
+    slot = std::make_unique<Conn>();
+    Conn& c = *slot;
     c.stamp = ++clock;
     c.id = r.connection;
     c.has_conn = r.connection != 0 || !r.client.empty() || !r.server.empty();
     c.client = std::string(r.client.substr(0, 64));
     c.server = std::string(r.server.substr(0, 64));
+    c.info.has_conn = c.has_conn;
+    c.info.conn = c.id;
+    c.info.client = c.client;
+    c.info.server = c.server;
+    last_conn = &c;
     return c;
+}
+
+// Its open exchanges are over; a mark queued behind them hands on what is
+// known of the connection once they have been handed on.
+void ExchangeTracker::State::end_connection(Conn& c, ConnEnd how) {
+    for (int d = 0; d < 2; ++d) {
+        if (c.cut[d].active()) {
+            unreadable(static_cast<std::size_t>(c.cut_bytes[d]));
+            c.cut[d].reset();
+        }
+    }
+    while (!c.pending.empty()) close(c, *c.pending.front());
+    for (Query& q : queries)
+        if (q.used && q.conn == c.id) q.used = false;
+    for (Text& t : texts)
+        if (t.used && t.conn == c.id) t.used = false;
+    c.info.how = how;
+    Open& mark = open.emplace_back();
+    mark.closed = true;
+    mark.end = std::make_unique<ConnectionInfo>(std::move(c.info));
+    if (last_conn == &c) last_conn = nullptr;
+    if (conn == &c) conn = nullptr;
+    conns.erase(c.id);
+    drain();
 }
 
 void ExchangeTracker::State::feed(const Record& r) {
     rec = &r;
     conn = &connection(r);
     side = side_of(r);
+    if (r.has_time) {
+        ConnectionInfo& info = conn->info;
+        if (!info.has_start) info.start = r.time, info.has_start = true;
+        if (!info.has_end || r.time > info.end) info.end = r.time;
+        info.has_end = true;
+    }
     walk(r.data.sub(1));
 }
 
@@ -332,7 +401,7 @@ void ExchangeTracker::State::joined(rows::DssAssembler& a) {
         unreadable(static_cast<std::size_t>(wire));
         const ByteView hv(h, 6);
         if (side == kServer) {
-            if (Open* x = find(hv.be16(4))) {
+            if (Open* x = oldest(hv.be16(4))) {
                 if (Query* q = query_of(*x)) q->failed = true;
             }
         }
@@ -353,9 +422,20 @@ void ExchangeTracker::State::dss(ByteView d, std::uint64_t wire, int start_recor
 
 // --- exchanges ------------------------------------------------------------------
 
-Open* ExchangeTracker::State::find(std::uint16_t corr) {
-    for (auto it = open.rbegin(); it != open.rend(); ++it)
-        if (!it->closed && it->e.corr == corr && it->e.conn == conn->id) return &*it;
+// The connection's open exchange of `corr` asked last: the one further
+// request DSSs of the same command belong to.
+Open* ExchangeTracker::State::newest(std::uint16_t corr) {
+    for (auto it = conn->pending.rbegin(); it != conn->pending.rend(); ++it)
+        if ((*it)->e.corr == corr) return *it;
+    return nullptr;
+}
+
+// The connection's open exchange of `corr` asked first: replies are paired
+// first in, first out, so that a requester that sends a correlator again
+// before its answer still gets each answer paired with its own request.
+Open* ExchangeTracker::State::oldest(std::uint16_t corr) {
+    for (Open* x : conn->pending)
+        if (x->e.corr == corr) return x;
     return nullptr;
 }
 
@@ -366,6 +446,7 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
         emit_front();
     }
     Open& x = open.emplace_back();
+    conn->pending.push_back(&x);
     x.e.seq = ++seq;
     x.e.has_conn = conn->has_conn;
     x.e.conn = conn->id;
@@ -378,10 +459,54 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
     return x;
 }
 
+void ExchangeTracker::State::note_record(Open& x, int first, int last) {
+    std::vector<RecordSpan>& spans = x.e.records;
+    if (!spans.empty() && first <= spans.back().last + 1) {
+        if (last > spans.back().last) spans.back().last = last;
+        return;
+    }
+    if (spans.size() >= kMaxRecordSpans) {
+        spans.back().last = last;
+        return;
+    }
+    spans.push_back(RecordSpan{first, last});
+}
+
+// The exchange is complete: its server time and the user of its
+// connection are known now.
+void ExchangeTracker::State::close(Conn& c, Open& x) {
+    x.closed = true;
+    Exchange& e = x.e;
+    if (e.has_time && e.has_last) {
+        const double start = x.has_bound && x.bound > e.time ? x.bound : e.time;
+        const double ms = (e.last_reply - start) * 1000.0;
+        if (std::isfinite(ms)) {
+            e.has_server = true;
+            e.server_ms = ms > 0 ? ms : 0;
+        }
+    }
+    e.has_user = !c.info.user.empty();
+    e.user = c.info.user;
+    for (auto it = c.pending.begin(); it != c.pending.end(); ++it) {
+        if (*it == &x) {
+            c.pending.erase(it);
+            break;
+        }
+    }
+}
+
 void ExchangeTracker::State::emit_front() {
     Open& x = open.front();
-    ++totals.exchanges;
-    sink.exchange(x.e);
+    if (x.end) {
+        sink.connection(*x.end);
+    } else {
+        if (!x.closed) {
+            // Forced out before its end.
+            if (Conn* c = lookup(x.e.conn)) close(*c, x);
+        }
+        ++totals.exchanges;
+        sink.exchange(x.e);
+    }
     open.pop_front();
 }
 
@@ -390,8 +515,12 @@ void ExchangeTracker::State::drain() {
 }
 
 void ExchangeTracker::State::close_through(std::uint64_t chain) {
-    for (Open& x : open)
-        if (!x.closed && x.e.conn == conn->id && x.chain <= chain) x.closed = true;
+    std::size_t i = 0;
+    while (i < conn->pending.size()) {
+        Open* x = conn->pending[i];
+        if (x->chain <= chain) close(*conn, *x);
+        else ++i;
+    }
     drain();
 }
 
@@ -408,17 +537,14 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
     conn->chain_open = chained;
     const ByteView payload = d.sub(6);
 
-    Open* x = find(corr);
+    Open* x = newest(corr);
     const bool command = type == 1 || type == 5;
     if (command && !(x && x->chain == conn->chain && x->same_corr_next)) {
-        // A new command: the last exchange with this correlator is over
-        // (a reused correlator), a new one begins.
-        if (x) {
-            x->closed = true;
-            drain();
-        }
+        // A new command. An open exchange of the same correlator stays
+        // open: replies are paired first in, first out.
         Open& n = add(corr, start_record, has_time, time);
         n.chain = conn->chain;
+        n.e.chain = conn->chain;
         x = &n;
         Obj o;
         if (object_at(payload, 0, o)) {
@@ -444,8 +570,10 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
         // Objects of a command that is not in the input.
         Open& n = add(corr, start_record, has_time, time);
         n.chain = conn->chain;
+        n.e.chain = conn->chain;
         x = &n;
     }
+    note_record(*x, start_record, rec->number);
     x->same_corr_next = same_corr;
     x->e.has_request = true;
     x->e.bytes_out += wire;
@@ -499,8 +627,12 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                     if (m.cp == kCpTypdefnam) conn->req_typdef.set_name(m.value);
                     if (m.cp == kCpTypdefovr) conn->req_typdef.set_ccsids(m.value);
                 });
+                request_facts(o);
                 break;
             }
+            case kCpExcsat:
+            case kCpAccsec:
+            case kCpSecchk: request_facts(o); break;
             default: break;
         }
     }
@@ -515,7 +647,7 @@ void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start
     const int type = fmt & 0x0F;
     const bool chained = (fmt & 0x40) != 0;
     const std::uint16_t corr = d.be16(4);
-    Open* x = find(corr);
+    Open* x = oldest(corr);
     if (!x) {
         // A reply whose request is not in the input.
         x = &add(corr, start_record, false, 0);
@@ -525,9 +657,16 @@ void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start
         x->e.reply_record = start_record;
         x->e.has_first = has_time;
         x->e.first_reply = time;
+        x->has_bound = conn->has_last_reply;
+        x->bound = conn->last_reply;
     }
     x->e.has_last = rec->has_time;
     x->e.last_reply = rec->time;
+    if (rec->has_time) {
+        conn->has_last_reply = true;
+        conn->last_reply = rec->time;
+    }
+    note_record(*x, start_record, rec->number);
     x->e.bytes_in += wire;
     if (type != 4 && d.size() > 6) {
         const ByteView payload = d.sub(6);
@@ -665,8 +804,11 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
                 if (m.cp == kCpTypdefnam) conn->srv_typdef.set_name(m.value);
                 if (m.cp == kCpTypdefovr) conn->srv_typdef.set_ccsids(m.value);
             });
+            reply_facts(o);
             break;
+        case kCpAccsecrd: reply_facts(o); return;
         case kCpExcsatrd:
+            reply_facts(o);
             for_each_member(o.value, [&](const Obj& m) {
                 if (m.cp != kCpMgrlvlls) return;
                 for (std::size_t i = 0; i + 4 <= m.value.size(); i += 4)
@@ -782,6 +924,72 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
     });
 }
 
+// --- what the connection says about itself --------------------------------------
+
+namespace {
+
+// A DDM character field: plain ASCII as it stands, else EBCDIC (CCSID 500),
+// in which requesters send these names before any other CCSID is agreed.
+std::string ddm_name(ByteView v) {
+    bool ascii = true;
+    for (std::size_t i = 0; i < v.size() && ascii; ++i) ascii = v.u8(i) >= 0x20 && v.u8(i) < 0x7F;
+    std::string out;
+    append_decoded(out, v, ascii ? 367 : 500, 256);
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\0')) out.pop_back();
+    return out;
+}
+
+std::string secmec_name(ByteView v) {
+    if (v.size() < 2) return std::string();
+    const std::uint16_t m = v.be16(0);
+    if (m < std::size(kSecmecNames)) return std::string(kSecmecNames[m]);
+    return std::to_string(m);
+}
+
+}  // namespace
+
+void ExchangeTracker::State::request_facts(const Obj& o) {
+    ConnectionInfo& info = conn->info;
+    std::string extnam, srvrlslv;
+    for_each_member(o.value, [&](const Obj& m) {
+        switch (m.cp) {
+            case kCpUsrid: info.user = ddm_name(m.value); break;
+            case kCpRdbnam: info.database = ddm_name(m.value); break;
+            case kCpSecmec: info.secmec = secmec_name(m.value); break;
+            case kCpExtnam: extnam = ddm_name(m.value); break;
+            case kCpSrvrlslv: srvrlslv = ddm_name(m.value); break;
+            case kCpPrdid:
+                if (info.client_product.empty()) info.client_product = ddm_name(m.value);
+                break;
+            default: break;
+        }
+    });
+    if (o.cp == kCpExcsat) {
+        if (!srvrlslv.empty()) info.client_product = srvrlslv;
+        else if (!extnam.empty()) info.client_product = extnam;
+    }
+}
+
+void ExchangeTracker::State::reply_facts(const Obj& o) {
+    ConnectionInfo& info = conn->info;
+    for_each_member(o.value, [&](const Obj& m) {
+        switch (m.cp) {
+            case kCpSrvrlslv:
+                if (o.cp == kCpExcsatrd) info.server_product = ddm_name(m.value);
+                break;
+            case kCpPrdid:
+                if (info.server_product.empty()) info.server_product = ddm_name(m.value);
+                break;
+            case kCpSecmec:
+                // The server's choice, when it names one and the requester
+                // named none.
+                if (info.secmec.empty()) info.secmec = secmec_name(m.value);
+                break;
+            default: break;
+        }
+    });
+}
+
 // --- the tracker ----------------------------------------------------------------
 
 ExchangeTracker::ExchangeTracker(ExchangeSink& sink) : s_(std::make_unique<State>(sink)) {}
@@ -791,45 +999,27 @@ void ExchangeTracker::feed(const Record& rec) { s_->feed(rec); }
 
 void ExchangeTracker::gap(const Record& rec) {
     State& s = *s_;
-    for (Conn& c : s.conns) {
-        if (!c.used || c.id != rec.connection) continue;
-        const int side = side_of(rec);
-        if (c.cut[side].active()) {
-            s.unreadable(static_cast<std::size_t>(c.cut_bytes[side]));
-            c.cut[side].reset();
-        }
+    Conn* c = s.lookup(rec.connection);
+    if (!c) return;
+    const int side = side_of(rec);
+    if (c->cut[side].active()) {
+        s.unreadable(static_cast<std::size_t>(c->cut_bytes[side]));
+        c->cut[side].reset();
     }
 }
 
-void ExchangeTracker::closed(const Record& rec) {
+void ExchangeTracker::closed(const Record& rec, ConnEnd how) {
     State& s = *s_;
-    for (Conn& c : s.conns) {
-        if (!c.used || c.id != rec.connection) continue;
-        for (int side = 0; side < 2; ++side)
-            if (c.cut[side].active()) s.unreadable(static_cast<std::size_t>(c.cut_bytes[side]));
-        c = Conn();
-    }
-    for (Open& x : s.open)
-        if (x.e.conn == rec.connection) x.closed = true;
-    for (Query& q : s.queries)
-        if (q.used && q.conn == rec.connection) q.used = false;
-    for (Text& t : s.texts)
-        if (t.used && t.conn == rec.connection) t.used = false;
-    s.drain();
+    if (Conn* c = s.lookup(rec.connection)) s.end_connection(*c, how);
 }
 
-void ExchangeTracker::finish() {
+void ExchangeTracker::finish(ConnEnd how) {
     State& s = *s_;
-    // DSSs still cut at the end of the input: their bytes could not be read.
-    for (Conn& c : s.conns) {
-        if (!c.used) continue;
-        for (int side = 0; side < 2; ++side) {
-            if (c.cut[side].active()) {
-                s.unreadable(static_cast<std::size_t>(c.cut_bytes[side]));
-                c.cut[side].reset();
-            }
-        }
-    }
+    // Connections still followed end here, in the order they were seen.
+    std::vector<Conn*> left;
+    for (auto& [id, c] : s.conns) left.push_back(c.get());
+    std::sort(left.begin(), left.end(), [](const Conn* a, const Conn* b) { return a->id < b->id; });
+    for (Conn* c : left) s.end_connection(*c, how);
     while (!s.open.empty()) s.emit_front();
     s.sink.finish(s.totals);
 }

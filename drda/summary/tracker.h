@@ -19,7 +19,8 @@
 namespace drda::summary {
 
 inline constexpr std::size_t kMaxOpenExchanges = 1024;
-inline constexpr std::size_t kMaxConnections = 64;
+// Connections followed at once; past it the one idle longest is ended.
+inline constexpr std::size_t kMaxConnections = 4096;
 inline constexpr std::size_t kMaxTexts = 256;
 inline constexpr std::size_t kMaxQueries = 64;
 
@@ -34,11 +35,12 @@ public:
     // Bytes of rec.connection in rec.direction are missing (a capture's
     // gap): a DSS cut before them is lost.
     void gap(const Record& rec);
-    // rec.connection is over: its exchanges are complete, its state is
-    // dropped.
-    void closed(const Record& rec);
-    // Hands on every exchange still open and ends the sink.
-    void finish();
+    // rec.connection is over (`how` says why): its exchanges are complete,
+    // its state is dropped.
+    void closed(const Record& rec, ConnEnd how);
+    // Hands on every exchange still open, then every connection still
+    // followed (ended as `how`), and ends the sink.
+    void finish(ConnEnd how = ConnEnd::end_of_input);
 
     struct State;
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "summary/views.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -169,9 +170,87 @@ std::string outcome_text(const Exchange& e) {
     return "ok";
 }
 
+std::string_view end_text(ConnEnd how) {
+    switch (how) {
+        case ConnEnd::end_of_input: return "end of input";
+        case ConnEnd::fin_client: return "FIN by client";
+        case ConnEnd::fin_server: return "FIN by server";
+        case ConnEnd::rst_client: return "RST by client";
+        case ConnEnd::rst_server: return "RST by server";
+        case ConnEnd::still_open: return "still open";
+        case ConnEnd::dropped: return "not followed: too many at once";
+        case ConnEnd::idle: return "not followed: idle";
+        case ConnEnd::interrupted: return "interrupted";
+    }
+    return "-";
+}
+
 // --- -s -------------------------------------------------------------------------
 
-TextReport::TextReport(TextWriter& out, bool spool) : out_(out), lines_(&out) {
+namespace {
+
+// "YYYY-MM-DD HH:MM:SS.uuuuuu" in local time.
+std::string date_text(double t) {
+    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
+    const auto us = static_cast<long long>(std::llround(t * 1e6));
+    const std::time_t s = static_cast<std::time_t>(us / 1000000);
+    std::tm tmv{};
+    if (!localtime_r(&s, &tmv)) return "-";
+    char b[64];
+    std::snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d.%06lld", tmv.tm_year + 1900, tmv.tm_mon + 1,
+                  tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
+    return b;
+}
+
+std::string printable(std::string_view s) {
+    std::string text;
+    StringSink sink(text);
+    {
+        TextWriter w(sink);
+        put_printable(w, s);
+        w.flush();
+    }
+    return text;
+}
+
+// A table whose columns are as wide as their widest cell; the last column
+// is not padded.
+class Table {
+public:
+    explicit Table(std::vector<std::pair<std::string, bool>> columns) : cols_(std::move(columns)) {
+        for (const auto& c : cols_) width_.push_back(c.first.size());
+    }
+    void add(std::vector<std::string> row) {
+        for (std::size_t i = 0; i < row.size() && i < width_.size(); ++i)
+            if (row[i].size() > width_[i]) width_[i] = row[i].size();
+        rows_.push_back(std::move(row));
+    }
+    void write(TextWriter& w) const {
+        std::vector<std::string> head;
+        for (const auto& c : cols_) head.push_back(c.first);
+        line(w, head);
+        for (const auto& r : rows_) line(w, r);
+    }
+
+private:
+    void line(TextWriter& w, const std::vector<std::string>& row) const {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            if (i) w.put(' ');
+            if (i + 1 == row.size() && !cols_[i].second) w.put(row[i]);
+            else put_padded(w, row[i], width_[i], cols_[i].second);
+        }
+        w.put('\n');
+    }
+    std::vector<std::pair<std::string, bool>> cols_;  // heading, right-aligned
+    std::vector<std::size_t> width_;
+    std::vector<std::vector<std::string>> rows_;
+};
+
+}  // namespace
+
+TextReport::TextReport(TextWriter& out, bool spool, bool exchange_lines) : out_(out) {
+    if (!exchange_lines) return;
+    lines_ = &out;
     if (!spool) return;
     spool_file_ = std::tmpfile();
     if (spool_file_) {
@@ -188,14 +267,14 @@ TextReport::~TextReport() {
 }
 
 void TextReport::header() {
-    if (header_done_) return;
+    if (header_done_ || !lines_) return;
     header_done_ = true;
     lines_->put(
         "Exchanges\n"
         "time            conn corr command       first ms     rows outcome          statement\n");
 }
 
-void TextReport::exchange(const Exchange& e) {
+void TextReport::exchange_line(const Exchange& e, const std::string& outcome) {
     header();
     TextWriter& w = *lines_;
     put_padded(w, e.has_time ? clock_text(e.time) : "-", 15, false);
@@ -212,7 +291,6 @@ void TextReport::exchange(const Exchange& e) {
     put_padded(w, e.has_rows ? num(e.rows) : e.has_updated ? num(static_cast<std::uint64_t>(e.updated)) : "-", 8,
                true);
     w.put(' ');
-    const std::string outcome = outcome_text(e);
     if (e.has_sql) {
         put_padded(w, outcome, 16, false);
         w.put(' ');
@@ -222,11 +300,57 @@ void TextReport::exchange(const Exchange& e) {
         w.put(outcome);
     }
     w.put('\n');
+}
+
+void TextReport::exchange(const Exchange& e) {
+    const std::string outcome = outcome_text(e);
+    if (lines_) exchange_line(e, outcome);
 
     const bool failed = e.failed();
+    ++exchanges_;
     if (failed) ++failed_;
+    if (e.has_rows) rows_read_ += e.rows;
+    if (e.has_updated && e.updated > 0) rows_changed_ += static_cast<std::uint64_t>(e.updated);
+    bytes_out_ += e.bytes_out;
+    bytes_in_ += e.bytes_in;
+    const auto seen = [&](bool has, double t) {
+        if (!has || !std::isfinite(t)) return;
+        if (!has_first_ || t < first_) first_ = t, has_first_ = true;
+        if (!has_last_ || t > last_) last_ = t, has_last_ = true;
+    };
+    seen(e.has_time, e.time);
+    seen(e.has_first, e.first_reply);
+    seen(e.has_last, e.last_reply);
+
+    ConnStats& cs = open_conns_[e.conn];
+    ++cs.exchanges;
+    if (failed) ++cs.failed;
+    if (e.has_server) cs.server_ms += e.server_ms;
+
     const std::uint64_t rows = e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
-    if (e.has_sql) shapes_.add(e.sql, failed, rows, has_ms(e, true) ? ms_of(e, true) : -1.0);
+    if (e.has_sql) shapes_.add(e.sql, failed, rows, e.has_server ? e.server_ms : -1.0);
+
+    if (e.has_server) {
+        // The slowest, most server time first, the earlier first among equals.
+        const auto slower = [](const Slow& a, const Slow& b) { return a.ms != b.ms ? a.ms > b.ms : a.seq < b.seq; };
+        Slow s;
+        s.ms = e.server_ms;
+        s.seq = e.seq;
+        if (slowest_.size() < kShownSlowest || slower(s, slowest_.back())) {
+            s.has_time = e.has_time;
+            s.time = e.time;
+            s.has_conn = e.has_conn;
+            s.conn = e.conn;
+            s.record = e.has_request ? e.record : e.reply_record;
+            s.command = e.command;
+            s.has_sql = e.has_sql;
+            s.sql = e.sql;
+            s.sql_cut = e.sql_total > e.sql.size() && e.sql.size() >= kTextBytes;
+            slowest_.insert(std::upper_bound(slowest_.begin(), slowest_.end(), s, slower), std::move(s));
+            if (slowest_.size() > kShownSlowest) slowest_.pop_back();
+        }
+    }
+
     if (failed) {
         for (ErrorRow& r : errors_) {
             if (r.outcome == outcome) {
@@ -246,46 +370,111 @@ void TextReport::exchange(const Exchange& e) {
     }
 }
 
-void TextReport::finish(const Totals& t) {
-    header();
-    if (spool_) {
-        // The listing is done: the exchange lines follow it.
-        spool_->flush();
-        if (spool_file_) {
-            std::rewind(spool_file_);
-            char buf[1 << 16];
-            std::size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, spool_file_)) > 0) out_.put(std::string_view(buf, n));
-        } else {
-            out_.put(spool_text_);
-        }
+void TextReport::add_connection(ConnRow&& row) {
+    ++conns_total_;
+    const auto more = [](const ConnRow& a, const ConnRow& b) {
+        return a.stats.server_ms != b.stats.server_ms ? a.stats.server_ms > b.stats.server_ms : a.info.conn < b.info.conn;
+    };
+    conns_.insert(std::upper_bound(conns_.begin(), conns_.end(), row, more), std::move(row));
+    if (conns_.size() > kShownConnections) {
+        ++conns_more_;
+        conns_more_exchanges_ += conns_.back().stats.exchanges;
+        conns_more_ms_ += conns_.back().stats.server_ms;
+        conns_.pop_back();
     }
-    TextWriter& w = out_;
-    w.printf("\nStatements by shape: %zu\n", shapes_.size());
-    w.put("execs errors       rows     total ms      mean ms       p95 ms       max ms shape\n");
-    for (const ShapeStats* s : shapes_.sorted()) {
-        put_padded(w, num(s->execs), 5, true);
-        w.put(' ');
-        put_padded(w, num(s->errors), 6, true);
-        w.put(' ');
-        put_padded(w, num(s->rows), 10, true);
-        w.put(' ');
-        const bool timed = s->timed > 0;
-        put_padded(w, timed ? fixed3(s->total_ms) : "-", 12, true);
-        w.put(' ');
-        put_padded(w, timed ? fixed3(s->total_ms / static_cast<double>(s->timed)) : "-", 12, true);
-        w.put(' ');
-        put_padded(w, timed ? fixed3(s->p95()) : "-", 12, true);
-        w.put(' ');
-        put_padded(w, timed ? fixed3(s->max_ms) : "-", 12, true);
-        w.put(' ');
-        put_printable(w, s->shape);
-        w.put('\n');
-    }
-    if (shapes_.not_grouped())
-        w.printf("%llu executions of further shapes not grouped (at most %zu shapes)\n",
-                 static_cast<unsigned long long>(shapes_.not_grouped()), kMaxShapes);
+}
 
+void TextReport::connection(const ConnectionInfo& c) {
+    ConnRow row;
+    row.info = c;
+    const auto it = open_conns_.find(c.conn);
+    if (it != open_conns_.end()) {
+        row.stats = it->second;
+        open_conns_.erase(it);
+    }
+    const auto seen = [&](bool has, double t) {
+        if (!has || !std::isfinite(t)) return;
+        if (!has_first_ || t < first_) first_ = t, has_first_ = true;
+        if (!has_last_ || t > last_) last_ = t, has_last_ = true;
+    };
+    seen(c.has_start, c.start);
+    seen(c.has_end, c.end);
+    add_connection(std::move(row));
+}
+
+void TextReport::overview(const Totals& t) {
+    TextWriter& w = out_;
+    const auto line = [&](std::string_view label, const std::string& value) {
+        put_padded(w, label, 16, false);
+        w.put(' ');
+        w.put(value);
+        w.put('\n');
+    };
+    w.put("Overview\n");
+    line("input", input_.kind.empty() ? "-" : input_.kind);
+    line("first", has_first_ ? date_text(first_) : "-");
+    line("last", has_last_ ? date_text(last_) : "-");
+    line("duration", has_first_ && has_last_ ? fixed3((last_ - first_) * 1000.0) + " ms" : "-");
+    line("connections", num(conns_total_));
+    line("exchanges", num(exchanges_));
+    line("failed", num(failed_));
+    line("rows read", num(rows_read_));
+    line("rows changed", num(rows_changed_));
+    line("bytes sent", num(bytes_out_) + " (requester to server)");
+    line("bytes received", num(bytes_in_) + " (server to requester)");
+    if (input_.gaps)
+        line("bytes missing", num(input_.missing_bytes) + " bytes in " + num(input_.gaps) +
+                                  " places are not in the capture");
+    if (input_.cut_packets)
+        line("snap length", "the packets were cut to " + num(input_.snaplen) + " bytes when captured (" +
+                                num(input_.cut_packets) + " of " + num(input_.packets) +
+                                " packets), so most of the DRDA data is not in the file; capture whole packets (-s 0)");
+    if (t.unreadable_bytes)
+        line("unreadable", num(t.unreadable_bytes) + " bytes in " + num(t.unreadable_places) +
+                               " places could not be read as DSSs or objects");
+    if (t.uncounted) line("rows not counted", num(t.uncounted) + " row objects without a usable descriptor");
+    if (t.forced)
+        line("shown early", num(t.forced) + " exchanges shown before their end: more than " +
+                                num(1024) + " open at once");
+}
+
+void TextReport::connections() {
+    // Connections whose end never came (the views were handed only some
+    // exchanges): what their exchanges tell.
+    std::vector<std::uint32_t> left;
+    for (const auto& [id, st] : open_conns_) left.push_back(id);
+    std::sort(left.begin(), left.end());
+    for (std::uint32_t id : left) {
+        ConnRow row;
+        row.info.conn = id;
+        row.info.has_conn = id != 0;
+        row.stats = open_conns_[id];
+        add_connection(std::move(row));
+    }
+    open_conns_.clear();
+
+    TextWriter& w = out_;
+    w.printf("\nConnections: %llu\n", static_cast<unsigned long long>(conns_total_));
+    Table t({{"conn", true}, {"client > server", false}, {"user", false}, {"database", false},
+             {"client product", false}, {"server product", false}, {"secmec", false}, {"start", false},
+             {"duration ms", true}, {"exchanges", true}, {"failed", true}, {"server ms", true}, {"ended", false}});
+    const auto text = [](const std::string& s) { return s.empty() ? std::string("-") : printable(s); };
+    for (const ConnRow& r : conns_) {
+        const ConnectionInfo& c = r.info;
+        std::string ends = c.client.empty() && c.server.empty() ? "-" : text(c.client) + " > " + text(c.server);
+        t.add({c.has_conn ? num(c.conn) : "1", ends, text(c.user), text(c.database), text(c.client_product),
+               text(c.server_product), text(c.secmec), c.has_start ? date_text(c.start) : "-",
+               c.has_start && c.has_end ? fixed3((c.end - c.start) * 1000.0) : "-", num(r.stats.exchanges),
+               num(r.stats.failed), fixed3(r.stats.server_ms), std::string(end_text(c.how))});
+    }
+    t.write(w);
+    if (conns_more_)
+        w.printf("%llu more connections: %llu exchanges, %s server ms\n", static_cast<unsigned long long>(conns_more_),
+                 static_cast<unsigned long long>(conns_more_exchanges_), fixed3(conns_more_ms_).c_str());
+}
+
+void TextReport::errors() {
+    TextWriter& w = out_;
     w.printf("\nErrors: %zu\n", errors_.size());
     w.put(" count error             record tokens\n");
     for (const ErrorRow& r : errors_) {
@@ -304,18 +493,93 @@ void TextReport::finish(const Totals& t) {
     if (errors_not_grouped_)
         w.printf("%llu failed exchanges of further errors not grouped (at most %zu errors)\n",
                  static_cast<unsigned long long>(errors_not_grouped_), kMaxErrorKinds);
+}
 
-    w.printf("\n%llu exchanges, %llu failed\n", static_cast<unsigned long long>(t.exchanges),
-             static_cast<unsigned long long>(failed_));
-    if (t.unreadable_bytes)
-        w.printf("Unreadable: %llu bytes in %llu places\n", static_cast<unsigned long long>(t.unreadable_bytes),
-                 static_cast<unsigned long long>(t.unreadable_places));
-    if (t.uncounted)
-        w.printf("Rows not counted: %llu row objects without a usable descriptor\n",
-                 static_cast<unsigned long long>(t.uncounted));
-    if (t.forced)
-        w.printf("%llu exchanges shown before their end: more than %zu open at once\n",
-                 static_cast<unsigned long long>(t.forced), static_cast<std::size_t>(1024));
+void TextReport::slowest() {
+    TextWriter& w = out_;
+    w.printf("\nSlowest exchanges: %zu\n", slowest_.size());
+    w.put("time            conn record command      server ms statement\n");
+    for (const Slow& s : slowest_) {
+        put_padded(w, s.has_time ? clock_text(s.time) : "-", 15, false);
+        w.put(' ');
+        put_padded(w, s.has_conn ? num(s.conn) : "-", 4, true);
+        w.put(' ');
+        put_padded(w, num(static_cast<std::uint64_t>(s.record)), 6, true);
+        w.put(' ');
+        put_padded(w, s.command ? codepoint_name(s.command) : "-", 9, false);
+        w.put(' ');
+        put_padded(w, fixed3(s.ms), 12, true);
+        if (s.has_sql) {
+            w.put(' ');
+            put_printable(w, s.sql);
+            if (s.sql_cut) w.put(" ...");
+        }
+        w.put('\n');
+    }
+}
+
+void TextReport::shapes() {
+    TextWriter& w = out_;
+    const std::vector<const ShapeStats*> sorted = shapes_.sorted();
+    w.printf("\nStatements by shape: %zu\n", shapes_.size());
+    w.put("execs errors       rows     total ms      mean ms       p95 ms       max ms shape\n");
+    std::uint64_t rest_execs = 0;
+    double rest_ms = 0;
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        const ShapeStats* s = sorted[i];
+        if (i >= kShownShapes) {
+            rest_execs += s->execs;
+            rest_ms += s->total_ms;
+            continue;
+        }
+        put_padded(w, num(s->execs), 5, true);
+        w.put(' ');
+        put_padded(w, num(s->errors), 6, true);
+        w.put(' ');
+        put_padded(w, num(s->rows), 10, true);
+        w.put(' ');
+        const bool timed = s->timed > 0;
+        put_padded(w, timed ? fixed3(s->total_ms) : "-", 12, true);
+        w.put(' ');
+        put_padded(w, timed ? fixed3(s->total_ms / static_cast<double>(s->timed)) : "-", 12, true);
+        w.put(' ');
+        put_padded(w, timed ? fixed3(s->p95()) : "-", 12, true);
+        w.put(' ');
+        put_padded(w, timed ? fixed3(s->max_ms) : "-", 12, true);
+        w.put(' ');
+        put_printable(w, s->shape);
+        w.put('\n');
+    }
+    if (sorted.size() > kShownShapes)
+        w.printf("%zu more shapes: %llu executions, %s ms\n", sorted.size() - kShownShapes,
+                 static_cast<unsigned long long>(rest_execs), fixed3(rest_ms).c_str());
+    if (shapes_.not_grouped())
+        w.printf("%llu executions of further shapes not grouped (at most %zu shapes)\n",
+                 static_cast<unsigned long long>(shapes_.not_grouped()), kMaxShapes);
+}
+
+void TextReport::finish(const Totals& t) {
+    if (lines_) {
+        header();
+        if (spool_) {
+            // The listing is done: the exchange lines follow it.
+            spool_->flush();
+            if (spool_file_) {
+                std::rewind(spool_file_);
+                char buf[1 << 16];
+                std::size_t n;
+                while ((n = std::fread(buf, 1, sizeof buf, spool_file_)) > 0) out_.put(std::string_view(buf, n));
+            } else {
+                out_.put(spool_text_);
+            }
+        }
+        out_.put('\n');
+    }
+    overview(t);
+    connections();
+    errors();
+    slowest();
+    shapes();
 }
 
 // --- -j -------------------------------------------------------------------------
@@ -326,8 +590,11 @@ void JsonLines::exchange(const Exchange& e) {
         if (has) put_json_string(w, s);
         else w.put("null");
     };
+    // An exchange without a request takes the time of its first reply, so
+    // that every line has a time.
     w.put("{\"ts\":");
     if (e.has_time && std::isfinite(e.time)) w.printf("%.6f", e.time);
+    else if (!e.has_request && e.has_first && std::isfinite(e.first_reply)) w.printf("%.6f", e.first_reply);
     else w.put("null");
     w.put(",\"conn\":");
     if (e.has_conn) w.printf("%u", e.conn);
@@ -380,6 +647,14 @@ void JsonLines::exchange(const Exchange& e) {
     w.put(",\"reply_record\":");
     if (e.replied()) w.printf("%d", e.reply_record);
     else w.put("null");
+    w.put(",\"server_ms\":");
+    if (e.has_server) w.printf("%.3f", e.server_ms);
+    else w.put("null");
+    w.put(",\"chain\":");
+    if (e.chain) w.printf("%llu", static_cast<unsigned long long>(e.chain));
+    else w.put("null");
+    w.put(",\"user\":");
+    str_or_null(e.has_user, e.user);
     w.put("}\n");
 }
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "common/text_writer.h"
 #include "summary/exchange.h"
@@ -29,15 +31,24 @@ void put_printable(TextWriter& w, std::string_view text, bool quoted = false);
 // point of its value), valid UTF-8 as it stands.
 void put_json_string(TextWriter& w, std::string_view text);
 
-// The -s view. The exchange lines go to `out` as the exchanges complete;
-// with `spool` (the listing is still being written to `out`) they wait in
-// a temporary file and follow the listing.
+// The -s view: the overview, the connections, the errors, the slowest
+// exchanges and the statements by shape, from bounded aggregates; with
+// `exchange_lines` (-x) one line per exchange before them, written to
+// `out` as the exchanges complete or, with `spool` (the listing is still
+// being written to `out`), kept in a temporary file until the listing ends.
 class TextReport final : public ExchangeSink {
 public:
-    TextReport(TextWriter& out, bool spool);
+    TextReport(TextWriter& out, bool spool, bool exchange_lines = false);
     ~TextReport() override;
     void exchange(const Exchange& e) override;
+    void connection(const ConnectionInfo& c) override;
+    void input(const InputInfo& info) override { input_ = info; }
     void finish(const Totals& totals) override;
+
+    // Parts past these caps are summed up in one line.
+    static constexpr std::size_t kShownConnections = 50;
+    static constexpr std::size_t kShownShapes = 50;
+    static constexpr std::size_t kShownSlowest = 10;
 
 private:
     struct ErrorRow {
@@ -46,19 +57,60 @@ private:
         int record = 0;
         std::vector<std::string> tokens;
     };
+    struct ConnStats {
+        std::uint64_t exchanges = 0, failed = 0;
+        double server_ms = 0;
+    };
+    struct ConnRow {
+        ConnectionInfo info;
+        ConnStats stats;
+    };
+    struct Slow {
+        double ms = 0;
+        std::uint64_t seq = 0;
+        bool has_time = false;
+        double time = 0;
+        bool has_conn = false;
+        std::uint32_t conn = 0;
+        int record = 0;
+        std::uint16_t command = 0;
+        bool has_sql = false;
+        std::string sql;
+        bool sql_cut = false;
+    };
     void header();
+    void exchange_line(const Exchange& e, const std::string& outcome);
+    void add_connection(ConnRow&& row);
+    void overview(const Totals& t);
+    void connections();
+    void errors();
+    void slowest();
+    void shapes();
 
     TextWriter& out_;
     std::FILE* spool_file_ = nullptr;
     std::string spool_text_;  // when no temporary file can be made
     std::unique_ptr<Sink> spool_sink_;
     std::unique_ptr<TextWriter> spool_;
-    TextWriter* lines_;
+    TextWriter* lines_ = nullptr;  // where exchange lines go; null without -x
     bool header_done_ = false;
+    InputInfo input_;
     ShapeTable shapes_;
     std::vector<ErrorRow> errors_;
     std::uint64_t errors_not_grouped_ = 0;
-    std::uint64_t failed_ = 0;
+    std::uint64_t exchanges_ = 0, failed_ = 0;
+    std::uint64_t rows_read_ = 0, rows_changed_ = 0;
+    std::uint64_t bytes_out_ = 0, bytes_in_ = 0;
+    bool has_first_ = false, has_last_ = false;
+    double first_ = 0, last_ = 0;
+    // Figures of connections whose end has not come yet, by number.
+    std::unordered_map<std::uint32_t, ConnStats> open_conns_;
+    std::vector<ConnRow> conns_;      // the kShownConnections with the most server time
+    std::uint64_t conns_total_ = 0;
+    std::uint64_t conns_more_ = 0;    // not among them
+    std::uint64_t conns_more_exchanges_ = 0;
+    double conns_more_ms_ = 0;
+    std::vector<Slow> slowest_;
 };
 
 inline constexpr std::size_t kMaxErrorKinds = 256;
@@ -79,5 +131,8 @@ private:
 // The outcome as the -s view shows it: "ok", "no reply", SQLCODE and
 // SQLSTATE ("-20001 42X01"), or a reply message and its SVRCOD ("SYNTAXRM 8").
 std::string outcome_text(const Exchange& e);
+
+// How a connection ended, as the connection lines say it ("FIN by client").
+std::string_view end_text(ConnEnd how);
 
 }  // namespace drda::summary

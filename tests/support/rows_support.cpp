@@ -100,6 +100,7 @@ InProcess run_in_process(const std::string& bytes, bool format, bool rows, bool 
         options.format = format;
         options.rows = rows;
         options.summary = summary;
+        options.exchange_lines = summary;  // -s -x: the tests read the exchange lines
         options.json = json;
         r.status = drda::read_trace_stream(in, "trace", w, err, options);
         w.flush();
