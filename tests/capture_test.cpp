@@ -560,3 +560,31 @@ TEST(CaptureFiles, EveryPrefixOfARealCaptureEndsAsTheRulesSay) {
 }
 
 }  // namespace
+
+// --- a capture larger than the read window ------------------------------------------
+
+TEST(CaptureFiles, AStreamLargerThanTheReadWindowReadsAsFromMemory) {
+    // The packets of a real capture, five times over and behind a packet of
+    // odd length, so that packet headers fall across the boundaries of the
+    // reader's 1 MiB window at several offsets.
+    const std::string real = read_file(std::string(DSSVIEW_TEST_DATA) + "/captures/s04_manyrows.pcap");
+    std::string file = real.substr(0, 24);
+    std::string odd(16 + 37, '\0');
+    odd[8] = odd[12] = 37;
+    for (int i = 0; i < 5; ++i) file += odd + real.substr(24);
+    ASSERT_GT(file.size(), std::size_t{2} << 20);
+    const RunOut memory = run_capture(file, "-f");
+    ASSERT_EQ(memory.status, 0);
+    std::FILE* in = fmemopen(file.data(), file.size(), "rb");
+    std::FILE* err = std::fopen("/dev/null", "w");
+    drda::TraceOptions o;
+    o.format = true;
+    int status = 0;
+    const std::string stream = capture([&](drda::TextWriter& w) { status = drda::read_trace_stream(in, "cap", w, err, o); });
+    std::fclose(in);
+    std::fclose(err);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(stream == memory.out) << "stream and memory differ";
+    // Every packet time is the capture's own.
+    EXPECT_EQ(stream.find("\ttime  1970"), std::string::npos);
+}

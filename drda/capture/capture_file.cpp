@@ -126,13 +126,15 @@ ReadStatus CaptureFile::next_pcap(Packet& p) {
     if (h.size() < 16) return short_read(h.size());
     const std::uint32_t caplen = u32(h, 8);
     if (caplen > kMaxPacket) return damaged(at);
+    // The second peek may move the window: the header is read again from
+    // the record, never through `h`.
     const ByteView rec = in_.peek(16 + std::size_t{caplen});
     if (rec.size() < 16 + std::size_t{caplen}) return short_read(1);
-    const std::uint32_t frac = u32(h, 4);
+    const std::uint32_t frac = u32(rec, 4);
     p.data = rec.sub(16, caplen);
-    p.orig_len = u32(h, 12);
+    p.orig_len = u32(rec, 12);
     p.link = link_;
-    p.sec = u32(h, 0);
+    p.sec = u32(rec, 0);
     p.nsec = nanos_ ? frac : frac * 1000u;
     if (p.nsec >= 1000000000u) p.nsec = 999999999u;
     p.has_time = true;
