@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <regex>
+#include <random>
 #include <sstream>
 
 #include "common/text_writer.h"
@@ -554,3 +555,32 @@ TEST(SummaryText, TheFuzzTargetsJsonReaderIsStrict) {
 }
 
 }  // namespace
+
+TEST(SummaryText, FixedPointNumbersAreThoseOfPrintf) {
+    // Times and milliseconds as the views compute them, ties and values
+    // near them included, against printf itself.
+    std::mt19937_64 rng(20261209);
+    std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, 0.0005, 0.0015, 2.4725, -1.0005, 1e-7, 123456789.5,
+                                  1796753803.208301, 1796753803.2083015, 9.0e15, 1e300, -3.25};
+    for (int i = 0; i < 200000; ++i) {
+        const double sec = 1796000000.0 + static_cast<double>(rng() % 100000000) / 1000.0;
+        const double us = static_cast<double>(rng() % 1000000) / 1e6;
+        values.push_back(sec + us);
+        values.push_back((sec + us - sec) * 1000.0);
+        values.push_back(static_cast<double>(rng() % 2000001) / 2000.0);  // halves of a thousandth
+    }
+    std::string got, want;
+    drda::StringSink sink(got);
+    drda::TextWriter w(sink);
+    char b[400];
+    for (double v : values) {
+        for (int d : {3, 6}) {
+            drda::summary::put_fixed(w, v, d);
+            w.put('\n');
+            std::snprintf(b, sizeof b, "%.*f\n", d, v);
+            want += b;
+        }
+    }
+    w.flush();
+    EXPECT_TRUE(got == want) << "put_fixed differs from printf";
+}

@@ -215,6 +215,7 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
                   const TraceOptions& options) {
     SummaryViews views(options, out, err, input_name);
     TextWriter& source_out = views.source_out();
+    source.set_record_headers(views.listing());
     CapturePrinter printer(options);
     Record rec;
     int result = -1;

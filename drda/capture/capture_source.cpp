@@ -160,7 +160,7 @@ CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
         rec.direction = e.side == capture::kClient ? kDirectionSend : kDirectionReceive;
         if (e.kind == Event::record) {
             ++record_;
-            print_record_header(out, e);
+            if (record_headers_) print_record_header(out, e);
             current_ = std::move(e);
             rec.number = record_;
             rec.data = ByteView(current_.data.data(), current_.data.size());

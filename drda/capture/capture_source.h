@@ -42,6 +42,10 @@ public:
     bool read_header(TextWriter& out);
     Next next(TextWriter& out, Record& rec);
 
+    // Whether record header lines are written (not when only a summary
+    // is shown: they would be thrown away).
+    void set_record_headers(bool on) { record_headers_ = on; }
+
     // The event of the last `closed`: how the connection ended.
     struct Closing {
         capture::Event::Kind kind = capture::Event::still_open;
@@ -74,6 +78,7 @@ private:
     capture::Event current_;  // the record handed out last
     Closing closing_;
     Stats stats_;
+    bool record_headers_ = true;
     int record_ = 0;
     std::uint64_t fragments_ = 0;
     bool finished_ = false;

@@ -120,7 +120,8 @@ struct Totals {
 class ExchangeSink {
 public:
     virtual ~ExchangeSink() = default;
-    // An exchange, in request order, once complete (or forced out).
+    // An exchange once complete (or forced out): in request order within
+    // its connection.
     virtual void exchange(const Exchange& e) = 0;
     // A connection, once it ended and after all its exchanges.
     virtual void connection(const ConnectionInfo&) {}

@@ -100,9 +100,6 @@ struct Open {
     // server could not start on it before then.
     bool has_bound = false;
     double bound = 0;
-    // Set for the mark that ends a connection in the queue of exchanges:
-    // it is handed on after the connection's last exchange.
-    std::unique_ptr<ConnectionInfo> end;
 };
 
 struct Conn {
@@ -111,7 +108,9 @@ struct Conn {
     bool has_conn = false;
     std::string client, server;
     ConnectionInfo info;
-    std::vector<Open*> pending;      // its open exchanges in request order
+    // Its exchanges in request order, from the oldest not handed on yet:
+    // each is handed on once it and all before it are complete.
+    std::deque<Open> queue;
     bool has_last_reply = false;     // the time of its last reply DSS
     double last_reply = 0;
     rows::Typdef req_typdef, srv_typdef;
@@ -225,7 +224,15 @@ struct ExchangeTracker::State {
     Conn* last_conn = nullptr;
     std::vector<Text> texts = std::vector<Text>(kMaxTexts);
     std::vector<Query> queries = std::vector<Query>(kMaxQueries);
-    std::deque<Open> open;
+    std::size_t queued = 0;          // exchanges in all queues
+    // (seq, connection) of the queued exchanges in request order, with
+    // entries of exchanges handed on since: the oldest is found here when
+    // too many wait.
+    std::deque<std::pair<std::uint64_t, std::uint32_t>> order;
+    bool waiting(const std::pair<std::uint64_t, std::uint32_t>& entry) {
+        const Conn* c = lookup(entry.second);
+        return c && !c->queue.empty() && c->queue.front().e.seq <= entry.first;
+    }
 
     // The record being read.
     const Record* rec = nullptr;
@@ -254,8 +261,9 @@ struct ExchangeTracker::State {
     void note_record(Open& x, int first, int last);
     void close(Conn& c, Open& x);
     void close_through(std::uint64_t chain);
-    void drain();
-    void emit_front();
+    void drain(Conn& c);
+    void emit_front(Conn& c);
+    void force_oldest();
     void request_facts(const Obj& o);
     void reply_facts(const Obj& o);
 
@@ -304,8 +312,8 @@ Conn& ExchangeTracker::State::connection(const Record& r) {
     return c;
 }
 
-// Its open exchanges are over; a mark queued behind them hands on what is
-// known of the connection once they have been handed on.
+// Its open exchanges are over and handed on, then what is known of the
+// connection.
 void ExchangeTracker::State::end_connection(Conn& c, ConnEnd how) {
     for (int d = 0; d < 2; ++d) {
         if (c.cut[d].active()) {
@@ -313,19 +321,18 @@ void ExchangeTracker::State::end_connection(Conn& c, ConnEnd how) {
             c.cut[d].reset();
         }
     }
-    while (!c.pending.empty()) close(c, *c.pending.front());
+    for (Open& x : c.queue)
+        if (!x.closed) close(c, x);
+    drain(c);
     for (Query& q : queries)
         if (q.used && q.conn == c.id) q.used = false;
     for (Text& t : texts)
         if (t.used && t.conn == c.id) t.used = false;
     c.info.how = how;
-    Open& mark = open.emplace_back();
-    mark.closed = true;
-    mark.end = std::make_unique<ConnectionInfo>(std::move(c.info));
+    sink.connection(c.info);
     if (last_conn == &c) last_conn = nullptr;
     if (conn == &c) conn = nullptr;
     conns.erase(c.id);
-    drain();
 }
 
 void ExchangeTracker::State::feed(const Record& r) {
@@ -425,8 +432,8 @@ void ExchangeTracker::State::dss(ByteView d, std::uint64_t wire, int start_recor
 // The connection's open exchange of `corr` asked last: the one further
 // request DSSs of the same command belong to.
 Open* ExchangeTracker::State::newest(std::uint16_t corr) {
-    for (auto it = conn->pending.rbegin(); it != conn->pending.rend(); ++it)
-        if ((*it)->e.corr == corr) return *it;
+    for (auto it = conn->queue.rbegin(); it != conn->queue.rend(); ++it)
+        if (!it->closed && it->e.corr == corr) return &*it;
     return nullptr;
 }
 
@@ -434,19 +441,27 @@ Open* ExchangeTracker::State::newest(std::uint16_t corr) {
 // first in, first out, so that a requester that sends a correlator again
 // before its answer still gets each answer paired with its own request.
 Open* ExchangeTracker::State::oldest(std::uint16_t corr) {
-    for (Open* x : conn->pending)
-        if (x->e.corr == corr) return x;
+    for (Open& x : conn->queue)
+        if (!x.closed && x.e.corr == corr) return &x;
     return nullptr;
 }
 
 Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
                                                           double time) {
-    if (open.size() >= kMaxOpenExchanges) {
+    if (queued >= kMaxOpenExchanges) {
         ++totals.forced;
-        emit_front();
+        force_oldest();
     }
-    Open& x = open.emplace_back();
-    conn->pending.push_back(&x);
+    Open& x = conn->queue.emplace_back();
+    ++queued;
+    if (order.size() >= 4 * kMaxOpenExchanges) {
+        // Mostly entries of exchanges handed on: keep those still waiting.
+        std::deque<std::pair<std::uint64_t, std::uint32_t>> kept;
+        for (const auto& entry : order)
+            if (waiting(entry)) kept.push_back(entry);
+        order.swap(kept);
+    }
+    order.emplace_back(seq + 1, conn->id);
     x.e.seq = ++seq;
     x.e.has_conn = conn->has_conn;
     x.e.conn = conn->id;
@@ -487,41 +502,35 @@ void ExchangeTracker::State::close(Conn& c, Open& x) {
     }
     e.has_user = !c.info.user.empty();
     e.user = c.info.user;
-    for (auto it = c.pending.begin(); it != c.pending.end(); ++it) {
-        if (*it == &x) {
-            c.pending.erase(it);
-            break;
-        }
-    }
 }
 
-void ExchangeTracker::State::emit_front() {
-    Open& x = open.front();
-    if (x.end) {
-        sink.connection(*x.end);
-    } else {
-        if (!x.closed) {
-            // Forced out before its end.
-            if (Conn* c = lookup(x.e.conn)) close(*c, x);
-        }
-        ++totals.exchanges;
-        sink.exchange(x.e);
-    }
-    open.pop_front();
+void ExchangeTracker::State::emit_front(Conn& c) {
+    Open& x = c.queue.front();
+    if (!x.closed) close(c, x);  // forced out before its end
+    ++totals.exchanges;
+    sink.exchange(x.e);
+    c.queue.pop_front();
+    --queued;
 }
 
-void ExchangeTracker::State::drain() {
-    while (!open.empty() && open.front().closed) emit_front();
+void ExchangeTracker::State::drain(Conn& c) {
+    while (!c.queue.empty() && c.queue.front().closed) emit_front(c);
+}
+
+// Too many exchanges wait: the one asked first of all is handed on as it
+// stands, and what was waiting behind it on its connection.
+void ExchangeTracker::State::force_oldest() {
+    while (!order.empty() && !waiting(order.front())) order.pop_front();
+    if (order.empty()) return;
+    Conn* first = lookup(order.front().second);
+    emit_front(*first);
+    drain(*first);
 }
 
 void ExchangeTracker::State::close_through(std::uint64_t chain) {
-    std::size_t i = 0;
-    while (i < conn->pending.size()) {
-        Open* x = conn->pending[i];
-        if (x->chain <= chain) close(*conn, *x);
-        else ++i;
-    }
-    drain();
+    for (Open& x : conn->queue)
+        if (!x.closed && x.chain <= chain) close(*conn, x);
+    drain(*conn);
 }
 
 // --- requests ------------------------------------------------------------------
@@ -1020,7 +1029,6 @@ void ExchangeTracker::finish(ConnEnd how) {
     for (auto& [id, c] : s.conns) left.push_back(c.get());
     std::sort(left.begin(), left.end(), [](const Conn* a, const Conn* b) { return a->id < b->id; });
     for (Conn* c : left) s.end_connection(*c, how);
-    while (!s.open.empty()) s.emit_front();
     s.sink.finish(s.totals);
 }
 

@@ -2,7 +2,10 @@
 // The exchange tracker: fed with every record of the input (a trace file
 // or a capture), it follows each connection's DSSs (joining those cut at a
 // record end or continued in segments), pairs requests with their replies
-// by correlator, and hands each exchange to a sink in request order.
+// by correlator (first in, first out), and hands each exchange to a sink
+// once it and every exchange asked before it on its connection are
+// complete: in request order within a connection, in the order they
+// complete across connections.
 //
 // It reads only what the summary needs: command and reply names, SVRCOD,
 // SQLCARDs, statement texts (SQLSTT, or the text prepared earlier for the
@@ -18,7 +21,8 @@
 
 namespace drda::summary {
 
-inline constexpr std::size_t kMaxOpenExchanges = 1024;
+// Exchanges waiting to be handed on, in all connections together.
+inline constexpr std::size_t kMaxOpenExchanges = 16384;
 // Connections followed at once; past it the one idle longest is ended.
 inline constexpr std::size_t kMaxConnections = 4096;
 inline constexpr std::size_t kMaxTexts = 256;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "ddm/codepoints.h"
+#include "summary/tracker.h"
 
 namespace drda::summary {
 namespace {
@@ -55,6 +56,7 @@ void put_padded(TextWriter& w, std::string_view s, std::size_t width, bool right
 
 std::string num(std::uint64_t v) { return std::to_string(v); }
 
+
 std::string fixed3(double v) {
     char b[48];
     std::snprintf(b, sizeof b, "%.3f", v);
@@ -79,6 +81,39 @@ bool has_ms(const Exchange& e, bool last) {
 }
 
 }  // namespace
+
+// v as "%.*f" prints it, without formatted printing where that is sure to
+// give the same digits: v scaled by 10^decimals rounds to the same integer
+// as the exact value does unless the scaled value lies within the error of
+// the multiplication (half an ulp) of a tie; those go to printf.
+void put_fixed(TextWriter& w, double v, int decimals) {
+    static constexpr double kScale[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+    const double r = v * kScale[decimals];
+    const double a = std::fabs(r);
+    if (std::isfinite(r) && a < 0x1p51) {
+        const double n = std::nearbyint(r);
+        const double frac = a - std::trunc(a);
+        const double ulp = std::nextafter(a, INFINITY) - a;
+        if (std::fabs(frac - 0.5) > ulp) {
+            auto i = static_cast<std::int64_t>(n);
+            if (i < 0 || (i == 0 && std::signbit(v))) {
+                w.put('-');
+                i = -i;
+            }
+            const auto scale = static_cast<std::int64_t>(kScale[decimals]);
+            w.put_udec(static_cast<std::uint64_t>(i / scale));
+            if (decimals) {
+                w.put('.');
+                char digits[8];
+                std::int64_t f = i % scale;
+                for (int k = decimals - 1; k >= 0; --k, f /= 10) digits[k] = static_cast<char>('0' + f % 10);
+                w.put(std::string_view(digits, static_cast<std::size_t>(decimals)));
+            }
+            return;
+        }
+    }
+    w.printf("%.*f", decimals, v);
+}
 
 std::string codepoint_name(std::uint16_t cp) {
     const CodePointEntry& entry = lookup_codepoint(cp);
@@ -435,7 +470,7 @@ void TextReport::overview(const Totals& t) {
     if (t.uncounted) line("rows not counted", num(t.uncounted) + " row objects without a usable descriptor");
     if (t.forced)
         line("shown early", num(t.forced) + " exchanges shown before their end: more than " +
-                                num(1024) + " open at once");
+                                num(kMaxOpenExchanges) + " waiting at once");
 }
 
 void TextReport::connections() {
@@ -593,17 +628,18 @@ void JsonLines::exchange(const Exchange& e) {
     // An exchange without a request takes the time of its first reply, so
     // that every line has a time.
     w.put("{\"ts\":");
-    if (e.has_time && std::isfinite(e.time)) w.printf("%.6f", e.time);
-    else if (!e.has_request && e.has_first && std::isfinite(e.first_reply)) w.printf("%.6f", e.first_reply);
+    if (e.has_time && std::isfinite(e.time)) put_fixed(w, e.time, 6);
+    else if (!e.has_request && e.has_first && std::isfinite(e.first_reply)) put_fixed(w, e.first_reply, 6);
     else w.put("null");
     w.put(",\"conn\":");
-    if (e.has_conn) w.printf("%u", e.conn);
+    if (e.has_conn) w.put_udec(e.conn);
     else w.put("null");
     w.put(",\"client\":");
     str_or_null(!e.client.empty(), e.client);
     w.put(",\"server\":");
     str_or_null(!e.server.empty(), e.server);
-    w.printf(",\"corr\":%u", static_cast<unsigned>(e.corr));
+    w.put(",\"corr\":");
+    w.put_udec(e.corr);
     w.put(",\"command\":");
     str_or_null(e.command != 0, e.command ? codepoint_name(e.command) : std::string());
     w.put(",\"sql\":");
@@ -615,10 +651,10 @@ void JsonLines::exchange(const Exchange& e) {
     }
     if (e.replies_more) w.put(e.replies.empty() ? "\"...\"" : ",\"...\"");
     w.put("],\"svrcod\":");
-    if (e.svrcod >= 0) w.printf("%d", e.svrcod);
+    if (e.svrcod >= 0) w.put_dec(e.svrcod);
     else w.put("null");
     w.put(",\"sqlcode\":");
-    if (e.has_sqlca) w.printf("%d", e.sqlcode);
+    if (e.has_sqlca) w.put_dec(e.sqlcode);
     else w.put("null");
     w.put(",\"sqlstate\":");
     str_or_null(e.has_sqlca, e.sqlstate);
@@ -628,30 +664,32 @@ void JsonLines::exchange(const Exchange& e) {
         put_json_string(w, e.tokens[i]);
     }
     w.put("],\"rows\":");
-    if (e.has_rows) w.printf("%llu", static_cast<unsigned long long>(e.rows));
+    if (e.has_rows) w.put_udec(e.rows);
     else w.put("null");
     w.put(",\"updated\":");
-    if (e.has_updated) w.printf("%lld", static_cast<long long>(e.updated));
+    if (e.has_updated) w.put_dec(e.updated);
     else w.put("null");
     w.put(",\"first_reply_ms\":");
-    if (has_ms(e, false)) w.printf("%.3f", ms_of(e, false));
+    if (has_ms(e, false)) put_fixed(w, ms_of(e, false), 3);
     else w.put("null");
     w.put(",\"last_reply_ms\":");
-    if (has_ms(e, true)) w.printf("%.3f", ms_of(e, true));
+    if (has_ms(e, true)) put_fixed(w, ms_of(e, true), 3);
     else w.put("null");
-    w.printf(",\"bytes_out\":%llu,\"bytes_in\":%llu",
-             static_cast<unsigned long long>(e.bytes_out), static_cast<unsigned long long>(e.bytes_in));
+    w.put(",\"bytes_out\":");
+    w.put_udec(e.bytes_out);
+    w.put(",\"bytes_in\":");
+    w.put_udec(e.bytes_in);
     w.put(",\"record\":");
-    if (e.has_request) w.printf("%d", e.record);
+    if (e.has_request) w.put_dec(e.record);
     else w.put("null");
     w.put(",\"reply_record\":");
-    if (e.replied()) w.printf("%d", e.reply_record);
+    if (e.replied()) w.put_dec(e.reply_record);
     else w.put("null");
     w.put(",\"server_ms\":");
-    if (e.has_server) w.printf("%.3f", e.server_ms);
+    if (e.has_server) put_fixed(w, e.server_ms, 3);
     else w.put("null");
     w.put(",\"chain\":");
-    if (e.chain) w.printf("%llu", static_cast<unsigned long long>(e.chain));
+    if (e.chain) w.put_udec(e.chain);
     else w.put("null");
     w.put(",\"user\":");
     str_or_null(e.has_user, e.user);

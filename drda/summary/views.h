@@ -26,6 +26,10 @@ std::string codepoint_name(std::uint16_t cp);
 // backslash doubled; with `quoted` (text between double quotes) '"' as \".
 void put_printable(TextWriter& w, std::string_view text, bool quoted = false);
 
+// `v` with `decimals` (0 to 6) digits after the point, exactly as
+// printf("%.*f") writes it, mostly without formatted printing.
+void put_fixed(TextWriter& w, double v, int decimals);
+
 // A JSON string with its quotes: '"' and '\' escaped, control characters
 // and bytes that are not valid UTF-8 as \u00NN (a byte read as the code
 // point of its value), valid UTF-8 as it stands.
