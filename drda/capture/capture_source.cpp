@@ -27,6 +27,10 @@ CaptureSource::CaptureSource(std::FILE* in, ByteView head, const std::string& in
                              const capture::Limits& limits)
     : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
 
+CaptureSource::CaptureSource(StreamInput& live, ByteView head, const std::string& input_name, std::FILE* err,
+                             const capture::Limits& limits)
+    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+
 CaptureSource::CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
     : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
@@ -59,6 +63,13 @@ bool CaptureSource::read_packets() {
     capture::Packet p;
     capture::Segment seg;
     while (tracker_.empty() && !finished_) {
+        // A live stream whose writer paused: what each connection has
+        // pending is shown before the read waits (the reply that ends an
+        // exchange would otherwise wait for the next request).
+        if (input_.live() && !input_.ready()) {
+            tracker_.end_runs();
+            if (!tracker_.empty()) break;
+        }
         const ReadStatus st = file_.next(p);
         if (st == ReadStatus::ok) {
             const capture::Layer layer = capture::parse_packet(p.link, p.data, p.orig_len, seg);

@@ -267,6 +267,14 @@ void ConnectionTracker::finish() {
     bury();
 }
 
+void ConnectionTracker::end_runs() {
+    std::vector<Conn*> waiting;
+    for (auto& [k, c] : index_)
+        if (c->state == Conn::shown && (!c->dir[0].rec.empty() || !c->dir[1].rec.empty())) waiting.push_back(c.get());
+    std::sort(waiting.begin(), waiting.end(), [](const Conn* a, const Conn* b) { return a->number < b->number; });
+    for (Conn* c : waiting) emit_pending(*c);
+}
+
 void ConnectionTracker::end_connection(Conn& c, Event::Kind kind) {
     for (int d = 0; d < 2; ++d) resolve_held(c, d);
     for (int d = 0; d < 2 && c.state == Conn::shown; ++d) {

@@ -16,7 +16,9 @@
 //
 // Records: a run of one direction's bytes, ended by data of the other
 // direction, FIN or RST, a gap, the end of the capture, kMaxRecordData
-// bytes, or the cap on the data pending in all connections.
+// bytes, or the cap on the data pending in all connections. A live stream
+// also ends the runs of all connections whenever its writer pauses
+// (end_runs), as a conversation pauses where its direction changes.
 #pragma once
 
 #include <array>
@@ -78,6 +80,9 @@ public:
     void segment(const Segment& seg, const Time& time);
     // The end of the capture: held data, pending records and open connections.
     void finish();
+    // Ends the pending run of every connection as a record (a live stream
+    // whose writer paused).
+    void end_runs();
 
     bool empty() const { return events_.empty(); }
     // Takes the oldest queued event.
