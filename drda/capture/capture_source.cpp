@@ -124,6 +124,7 @@ void CaptureSource::print_line(TextWriter& out, const Event& e) {
         case Event::closed: out.printf("closed by the %s (%s)", side, e.rst ? "RST" : "FIN"); break;
         case Event::still_open: out.put("still open at the end of the capture"); break;
         case Event::dropped: out.put("no longer followed: too many connections open at once"); break;
+        case Event::idle: out.put("no longer followed: idle"); break;
         case Event::record: break;
     }
     out.put("\n\n");
