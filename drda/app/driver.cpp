@@ -251,6 +251,7 @@ int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter&
     // As above, but only as many bytes as the format needs are waited for.
     std::uint8_t head[7];
     const std::size_t n = in.read_full(head, sizeof head);
+    if (n < sizeof head && in.stopped()) return 0;  // stopped before anything came
     const ByteView first(head, n);
     if (is_capture_magic(first)) {
         CaptureSource source(in, first, input_name, err);
@@ -272,6 +273,7 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     std::FILE* in = nullptr;
     if (live) {
         install_stop_handlers();
+        widen_input_pipe(0);
         // The writer's blocks go straight to the descriptor: nothing waits
         // in a second buffer, and nothing is left there when the reader of
         // the output is gone.

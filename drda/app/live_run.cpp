@@ -2,6 +2,7 @@
 #include "app/live_run.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "common/stream_input.h"
@@ -37,6 +38,15 @@ void install_stop_handlers() {
     ign.sa_handler = SIG_IGN;
     sigemptyset(&ign.sa_mask);
     sigaction(SIGPIPE, &ign, nullptr);
+}
+
+void widen_input_pipe(int fd) {
+#ifdef F_SETPIPE_SZ
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) (void)fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+#else
+    (void)fd;
+#endif
 }
 
 bool prompt_output(std::FILE* out) {

@@ -21,6 +21,11 @@ inline bool is_stdin_name(const std::string& name) { return name == "-"; }
 // of the output that went away shows as EPIPE on the next write.
 void install_stop_handlers();
 
+// Where standard input is a pipe, asks for a larger pipe buffer (1 MiB,
+// Linux) so that a fast writer pauses less and fewer reads are needed;
+// nothing happens where that cannot be done.
+void widen_input_pipe(int fd);
+
 // Whether the output goes to someone watching (a pipe, a terminal, a
 // device) rather than to a regular file: then each record block, exchange
 // line and JSON line is handed on as soon as it is complete.
