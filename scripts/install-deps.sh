@@ -12,6 +12,8 @@ command -v xxd >/dev/null || need+=(xxd)
 command -v python3 >/dev/null || need+=(python3)
 command -v man >/dev/null || need+=(man-db)
 command -v groff >/dev/null || need+=(groff)
+# The live test captures loopback traffic with tcpdump (skipped without it).
+command -v tcpdump >/dev/null || [ -x /usr/sbin/tcpdump ] || need+=(tcpdump)
 if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   # libFuzzer's runtime comes with clang only as a recommended package.

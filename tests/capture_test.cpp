@@ -76,8 +76,20 @@ public:
         Segment seg;
         EXPECT_EQ(parse_packet(kLinkRaw, drda::ByteView(packets_.back()), static_cast<std::uint32_t>(packets_.back().size()), seg),
                   Layer::tcp);
-        tracker_.segment(seg, Time{1796753790, 0, true});
+        tracker_.segment(seg, Time{now_, 0, true});
         collect();
+        return *this;
+    }
+    // Packet time of the segments fed from now on.
+    Track& at(std::int64_t sec) {
+        now_ = sec;
+        return *this;
+    }
+    // A live stream's writer paused.
+    Track& pause() {
+        tracker_.end_runs();
+        collect();
+        log_ += "-\n";
         return *this;
     }
     // Feeds a segment whose payload the capture cut after `kept` bytes.
@@ -114,6 +126,7 @@ private:
                 case Event::closed: log_ += "close " + n + " " + side + (e.rst ? " RST" : " FIN"); break;
                 case Event::still_open: log_ += "end " + n; break;
                 case Event::dropped: log_ += "dropped " + n; break;
+                case Event::idle: log_ += "idle " + n; break;
             }
             if (e.done) log_ += " done";
             log_ += "\n";
@@ -123,6 +136,7 @@ private:
     ConnectionTracker tracker_;
     std::vector<std::string> packets_;
     std::string log_;
+    std::int64_t now_ = 1796753790;
 };
 
 Tcp c2s(std::uint32_t seq, std::string payload, std::uint8_t flags = kAck | kPsh, std::uint32_t ack = 5001) {
@@ -314,6 +328,37 @@ TEST(CaptureReassembly, CapsEndRecordsAndHeldDataAndConnections) {
               "rec 2 C x\n"
               "end 2 done\n"
               "rec 3 C y\n"
+              "end 3 done\n");
+}
+
+// A paused live stream ends the waiting runs of every connection, in
+// connection order, and the next bytes of the same direction begin a new
+// record; a connection without a packet for idle_seconds of packet time ends
+// (its run shown first) and its next packet begins a new connection, while
+// one that kept sending stays.
+TEST(CaptureReassembly, PausesEndRunsAndIdleConnectionsEnd) {
+    Tcp a1 = c2s(1000, "req"), a2 = c2s(1003, "more"), b1 = c2s(1, "x"), b2 = c2s(2, "y"), a3 = c2s(1007, "late");
+    for (Tcp* t : {&b1, &b2}) t->sport = 40001;
+    Track t;
+    t.at(1000) << a1 << b1;
+    t.pause().pause();
+    t.at(1300) << b2;
+    t.at(1590) << a2;
+    t.at(1650) << b2;  // b: 350 s without a packet (a retransmission), a: 60 s
+    t.at(2200) << b2;  // b: 550 s
+    t.at(2300) << a3;  // a: 710 s: ends before its packet is taken
+    EXPECT_EQ(t.finish(),
+              "open 1 10.0.0.1:40000 > 10.0.0.2:1527 seen\n"
+              "open 2 10.0.0.1:40001 > 10.0.0.2:1527 seen\n"
+              "rec 1 C req\n"
+              "rec 2 C x\n"
+              "-\n-\n"
+              "rec 1 C more\n"
+              "idle 1 done\n"
+              "open 3 10.0.0.1:40000 > 10.0.0.2:1527 seen\n"
+              "rec 2 C y\n"
+              "end 2 done\n"
+              "rec 3 C late\n"
               "end 3 done\n");
 }
 

@@ -36,7 +36,7 @@ TEST(CommandLine, UsageErrorsEndWithStatusOneAndNothingOnStdout) {
         {"-version", t},
         {"-o"},                   // -o with no name behind it
         {"-f"},                   // no input file
-        {"-"},
+        {"-", t},                 // "-" (standard input) not last
         {"-j", "-f", t},          // -j writes nothing but JSON
         {"-r", "-j", t},
         {"-j", "-s", t},

@@ -55,6 +55,9 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "  -j          one JSON object per exchange and line (JSON Lines); not with\n"
                  "              -f, -r or -s\n"
                  "  -o outfile  write to outfile instead of standard output\n"
+                 "  inpfile     the trace or capture; - reads standard input as it comes\n"
+                 "              (e.g. from tcpdump -U -w -) and prints each record and\n"
+                 "              exchange as soon as it is complete\n"
                  "  -V          print the product version (as the only argument)\n"
                  "  -version    print the build description (as the only argument)\n"
                  "  -h, --help  print this help\n",
@@ -74,7 +77,8 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             s.help = true;
             return 1;
         }
-        if (arg[0] == '-') {
+        // "-" alone is an input name: standard input.
+        if (arg[0] == '-' && arg[1] != '\0') {
             if (arg[1] == 'f') {
                 s.format = true;
             } else if (arg[1] == 'r' && arg[2] == '\0') {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "app/live_run.h"
 #include "capture/capture_source.h"
 #include "common/record.h"
 #include "ddm/dss_layer.h"
@@ -78,7 +79,8 @@ public:
         if (!listing()) quiet_ = std::make_unique<TextWriter>(quiet_sink_);
         if (options.json) view_ = std::make_unique<summary::JsonLines>(out);
         else view_ = std::make_unique<summary::TextReport>(out, listing(), options.exchange_lines);
-        tracker_ = std::make_unique<summary::ExchangeTracker>(*view_);
+        if (options.prompt) flushing_ = std::make_unique<FlushingExchangeSink>(*view_, out);
+        tracker_ = std::make_unique<summary::ExchangeTracker>(flushing_ ? *flushing_ : *view_);
     }
 
     // Whether the listing (and with -f the decode) is shown.
@@ -103,6 +105,7 @@ public:
                               : (server ? summary::ConnEnd::fin_server : summary::ConnEnd::fin_client);
                 break;
             case Event::dropped: end = summary::ConnEnd::dropped; break;
+            case Event::idle: end = summary::ConnEnd::idle; break;
             default: break;
         }
         tracker_->closed(rec, end);
@@ -137,6 +140,7 @@ private:
     ErrorLineSink quiet_sink_;
     std::unique_ptr<TextWriter> quiet_;
     std::unique_ptr<summary::ExchangeSink> view_;
+    std::unique_ptr<summary::ExchangeSink> flushing_;  // options.prompt
     std::unique_ptr<summary::ExchangeTracker> tracker_;
 };
 
@@ -184,11 +188,10 @@ private:
     std::unordered_map<std::uint32_t, std::unique_ptr<Connection>> connections_;
 };
 
-int print_trace_file(std::FILE* in, ByteView head, const std::string& input_name, TextWriter& out,
+int print_trace_file(TraceFile& source, ByteView head, const std::string& input_name, TextWriter& out,
                      std::FILE* err, const TraceOptions& options) {
     SummaryViews views(options, out, err, input_name);
     TextWriter& source_out = views.source_out();
-    TraceFile source(in, input_name, err);
     RecordPrinter printer(options);
     Record rec;
     int result = -1;
@@ -202,6 +205,7 @@ int print_trace_file(std::FILE* in, ByteView head, const std::string& input_name
                 case TraceFile::Next::end: result = 0, more = false; break;
                 case TraceFile::Next::failed: more = false; break;
             }
+            if (options.prompt && more) out.flush();
         }
     }
     summary::InputInfo info;
@@ -237,6 +241,7 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
                 case CaptureSource::Next::end: result = 0, more = false; break;
                 case CaptureSource::Next::failed: more = false; break;
             }
+            if (options.prompt && more) out.flush();
         }
     }
     const CaptureSource::Stats& st = source.stats();
@@ -266,7 +271,23 @@ int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& 
         CaptureSource source(in, first, input_name, err);
         return print_capture(source, input_name, out, err, options);
     }
-    return print_trace_file(in, first, input_name, out, err, options);
+    TraceFile source(in, input_name, err);
+    return print_trace_file(source, first, input_name, out, err, options);
+}
+
+int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter& out, std::FILE* err,
+                     const TraceOptions& options) {
+    // As above, but only as many bytes as the format needs are waited for.
+    std::uint8_t head[7];
+    const std::size_t n = in.read_full(head, sizeof head);
+    if (n < sizeof head && in.stopped()) return 0;  // stopped before anything came
+    const ByteView first(head, n);
+    if (is_capture_magic(first)) {
+        CaptureSource source(in, first, input_name, err);
+        return print_capture(source, input_name, out, err, options);
+    }
+    TraceFile source(in, input_name, err);
+    return print_trace_file(source, first, input_name, out, err, options);
 }
 
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
@@ -276,13 +297,25 @@ int read_capture_memory(ByteView capture, const std::string& input_name, TextWri
 }
 
 int read_trace(const RunSettings& settings, std::FILE* err) {
-    std::FILE* in = std::fopen(settings.input_name.c_str(), "rb");
-    if (!in) {
-        std::fprintf(err, "%s: %s\n", settings.input_name.c_str(), std::strerror(errno));
-        return -1;
+    // "-": standard input, read as it comes (app/live_run.h).
+    const bool live = is_stdin_name(settings.input_name);
+    std::FILE* in = nullptr;
+    if (live) {
+        install_stop_handlers();
+        widen_input_pipe(0);
+        // The writer's blocks go straight to the descriptor: nothing waits
+        // in a second buffer, and nothing is left there when the reader of
+        // the output is gone.
+        std::setvbuf(settings.out, nullptr, _IONBF, 0);
+    } else {
+        in = std::fopen(settings.input_name.c_str(), "rb");
+        if (!in) {
+            std::fprintf(err, "%s: %s\n", settings.input_name.c_str(), std::strerror(errno));
+            return -1;
+        }
+        static char inbuf[1 << 16];
+        std::setvbuf(in, inbuf, _IOFBF, sizeof inbuf);
     }
-    static char inbuf[1 << 16];
-    std::setvbuf(in, inbuf, _IOFBF, sizeof inbuf);
 
     FileSink sink(settings.out, settings.out_name);
     TraceOptions options;
@@ -291,16 +324,28 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     options.summary = settings.summary;
     options.json = settings.json;
     options.exchange_lines = settings.exchange_lines;
+    options.prompt = live && prompt_output(settings.out);
     int result;
     try {
         TextWriter out(sink);
-        result = read_trace_stream(in, settings.input_name, out, err, options);
+        if (live) {
+            StreamInput input(0);
+            result = read_live_stream(input, "standard input", out, err, options);
+        } else {
+            result = read_trace_stream(in, settings.input_name, out, err, options);
+        }
         out.flush();
     } catch (const OutputError& e) {
-        std::fprintf(err, "%s\n", e.what());
-        result = -1;
+        // Watching live, the reader of the output going away (| head) is
+        // the end of the run, not a failure.
+        if (live && e.error_number() == EPIPE) {
+            result = 0;
+        } else {
+            std::fprintf(err, "%s\n", e.what());
+            result = -1;
+        }
     }
-    std::fclose(in);
+    if (in) std::fclose(in);
     return result;
 }
 

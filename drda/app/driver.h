@@ -9,6 +9,7 @@
 #include "app/cli.h"
 #include "capture/connection_tracker.h"
 #include "common/byte_view.h"
+#include "common/stream_input.h"
 #include "common/text_writer.h"
 
 namespace drda {
@@ -19,6 +20,7 @@ struct TraceOptions {
     bool summary = false; // the -s summary (after the listing when format is set)
     bool json = false;    // the exchanges as JSON Lines, nothing else
     bool exchange_lines = false;  // -x: -s begins with one line per exchange
+    bool prompt = false;  // hand on each record block and exchange line when complete
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture
@@ -28,6 +30,11 @@ struct TraceOptions {
 // failure. Output errors propagate as OutputError.
 int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& out,
                       std::FILE* err, const TraceOptions& options);
+
+// The same for a live stream (standard input): each record is taken in as
+// soon as it has arrived, and a stop request ends the input cleanly.
+int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter& out, std::FILE* err,
+                     const TraceOptions& options);
 
 // A packet capture held in memory (tests, fuzzing), with the given caps.
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,

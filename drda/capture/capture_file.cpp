@@ -35,15 +35,31 @@ CaptureInput::CaptureInput(std::FILE* in, ByteView head) : in_(in), window_(new 
     len_ = head.size() < kWindow ? head.size() : kWindow;
 }
 
+CaptureInput::CaptureInput(StreamInput& live, ByteView head) : CaptureInput(static_cast<std::FILE*>(nullptr), head) {
+    live_ = &live;
+}
+
 CaptureInput::CaptureInput(ByteView whole) : data_(whole.data()), len_(whole.size()), eof_(true) {}
 
-void CaptureInput::fill() {
-    if (eof_ || !in_) return;
+void CaptureInput::fill(std::size_t need) {
+    if (eof_ || (!in_ && !live_)) return;
     if (pos_ > 0) {
         std::memmove(window_.get(), window_.get() + pos_, len_ - pos_);
         base_ += pos_;
         len_ -= pos_;
         pos_ = 0;
+    }
+    if (live_) {
+        while (len_ < need && len_ < kWindow) {
+            const std::size_t got = live_->read_some(window_.get() + len_, kWindow - len_);
+            len_ += got;
+            if (got == 0) {
+                error_ = live_->error();
+                eof_ = true;
+                break;
+            }
+        }
+        return;
     }
     while (len_ < kWindow) {
         errno = 0;
@@ -58,7 +74,7 @@ void CaptureInput::fill() {
 }
 
 ByteView CaptureInput::peek(std::size_t n) {
-    if (len_ - pos_ < n) fill();
+    if (len_ - pos_ < n) fill(n);
     const std::size_t have = len_ - pos_;
     return ByteView(data_ + pos_, n < have ? n : have);
 }
@@ -67,10 +83,10 @@ std::uint64_t CaptureInput::skip(std::uint64_t n) {
     std::uint64_t done = 0;
     while (done < n) {
         if (pos_ == len_) {
-            if (eof_ || !in_) break;
+            if (eof_ || (!in_ && !live_)) break;
             base_ += len_;
             pos_ = len_ = 0;
-            fill();
+            fill(1);
             if (len_ == 0) break;
         }
         const std::uint64_t step = std::min<std::uint64_t>(n - done, len_ - pos_);
@@ -92,6 +108,9 @@ std::uint32_t CaptureFile::u32(ByteView v, std::size_t off) const {
 
 ReadStatus CaptureFile::short_read(std::size_t got) const {
     if (in_.error()) return ReadStatus::error;
+    // A stop request ends a live stream where it stands: a packet cut by
+    // it is not damage.
+    if (in_.stopped()) return ReadStatus::end;
     return got == 0 ? ReadStatus::end : ReadStatus::cut;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/byte_view.h"
+#include "common/stream_input.h"
 
 namespace drda::capture {
 
@@ -20,11 +21,14 @@ inline constexpr std::uint32_t kMaxPacket = 256 * 1024;
 inline constexpr std::uint32_t kMaxBlock = kMaxPacket + 64 * 1024;
 
 // The input of a capture: a stream read through a window of fixed size, or
-// bytes already in memory (tests, fuzzing).
+// bytes already in memory (tests, fuzzing). A file is read a whole window
+// at a time; a live stream (StreamInput) only as far as the bytes asked for
+// have arrived.
 class CaptureInput {
 public:
     // `head`: the first bytes of the stream, already read by the caller.
     CaptureInput(std::FILE* in, ByteView head);
+    CaptureInput(StreamInput& live, ByteView head);
     explicit CaptureInput(ByteView whole);
 
     // Up to n bytes from the read position (fewer only at the end of the
@@ -36,10 +40,20 @@ public:
     // errno of a failed read, 0 when none failed.
     int error() const { return error_; }
 
+    // A live stream only: whether bytes wait unread in the window or the
+    // next read would not wait for the writer.
+    bool live() const { return live_ != nullptr; }
+    bool ready() const { return pos_ < len_ || !live_ || live_->ready(); }
+    // The input ended because a stop was requested, not by its end.
+    bool stopped() const { return live_ && live_->stopped(); }
+
 private:
-    void fill();
+    // Reads until `need` bytes from the read position are in the window
+    // (a file: until the window is full), or the input ends.
+    void fill(std::size_t need);
 
     std::FILE* in_ = nullptr;
+    StreamInput* live_ = nullptr;
     std::unique_ptr<std::uint8_t[]> window_;  // not zeroed: only what is read is touched
     const std::uint8_t* data_ = nullptr;
     std::size_t len_ = 0;     // valid bytes at data_

@@ -27,6 +27,10 @@ CaptureSource::CaptureSource(std::FILE* in, ByteView head, const std::string& in
                              const capture::Limits& limits)
     : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
 
+CaptureSource::CaptureSource(StreamInput& live, ByteView head, const std::string& input_name, std::FILE* err,
+                             const capture::Limits& limits)
+    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+
 CaptureSource::CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
     : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
@@ -61,6 +65,13 @@ bool CaptureSource::read_packets() {
     capture::Packet p;
     capture::Segment seg;
     while (tracker_.empty() && !finished_) {
+        // A live stream whose writer paused: what each connection has
+        // pending is shown before the read waits (the reply that ends an
+        // exchange would otherwise wait for the next request).
+        if (input_.live() && !input_.ready()) {
+            tracker_.end_runs();
+            if (!tracker_.empty()) break;
+        }
         const ReadStatus st = file_.next(p);
         if (st == ReadStatus::ok) {
             ++stats_.packets;
@@ -120,6 +131,7 @@ void CaptureSource::print_line(TextWriter& out, const Event& e) {
         case Event::closed: out.printf("closed by the %s (%s)", side, e.rst ? "RST" : "FIN"); break;
         case Event::still_open: out.put("still open at the end of the capture"); break;
         case Event::dropped: out.put("no longer followed: too many connections open at once"); break;
+        case Event::idle: out.put("no longer followed: idle"); break;
         case Event::record: break;
     }
     out.put("\n\n");

@@ -34,6 +34,10 @@ public:
     // file already read before it.
     CaptureSource(std::FILE* in, ByteView head, const std::string& input_name, std::FILE* err,
                   const capture::Limits& limits = capture::Limits());
+    // A live stream (standard input fed by a capture tool): the runs of all
+    // connections end as records whenever the writer pauses.
+    CaptureSource(StreamInput& live, ByteView head, const std::string& input_name, std::FILE* err,
+                  const capture::Limits& limits = capture::Limits());
     // A capture in memory.
     CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
                   const capture::Limits& limits = capture::Limits());

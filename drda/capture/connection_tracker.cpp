@@ -53,6 +53,8 @@ struct ConnectionTracker::Conn {
     int syn_client = -1;  // the client by the SYN or SYN-ACK seen
     bool syn = false;
     std::uint64_t stamp = 0;
+    bool timed = false;         // a packet with a valid time was seen
+    std::int64_t last_sec = 0;  // packet time of its last such packet
     Dir dir[2];  // by the sending endpoint
     Side side(int d) const { return d == client ? kClient : kServer; }
 };
@@ -144,6 +146,23 @@ void ConnectionTracker::evict() {
     bury();
 }
 
+// Connections without a packet for idle_seconds of packet time end, the
+// oldest number first. Looked for once per tenth of that time: a look
+// visits every connection.
+void ConnectionTracker::expire(std::int64_t now) {
+    if (limits_.idle_seconds <= 0 || now < next_expiry_) return;
+    next_expiry_ = now + std::max<std::int64_t>(1, limits_.idle_seconds / 10);
+    std::vector<Conn*> idle;
+    for (auto& [k, c] : index_) {
+        if (c->state == Conn::dead || !c->timed || now - c->last_sec <= limits_.idle_seconds) continue;
+        if (c->state == Conn::shown) idle.push_back(c.get());
+        else forget(*c);
+    }
+    std::sort(idle.begin(), idle.end(), [](const Conn* a, const Conn* b) { return a->number < b->number; });
+    for (Conn* c : idle) end_connection(*c, Event::idle);
+    bury();
+}
+
 void ConnectionTracker::forget(Conn& c) {
     if (c.state == Conn::dead) return;
     for (Dir& x : c.dir) {
@@ -191,11 +210,13 @@ void ConnectionTracker::decide(Conn& c, int from, const Segment& seg) {
 }
 
 void ConnectionTracker::segment(const Segment& seg, const Time& t) {
+    if (t.valid) expire(t.sec);
     int from = 0;
     Conn* cp = find_or_make(seg, from);
     if (!cp) return;
     Conn& c = *cp;
     touch(c);
+    if (t.valid) c.timed = true, c.last_sec = t.sec;
     const std::uint8_t f = seg.flags;
     if (c.state == Conn::ignored) {
         if (f & (kTcpFin | kTcpRst)) forget(c);
@@ -265,6 +286,14 @@ void ConnectionTracker::finish() {
     std::sort(open.begin(), open.end(), [](const Conn* a, const Conn* b) { return a->number < b->number; });
     for (Conn* c : open) end_connection(*c, Event::still_open);
     bury();
+}
+
+void ConnectionTracker::end_runs() {
+    std::vector<Conn*> waiting;
+    for (auto& [k, c] : index_)
+        if (c->state == Conn::shown && (!c->dir[0].rec.empty() || !c->dir[1].rec.empty())) waiting.push_back(c.get());
+    std::sort(waiting.begin(), waiting.end(), [](const Conn* a, const Conn* b) { return a->number < b->number; });
+    for (Conn* c : waiting) emit_pending(*c);
 }
 
 void ConnectionTracker::end_connection(Conn& c, Event::Kind kind) {

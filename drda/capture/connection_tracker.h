@@ -16,7 +16,13 @@
 //
 // Records: a run of one direction's bytes, ended by data of the other
 // direction, FIN or RST, a gap, the end of the capture, kMaxRecordData
-// bytes, or the cap on the data pending in all connections.
+// bytes, or the cap on the data pending in all connections. A live stream
+// also ends the runs of all connections whenever its writer pauses
+// (end_runs), as a conversation pauses where its direction changes.
+//
+// A connection without a packet for idle_seconds of packet time is no
+// longer followed, so that a capture of any length holds only the state of
+// the connections still in use.
 #pragma once
 
 #include <array>
@@ -38,6 +44,7 @@ struct Limits {
     std::size_t max_held_total = std::size_t{2} << 20;       // ... in all connections
     std::size_t max_pending_total = std::size_t{4} << 20;    // record bytes waiting in all connections
     std::size_t max_connections = 4096;                      // connections tracked at once
+    std::int64_t idle_seconds = 600;                         // packet time without a packet
 };
 
 struct Time {
@@ -56,6 +63,7 @@ struct Event {
         closed,      // `side` closed it (`rst`: by RST, else FIN)
         still_open,  // at the end of the capture
         dropped,     // no longer tracked: too many connections at once
+        idle,        // no longer tracked: no packet for Limits::idle_seconds
     } kind = record;
     std::uint32_t connection = 0;
     Side side = kClient;
@@ -78,6 +86,9 @@ public:
     void segment(const Segment& seg, const Time& time);
     // The end of the capture: held data, pending records and open connections.
     void finish();
+    // Ends the pending run of every connection as a record (a live stream
+    // whose writer paused).
+    void end_runs();
 
     bool empty() const { return events_.empty(); }
     // Takes the oldest queued event.
@@ -94,6 +105,7 @@ public:
 private:
     Conn* find_or_make(const Segment& seg, int& from);
     void evict();
+    void expire(std::int64_t now);
     void bury();
     void decide(Conn& c, int from, const Segment& seg);
     void data(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing, const Time& t);
@@ -130,6 +142,7 @@ private:
     std::uint32_t shown_ = 0;
     std::size_t held_total_ = 0;
     std::size_t pending_total_ = 0;
+    std::int64_t next_expiry_ = 0;  // packet time of the next look for idle connections
 };
 
 }  // namespace drda::capture

@@ -54,6 +54,9 @@ bool bytes_remaining(std::FILE* in, std::uint64_t& left) {
 TraceFile::TraceFile(std::FILE* in, const std::string& input_name, std::FILE* err)
     : in_(in), name_(input_name), err_(err), ahead_(regular_file(in)) {}
 
+TraceFile::TraceFile(StreamInput& live, const std::string& input_name, std::FILE* err)
+    : live_(&live), name_(input_name), err_(err) {}
+
 // A regular file is read in chunks into one buffer and each record's bytes
 // are used where they lie, instead of being copied out of the stream's own
 // buffer. (A pipe is read as the bytes are needed, so that a trace still
@@ -82,6 +85,12 @@ bool TraceFile::ensure(std::size_t n) {
 }
 
 void TraceFile::report_short_read() {
+    if (live_) {
+        if (live_->stopped()) return;
+        if (live_->error()) std::fprintf(err_, "%s: %s\n", name_.c_str(), std::strerror(live_->error()));
+        else std::fprintf(err_, "%s: unexpected end of file\n", name_.c_str());
+        return;
+    }
     if (std::ferror(in_)) {
         int e = errno ? errno : EIO;
         std::fprintf(err_, "%s: %s\n", name_.c_str(), std::strerror(e));
@@ -91,6 +100,11 @@ void TraceFile::report_short_read() {
 }
 
 bool TraceFile::read_exact(void* p, std::size_t n) {
+    if (live_) {
+        if (live_->read_full(static_cast<std::uint8_t*>(p), n) == n) return true;
+        report_short_read();
+        return false;
+    }
     if (ahead_) {
         if (!ensure(n)) {
             report_short_read();
@@ -146,7 +160,7 @@ bool TraceFile::read_data(std::size_t count) {
         // buffer is allocated once at exactly the record's size (the old one
         // released first), so memory stays at the largest record.
         std::uint64_t left = 0;
-        if (bytes_remaining(in_, left)) {
+        if (!live_ && bytes_remaining(in_, left)) {
             if (left < count) {
                 report_short_read();
                 return false;
@@ -166,7 +180,8 @@ bool TraceFile::read_data(std::size_t count) {
         }
         std::size_t want = (count < data_.size() ? count : data_.size()) - have;
         errno = 0;
-        std::size_t got = std::fread(data_.data() + have, 1, want, in_);
+        std::size_t got = live_ ? live_->read_full(data_.data() + have, want)
+                                : std::fread(data_.data() + have, 1, want, in_);
         have += got;
         if (got < want) {
             report_short_read();
@@ -241,7 +256,10 @@ bool TraceFile::read_header(TextWriter& out, ByteView head) {
 TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     errno = 0;
     int type;
-    if (ahead_) {
+    if (live_) {
+        std::uint8_t b = 0;
+        type = live_->read_full(&b, 1) == 1 ? b : EOF;
+    } else if (ahead_) {
         type = ensure(1) ? buf_[at_++] : EOF;
     } else {
         type = std::fgetc(in_);
@@ -249,7 +267,7 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     if (type == EOF) {
         // A read error behind a whole record is a failure; the end of the
         // file there is the end of the trace.
-        if (record_ > 0 && std::ferror(in_)) {
+        if (record_ > 0 && (live_ ? live_->error() != 0 : std::ferror(in_) != 0)) {
             report_short_read();
             return Next::failed;
         }
@@ -266,13 +284,13 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     const int direction = type_ == 'W' ? kDirectionSend : kDirectionReceive;
 
     std::int32_t name_len;
-    if (!read_be32(name_len)) return Next::failed;
+    if (!read_be32(name_len)) return cut();
     if (name_len < 1 || name_len > kMaxFunctionName) {
         invalid(out, "\nERROR: Invalid file format: bad func length\n");
         return Next::failed;
     }
     char name[kMaxFunctionName];
-    if (!read_exact(name, static_cast<std::size_t>(name_len))) return Next::failed;
+    if (!read_exact(name, static_cast<std::size_t>(name_len))) return cut();
     // A zero byte ends the name; other unprintable bytes are masked so
     // a damaged trace cannot drive the terminal.
     out.put("\tfunction  ");
@@ -283,7 +301,7 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     out.put("()\n");
 
     std::int32_t count;
-    if (!read_be32(count)) return Next::failed;
+    if (!read_be32(count)) return cut();
     if (count < 1) {
         invalid(out, "\nERROR: Invalid file format: bad record length\n");
         return Next::failed;
@@ -293,10 +311,10 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     out.put('\n');
 
     std::uint8_t stamp[8];
-    if (!read_exact(stamp, sizeof stamp)) return Next::failed;
+    if (!read_exact(stamp, sizeof stamp)) return cut();
     rec.has_time = print_time_line(out, stamp, rec.time);
 
-    if (!read_data(static_cast<std::size_t>(count))) return Next::failed;
+    if (!read_data(static_cast<std::size_t>(count))) return cut();
     rec.number = record_;
     rec.direction = direction;
     rec.data = ByteView(ahead_ ? data_at_ : data_.data(), static_cast<std::size_t>(count));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/record.h"
+#include "common/stream_input.h"
 #include "common/text_writer.h"
 
 namespace drda {
@@ -25,6 +26,9 @@ public:
     // `in` is read from its current position; reports of short reads and
     // read errors go to `err`, prefixed with `input_name`.
     TraceFile(std::FILE* in, const std::string& input_name, std::FILE* err);
+    // A live stream: each read takes what has arrived; a stop request ends
+    // the trace where it stands.
+    TraceFile(StreamInput& live, const std::string& input_name, std::FILE* err);
 
     // Checks the magic in `head` (the first bytes of the file, at most 7,
     // read by the caller to tell the format: fewer than 7 when the file
@@ -39,6 +43,8 @@ public:
 
 private:
     bool read_exact(void* p, std::size_t n);
+    // Next::failed, or Next::end when a stop request cut the record.
+    Next cut() const { return live_ && live_->stopped() ? Next::end : Next::failed; }
     bool read_be32(std::int32_t& v);
     bool read_data(std::size_t count);
     void report_short_read();
@@ -47,7 +53,8 @@ private:
     // valid, and then sets `time`.
     bool print_time_line(TextWriter& out, const std::uint8_t bytes[8], double& time);
 
-    std::FILE* in_;
+    std::FILE* in_ = nullptr;
+    StreamInput* live_ = nullptr;
     const std::string& name_;
     std::FILE* err_;
     std::vector<std::uint8_t> data_;  // largest record so far
