@@ -193,6 +193,8 @@ int print_trace_file(TraceFile& source, ByteView head, const std::string& input_
     SummaryViews views(options, out, err, input_name);
     TextWriter& source_out = views.source_out();
     RecordPrinter printer(options);
+    std::unique_ptr<PromptClock> clock;
+    if (options.prompt) clock = std::make_unique<PromptClock>(out);
     Record rec;
     int result = -1;
     if (source.read_header(source_out, head)) {
@@ -205,7 +207,7 @@ int print_trace_file(TraceFile& source, ByteView head, const std::string& input_
                 case TraceFile::Next::end: result = 0, more = false; break;
                 case TraceFile::Next::failed: more = false; break;
             }
-            if (options.prompt && more) out.flush();
+            if (clock && more) clock->unit_done();
         }
     }
     summary::InputInfo info;
@@ -221,6 +223,8 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
     TextWriter& source_out = views.source_out();
     source.set_record_headers(views.listing());
     CapturePrinter printer(options);
+    std::unique_ptr<PromptClock> clock;
+    if (options.prompt) clock = std::make_unique<PromptClock>(out);
     Record rec;
     int result = -1;
     if (source.read_header(source_out)) {
@@ -241,7 +245,7 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
                 case CaptureSource::Next::end: result = 0, more = false; break;
                 case CaptureSource::Next::failed: more = false; break;
             }
-            if (options.prompt && more) out.flush();
+            if (clock && more) clock->unit_done();
         }
     }
     const CaptureSource::Stats& st = source.stats();
@@ -277,7 +281,9 @@ int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& 
 
 int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter& out, std::FILE* err,
                      const TraceOptions& options) {
-    // As above, but only as many bytes as the format needs are waited for.
+    // As above, but only as many bytes as the format needs are waited for;
+    // what is shown is handed on before any wait.
+    if (options.prompt) in.on_wait(flush_writer, &out);
     std::uint8_t head[7];
     const std::size_t n = in.read_full(head, sizeof head);
     if (n < sizeof head && in.stopped()) return 0;  // stopped before anything came

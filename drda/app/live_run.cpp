@@ -49,6 +49,8 @@ void widen_input_pipe(int fd) {
 #endif
 }
 
+void flush_writer(void* writer) { static_cast<TextWriter*>(writer)->flush(); }
+
 bool prompt_output(std::FILE* out) {
     struct stat st;
     const int fd = fileno(out);

@@ -5,6 +5,7 @@
 // exchange views flushed as each exchange line is written.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 
 #include "common/text_writer.h"
@@ -31,14 +32,35 @@ void widen_input_pipe(int fd);
 // line and JSON line is handed on as soon as it is complete.
 bool prompt_output(std::FILE* out);
 
-// Passes each exchange to `inner`, then flushes `out`, so the line it wrote
-// is out before the next packet is waited for.
+// Output watched live is handed on before the input is waited for (the
+// stream's on_wait hook calls flush_writer), and besides at least every
+// 50 ms while input keeps coming without a pause (unit_done after each
+// record block or exchange line), so no line waits longer than that for a
+// block of the writer to fill, and a fast stream is not written a line at
+// a time.
+void flush_writer(void* writer);
+class PromptClock {
+public:
+    explicit PromptClock(TextWriter& out) : out_(out), last_(std::chrono::steady_clock::now()) {}
+    void unit_done() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_ < std::chrono::milliseconds(50)) return;
+        last_ = now;
+        out_.flush();
+    }
+
+private:
+    TextWriter& out_;
+    std::chrono::steady_clock::time_point last_;
+};
+
+// Passes each exchange to `inner`, then lets the clock hand on the output.
 class FlushingExchangeSink final : public summary::ExchangeSink {
 public:
-    FlushingExchangeSink(summary::ExchangeSink& inner, TextWriter& out) : inner_(inner), out_(out) {}
+    FlushingExchangeSink(summary::ExchangeSink& inner, TextWriter& out) : inner_(inner), clock_(out) {}
     void exchange(const summary::Exchange& e) override {
         inner_.exchange(e);
-        out_.flush();
+        clock_.unit_done();
     }
     void connection(const summary::ConnectionInfo& c) override { inner_.connection(c); }
     void input(const summary::InputInfo& info) override { inner_.input(info); }
@@ -46,7 +68,7 @@ public:
 
 private:
     summary::ExchangeSink& inner_;
-    TextWriter& out_;
+    PromptClock clock_;
 };
 
 }  // namespace drda

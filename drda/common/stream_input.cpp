@@ -16,6 +16,7 @@ std::size_t StreamInput::read_some(std::uint8_t* p, std::size_t n) {
             stopped_ = ended_ = true;
             return 0;
         }
+        if (on_wait_ && !ready()) on_wait_(on_wait_ctx_);
         const ssize_t got = ::read(fd_, p, n);
         if (got > 0) return static_cast<std::size_t>(got);
         if (got == 0) {

@@ -31,12 +31,21 @@ public:
     // error) rather than wait for the writer.
     bool ready() const;
 
+    // `fn(ctx)` is called before a read that would wait for the writer
+    // (the owner hands on the output it holds then).
+    void on_wait(void (*fn)(void*), void* ctx) {
+        on_wait_ = fn;
+        on_wait_ctx_ = ctx;
+    }
+
     bool ended() const { return ended_; }
     bool stopped() const { return stopped_; }
     int error() const { return error_; }
 
 private:
     int fd_;
+    void (*on_wait_)(void*) = nullptr;
+    void* on_wait_ctx_ = nullptr;
     bool ended_ = false;
     bool stopped_ = false;
     int error_ = 0;
