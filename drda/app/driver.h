@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/cli.h"
+#include "app/selection.h"
 #include "capture/connection_tracker.h"
 #include "common/byte_view.h"
 #include "common/text_writer.h"
@@ -19,6 +20,11 @@ struct TraceOptions {
     bool summary = false; // the -s summary (after the listing when format is set)
     bool json = false;    // the exchanges as JSON Lines, nothing else
     bool exchange_lines = false;  // -x: -s begins with one line per exchange
+    // What to print (null or empty: everything), and for a second pass
+    // the records of the exchanges the first pass selected.
+    Selection* selection = nullptr;
+    const SelectedRecords* held = nullptr;
+    SelectedRecords* collect = nullptr;  // a first pass: only feed the tracker into it
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture
