@@ -37,8 +37,8 @@ void print_usage(const std::string& program_name, std::FILE* err) {
 
 void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [-f] [-r] [-s [-x]] [-o outfile] inpfile\n"
-                 "       %s -j [-o outfile] inpfile\n"
+                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [-o outfile] inpfile\n"
+                 "       %s -j [selection] [-o outfile] inpfile\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
                  "Formats a DRDA communications trace (DRDADBG file) or a packet capture of\n"
@@ -60,8 +60,23 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              exchange as soon as it is complete\n"
                  "  -V          print the product version (as the only argument)\n"
                  "  -version    print the build description (as the only argument)\n"
-                 "  -h, --help  print this help\n",
-                 program_name.c_str(), program_name.c_str(), program_name.c_str());
+                 "  -h, --help  print this help\n"
+                 "\n"
+                 "Selection (with the listing, -f, -r, -s and -j; the options combine with AND,\n"
+                 "the items of a list with OR). The listing modes print the blocks of the\n"
+                 "selected records unchanged; -s and -j count only the selected exchanges.\n"
+                 "  -c LIST       connections by number (-c 3, -c 3,7-9); a trace file is\n"
+                 "                connection 1\n"
+                 "  -n LIST       records by number (-n 52, -n 50-60,75)\n"
+                 "  --failed      exchanges whose outcome is not ok, or that got no reply\n"
+                 "  --slow MS     exchanges with a server time of at least MS milliseconds\n"
+                 "  --sql TEXT    exchanges whose statement contains TEXT (any case)\n"
+                 "  --from TIME   records (listing) or exchanges (-s, -j) from TIME on\n"
+                 "  --to TIME     ... up to TIME; TIME as the output prints it\n"
+                 "                (\"2026-12-09 00:07:56.25\") or a time of day alone, on the\n"
+                 "                day of the first record\n"
+                 "Example: the decode of every failed exchange: %s -r --failed capture.pcapng\n",
+                 program_name.c_str(), program_name.c_str(), program_name.c_str(), program_name.c_str());
 }
 
 int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err) {
@@ -77,6 +92,12 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             s.help = true;
             return 1;
         }
+        const int selection = parse_selection_option(argc, argv, i, s.selection, err);
+        if (selection < 0) {
+            print_usage(s.program_name, err);
+            return -1;
+        }
+        if (selection > 0) continue;
         // "-" alone is an input name: standard input.
         if (arg[0] == '-' && arg[1] != '\0') {
             if (arg[1] == 'f') {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/selection.h"
+
 namespace drda {
 
 // Settings of one run, fixed by parse_args before the trace is read.
@@ -20,6 +22,7 @@ struct RunSettings {
     bool json = false;                  // -j: the exchanges as JSON Lines
     bool exchange_lines = false;        // -x: -s with one line per exchange
     bool help = false;                  // -h or --help
+    Selection selection;                // -c, -n, --failed, --slow, --sql, --from, --to
 };
 
 // Answers -V and -version when given as the only argument: prints on `out`

@@ -34,9 +34,11 @@ public:
         }
     }
 
-    void print(TextWriter& out, const Record& rec) {
-        print_buffer(out, rec.direction, rec.data);
-        if (options_.format) decoder_.decode_buffer(out, rec.direction, rec.data);
+    // A record not shown is still decoded (into `discard`): the decoder
+    // carries state from record to record.
+    void print(TextWriter& out, const Record& rec, bool shown, TextWriter& discard) {
+        if (shown) print_buffer(out, rec.direction, rec.data);
+        if (options_.format) decoder_.decode_buffer(shown ? out : discard, rec.direction, rec.data);
     }
 
 private:
@@ -75,21 +77,38 @@ class SummaryViews {
 public:
     SummaryViews(const TraceOptions& options, TextWriter& out, std::FILE* err, const std::string& input_name)
         : options_(options), out_(out), err_(err), input_name_(input_name) {
+        if (options.collect) {
+            quiet_ = std::make_unique<TextWriter>(quiet_sink_);
+            tracker_ = std::make_unique<summary::ExchangeTracker>(*options.collect);
+            return;
+        }
         if (!options.summary && !options.json) return;
         if (!listing()) quiet_ = std::make_unique<TextWriter>(quiet_sink_);
         if (options.json) view_ = std::make_unique<summary::JsonLines>(out);
         else view_ = std::make_unique<summary::TextReport>(out, listing(), options.exchange_lines);
-        if (options.prompt) flushing_ = std::make_unique<FlushingExchangeSink>(*view_, out);
-        tracker_ = std::make_unique<summary::ExchangeTracker>(flushing_ ? *flushing_ : *view_);
+        summary::ExchangeSink* sink = view_.get();
+        if (options.prompt) {
+            flushing_ = std::make_unique<FlushingExchangeSink>(*sink, out);
+            sink = flushing_.get();
+        }
+        if (options.selection && options.selection->any()) {
+            selecting_ = std::make_unique<SelectingSink>(*options.selection, *sink);
+            sink = selecting_.get();
+        }
+        tracker_ = std::make_unique<summary::ExchangeTracker>(*sink);
     }
 
     // Whether the listing (and with -f the decode) is shown.
-    bool listing() const { return !(options_.summary || options_.json) || options_.format; }
+    bool listing() const {
+        return !options_.collect && (!(options_.summary || options_.json) || options_.format);
+    }
     // Where the record source writes its own lines.
     TextWriter& source_out() { return quiet_ ? *quiet_ : out_; }
 
     void record(const Record& rec) {
-        if (tracker_) tracker_->feed(rec);
+        if (!tracker_) return;
+        if (rec.has_time && options_.selection) options_.selection->first_time(rec.time);
+        tracker_->feed(rec);
     }
     void gap(const Record& rec) {
         if (tracker_) tracker_->gap(rec);
@@ -111,7 +130,8 @@ public:
         tracker_->closed(rec, end);
     }
     void input(const summary::InputInfo& info) {
-        if (view_) view_->input(info);
+        if (selecting_) selecting_->input(info);
+        else if (view_) view_->input(info);
     }
 
     // The summary of what was read; then the reason when the input could not
@@ -141,8 +161,16 @@ private:
     std::unique_ptr<TextWriter> quiet_;
     std::unique_ptr<summary::ExchangeSink> view_;
     std::unique_ptr<summary::ExchangeSink> flushing_;  // options.prompt
+    std::unique_ptr<SelectingSink> selecting_;
     std::unique_ptr<summary::ExchangeTracker> tracker_;
 };
+
+// The gate between a record source and the output when the listing is
+// shown with a selection; null otherwise.
+std::unique_ptr<RecordGate> make_gate(const TraceOptions& options, bool listing, TextWriter& out, bool capture) {
+    if (!listing || !options.selection || !options.selection->any()) return nullptr;
+    return std::make_unique<RecordGate>(out, *options.selection, capture, options.held);
+}
 
 // The printers of a capture: each connection decodes as if it were alone,
 // with a decoder per direction (a cut DSS header belongs to one direction)
@@ -154,9 +182,13 @@ public:
         if (options_.rows) options_.format = true;
     }
 
-    void print(TextWriter& out, const Record& rec) {
-        print_buffer(out, rec.direction, rec.data);
-        if (options_.format) state(rec.connection).decoder[side(rec)].decode_buffer(out, rec.direction, rec.data);
+    // A record not shown of a connection that has others shown is still
+    // decoded (into `discard`) for the state its decoders carry; a
+    // connection none of whose records can be shown is not decoded at all.
+    void print(TextWriter& out, const Record& rec, bool shown, bool conn_shown, TextWriter& discard) {
+        if (shown) print_buffer(out, rec.direction, rec.data);
+        if (options_.format && conn_shown)
+            state(rec.connection).decoder[side(rec)].decode_buffer(shown ? out : discard, rec.direction, rec.data);
     }
     void gap(const Record& rec) {
         auto it = connections_.find(rec.connection);
@@ -191,17 +223,21 @@ private:
 int print_trace_file(TraceFile& source, ByteView head, const std::string& input_name, TextWriter& out,
                      std::FILE* err, const TraceOptions& options) {
     SummaryViews views(options, out, err, input_name);
-    TextWriter& source_out = views.source_out();
+    const std::unique_ptr<RecordGate> gate = make_gate(options, views.listing(), out, false);
+    TextWriter& source_out = gate ? gate->source_out() : views.source_out();
+    NullSink discarded;
+    TextWriter discard(discarded);
     RecordPrinter printer(options);
     std::unique_ptr<PromptClock> clock;
     if (options.prompt) clock = std::make_unique<PromptClock>(out);
     Record rec;
     int result = -1;
     if (source.read_header(source_out, head)) {
+        if (gate) gate->header();
         for (bool more = true; more;) {
             switch (source.next(source_out, rec)) {
                 case TraceFile::Next::record:
-                    if (views.listing()) printer.print(out, rec);
+                    if (views.listing()) printer.print(out, rec, !gate || gate->record(rec), discard);
                     views.record(rec);
                     break;
                 case TraceFile::Next::end: result = 0, more = false; break;
@@ -210,6 +246,7 @@ int print_trace_file(TraceFile& source, ByteView head, const std::string& input_
             if (clock && more) clock->unit_done();
         }
     }
+    if (gate) gate->other(), gate->finish();
     summary::InputInfo info;
     info.kind = "trace file";
     views.input(info);
@@ -220,18 +257,27 @@ int print_trace_file(TraceFile& source, ByteView head, const std::string& input_
 int print_capture(CaptureSource& source, const std::string& input_name, TextWriter& out, std::FILE* err,
                   const TraceOptions& options) {
     SummaryViews views(options, out, err, input_name);
-    TextWriter& source_out = views.source_out();
+    const std::unique_ptr<RecordGate> gate = make_gate(options, views.listing(), out, true);
+    TextWriter& source_out = gate ? gate->source_out() : views.source_out();
     source.set_record_headers(views.listing());
+    NullSink discarded;
+    TextWriter discard(discarded);
     CapturePrinter printer(options);
     std::unique_ptr<PromptClock> clock;
     if (options.prompt) clock = std::make_unique<PromptClock>(out);
     Record rec;
     int result = -1;
     if (source.read_header(source_out)) {
+        if (gate) gate->header();
         for (bool more = true; more;) {
-            switch (source.next(source_out, rec)) {
+            const CaptureSource::Next next = source.next(source_out, rec);
+            if (gate && next != CaptureSource::Next::record) gate->other();
+            switch (next) {
                 case CaptureSource::Next::record:
-                    if (views.listing()) printer.print(out, rec);
+                    if (views.listing()) {
+                        const bool shown = !gate || gate->record(rec);
+                        printer.print(out, rec, shown, !gate || gate->conn_selected(rec.connection), discard);
+                    }
                     views.record(rec);
                     break;
                 case CaptureSource::Next::gap:
@@ -248,6 +294,7 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
             if (clock && more) clock->unit_done();
         }
     }
+    if (gate) gate->other(), gate->finish();
     const CaptureSource::Stats& st = source.stats();
     summary::InputInfo info;
     info.kind = st.kind;
@@ -261,10 +308,100 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
     return result;
 }
 
+// Exchange options with the listing: the records to print are known only
+// when their exchanges end, so the input is read twice (see read_twice).
+bool two_passes(const TraceOptions& options) {
+    return options.selection && options.selection->exchange_options() && !options.collect && !options.held &&
+           (!(options.summary || options.json) || options.format);
+}
+
+// Where the first of two passes reports: nowhere (the second reports).
+class Silent {
+public:
+    Silent() : f_(std::fopen("/dev/null", "w")) {
+        if (!f_) f_ = std::tmpfile();
+    }
+    ~Silent() {
+        if (f_) std::fclose(f_);
+    }
+    std::FILE* or_else(std::FILE* err) const { return f_ ? f_ : err; }
+
+private:
+    std::FILE* f_;
+};
+
+// The first pass of two: the tracker alone, into `held`.
+TraceOptions first_pass(const TraceOptions& options, SelectedRecords& held) {
+    TraceOptions first;
+    first.selection = options.selection;
+    first.collect = &held;
+    return first;
+}
+
 }  // namespace
+
+// Exchange options in the listing modes: a first pass runs only the
+// exchange tracker and keeps the runs of record numbers of the selected
+// exchanges (SelectedRecords, capped); a second pass reads the input again
+// from where it began with fresh decoders and prints the blocks of the
+// selected records. An input that cannot seek (a pipe) is first copied to
+// a temporary file, so memory stays bounded whatever the input's size.
+static int read_twice(std::FILE* in, const std::string& input_name, TextWriter& out, std::FILE* err,
+                      const TraceOptions& options) {
+    std::FILE* spool = nullptr;
+    off_t start = ftello(in);
+    if (start < 0 || fseeko(in, start, SEEK_SET) != 0) {
+        std::clearerr(in);
+        spool = std::tmpfile();
+        if (!spool) {
+            std::fprintf(err, "%s: no temporary file to hold the input for the selection: %s\n", input_name.c_str(),
+                         std::strerror(errno));
+            return -1;
+        }
+        static char buf[1 << 16];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) {
+            if (std::fwrite(buf, 1, n, spool) != n) {
+                std::fprintf(err, "%s: cannot hold the input for the selection: %s\n", input_name.c_str(),
+                             std::strerror(errno ? errno : EIO));
+                std::fclose(spool);
+                return -1;
+            }
+        }
+        // A read error ends the copy; the passes then see the input end
+        // there, and the error is reported as the end of the input.
+        if (std::ferror(in)) {
+            std::fprintf(err, "%s: %s\n", input_name.c_str(), std::strerror(errno ? errno : EIO));
+            std::fclose(spool);
+            return -1;
+        }
+        std::rewind(spool);
+        in = spool;
+        start = 0;
+    }
+    SelectedRecords held(*options.selection);
+    {
+        const Silent silent;
+        NullSink nothing;
+        TextWriter quiet(nothing);
+        read_trace_stream(in, input_name, quiet, silent.or_else(err), first_pass(options, held));
+    }
+    int result = -1;
+    if (fseeko(in, start, SEEK_SET) != 0) {
+        std::fprintf(err, "%s: %s\n", input_name.c_str(), std::strerror(errno ? errno : EIO));
+    } else {
+        std::clearerr(in);
+        TraceOptions second = options;
+        second.held = &held;
+        result = read_trace_stream(in, input_name, out, err, second);
+    }
+    if (spool) std::fclose(spool);
+    return result;
+}
 
 int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& out,
                       std::FILE* err, const TraceOptions& options) {
+    if (two_passes(options)) return read_twice(in, input_name, out, err, options);
     // The first bytes tell the format: enough for the trace magic, which is
     // longer than the capture magics.
     std::uint8_t head[7];
@@ -298,6 +435,20 @@ int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter&
 
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
                         const TraceOptions& options, const capture::Limits& limits) {
+    if (two_passes(options)) {
+        SelectedRecords held(*options.selection);
+        {
+            const Silent silent;
+            NullSink nothing;
+            TextWriter quiet(nothing);
+            CaptureSource first(capture, input_name, silent.or_else(err), limits);
+            print_capture(first, input_name, quiet, silent.or_else(err), first_pass(options, held));
+        }
+        TraceOptions second = options;
+        second.held = &held;
+        CaptureSource source(capture, input_name, err, limits);
+        return print_capture(source, input_name, out, err, second);
+    }
     CaptureSource source(capture, input_name, err, limits);
     return print_capture(source, input_name, out, err, options);
 }
@@ -331,10 +482,18 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     options.json = settings.json;
     options.exchange_lines = settings.exchange_lines;
     options.prompt = live && prompt_output(settings.out);
+    Selection selection = settings.selection;
+    if (selection.any()) options.selection = &selection;
     int result;
     try {
         TextWriter out(sink);
-        if (live) {
+        if (live && two_passes(options)) {
+            // Exchange options with the listing: the records to print are
+            // known only at the end of their exchanges; standard input is
+            // held in a temporary file and read twice.
+            options.prompt = false;
+            result = read_trace_stream(stdin, "standard input", out, err, options);
+        } else if (live) {
             StreamInput input(0);
             result = read_live_stream(input, "standard input", out, err, options);
         } else {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/cli.h"
+#include "app/selection.h"
 #include "capture/connection_tracker.h"
 #include "common/byte_view.h"
 #include "common/stream_input.h"
@@ -21,6 +22,11 @@ struct TraceOptions {
     bool json = false;    // the exchanges as JSON Lines, nothing else
     bool exchange_lines = false;  // -x: -s begins with one line per exchange
     bool prompt = false;  // hand on each record block and exchange line when complete
+    // What to print (null or empty: everything), and for a second pass
+    // the records of the exchanges the first pass selected.
+    Selection* selection = nullptr;
+    const SelectedRecords* held = nullptr;
+    SelectedRecords* collect = nullptr;  // a first pass: only feed the tracker into it
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture

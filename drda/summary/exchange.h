@@ -106,6 +106,7 @@ struct InputInfo {
     std::uint32_t snaplen = 0;       // the length packets were cut to when captured
     std::uint64_t cut_packets = 0;   // packets cut so
     std::uint64_t packets = 0;       // packets read
+    std::string selection;           // the selection options shown (-c, -n, ...); empty: all
 };
 
 // What the tracker counted beside the exchanges.

@@ -446,6 +446,7 @@ void TextReport::overview(const Totals& t) {
         w.put('\n');
     };
     w.put("Overview\n");
+    if (!input_.selection.empty()) line("selection", input_.selection);
     line("input", input_.kind.empty() ? "-" : input_.kind);
     line("first", has_first_ ? date_text(first_) : "-");
     line("last", has_last_ ? date_text(last_) : "-");
