@@ -5,7 +5,10 @@
 // rules of shapes and JSON strings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
+#include <set>
 #include <regex>
 #include <random>
 #include <sstream>
@@ -583,4 +586,327 @@ TEST(SummaryText, FixedPointNumbersAreThoseOfPrintf) {
     }
     w.flush();
     EXPECT_TRUE(got == want) << "put_fixed differs from printf";
+}
+
+// --- server time, chains and pairing ------------------------------------------------
+
+namespace {
+
+Record at(Record r, double t) {
+    r.time = t;
+    return r;
+}
+
+// The -j line of the exchange at `index` (0-based) of a trace's output.
+std::string json_line(const std::string& out, std::size_t index) {
+    std::istringstream lines(out);
+    std::string l;
+    for (std::size_t i = 0; std::getline(lines, l); ++i)
+        if (i == index) return l;
+    return "";
+}
+
+}  // namespace
+
+TEST(SummaryConversations, ABatchInOneChainIsChargedOnceAndPipelinedRequestsPairFirstInFirstOut) {
+    const double t0 = 1796748491.0;
+    // A batch of three INSERTs sent as one chain, answered 84 ms later by
+    // one buffer of three SQLCARDs; then one INSERT on its own.
+    std::vector<Record> recs = {
+        at(send(excsqlimm(1, "INSERT INTO t VALUES (1)", true) + excsqlimm(2, "INSERT INTO t VALUES (2)", true) +
+                excsqlimm(3, "INSERT INTO t VALUES (3)")),
+           t0),
+        at(recv(dss(3, 1, sqlcard(0, "00000", 1), true) + dss(3, 2, sqlcard(0, "00000", 1), true) +
+                dss(3, 3, sqlcard(0, "00000", 1))),
+           t0 + 0.084),
+        at(send(excsqlimm(1, "INSERT INTO t VALUES (4)")), t0 + 1.0),
+        at(recv(dss(3, 1, sqlcard(0, "00000", 1))), t0 + 1.010),
+        // Two DELETEs with the same correlator before either is answered,
+        // then their answers in order: each goes to its own request.
+        at(send(excsqlimm(5, "DELETE FROM a")), t0 + 2.0),
+        at(send(excsqlimm(5, "DELETE FROM b")), t0 + 2.001),
+        at(recv(dss(3, 5, sqlcard(0, "00000", 5))), t0 + 2.010),
+        at(recv(dss(3, 5, sqlcard(0, "00000", 7))), t0 + 2.020),
+    };
+    const Collected c = exchanges_of_bytes(make_trace(recs));
+    ASSERT_EQ(c.all.size(), 6u);
+    const auto ms = [](const Exchange& e) { return e.has_server ? e.server_ms : -1.0; };
+    EXPECT_NEAR(ms(c.all[0]), 84.0, 1e-3);
+    EXPECT_NEAR(ms(c.all[1]), 0.0, 1e-3);
+    EXPECT_NEAR(ms(c.all[2]), 0.0, 1e-3);
+    EXPECT_NEAR(ms(c.all[3]), 10.0, 1e-3);
+    for (int i : {0, 1, 2}) EXPECT_EQ(c.all[i].chain, 1u) << i;
+    EXPECT_EQ(c.all[3].chain, 2u);
+    EXPECT_EQ(c.all[4].sql, "DELETE FROM a");
+    EXPECT_EQ(c.all[4].updated, 5);
+    EXPECT_EQ(c.all[4].reply_record, 7);
+    EXPECT_NEAR(ms(c.all[4]), 10.0, 1e-3);
+    EXPECT_EQ(c.all[5].sql, "DELETE FROM b");
+    EXPECT_EQ(c.all[5].updated, 7);
+    EXPECT_EQ(c.all[5].reply_record, 8);
+    EXPECT_NEAR(ms(c.all[5]), 10.0, 1e-3);  // from the first answer on, not from its request
+    EXPECT_EQ((c.all[5].records), (std::vector<drda::summary::RecordSpan>{{6, 6}, {8, 8}}));
+
+    // The shape's total is the 94 ms the server spent, not 4 x 84 + 10.
+    const InProcess s = run_in_process(make_trace(recs), false, false, true);
+    EXPECT_NE(s.out.find("\n    4      0          4       94.000       23.500       84.000       84.000 "
+                         "INSERT INTO t VALUES (?)\n"),
+              std::string::npos)
+        << s.out;
+    EXPECT_NE(s.out.find("\nexchanges        6\nfailed           0\nrows read        0\nrows changed     16\n"),
+              std::string::npos)
+        << s.out;
+    const InProcess j = run_in_process(make_trace(recs), false, false, false, true);
+    EXPECT_TRUE(json_line(j.out, 1).ends_with(",\"server_ms\":0.000,\"chain\":1,\"user\":null}")) << json_line(j.out, 1);
+    EXPECT_TRUE(json_line(j.out, 5).ends_with(",\"server_ms\":10.000,\"chain\":4,\"user\":null}")) << json_line(j.out, 5);
+}
+
+TEST(SummaryRealTraces, ServerTimesAddUpWithinConnectionsAndChains) {
+    std::vector<std::string> inputs = kTraces;
+    for (const char* c : {"s01_connect", "s03_types", "s04_manyrows", "s06_errors", "s09_procedures", "s11_batch",
+                          "s12_metadata"})
+        inputs.push_back(std::string("captures/") + c + ".pcap");
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input);
+        const Collected c = exchanges_of(input);
+        // Per connection: the server times add up to no more than the time
+        // from its first request to its last reply.
+        std::map<std::uint32_t, std::pair<double, double>> span;  // first request, last reply
+        std::map<std::uint32_t, double> total;
+        std::map<std::pair<std::uint32_t, std::uint64_t>, std::pair<double, double>> chain_span;
+        std::map<std::pair<std::uint32_t, std::uint64_t>, double> chain_total;
+        for (const Exchange& e : c.all) {
+            if (!e.has_server) continue;
+            EXPECT_GE(e.server_ms, 0.0);
+            EXPECT_LE(e.server_ms, (e.last_reply - e.time) * 1000.0 + 1e-6);
+            auto& s = span.try_emplace(e.conn, e.time, e.last_reply).first->second;
+            s.first = std::min(s.first, e.time);
+            s.second = std::max(s.second, e.last_reply);
+            total[e.conn] += e.server_ms;
+            auto& cs = chain_span.try_emplace({e.conn, e.chain}, e.time, e.last_reply).first->second;
+            cs.first = std::min(cs.first, e.time);
+            cs.second = std::max(cs.second, e.last_reply);
+            chain_total[{e.conn, e.chain}] += e.server_ms;
+        }
+        ASSERT_FALSE(total.empty());
+        for (const auto& [conn, ms] : total) EXPECT_LE(ms, (span[conn].second - span[conn].first) * 1000.0 + 1e-3) << conn;
+        for (const auto& [key, ms] : chain_total)
+            EXPECT_LE(ms, (chain_span[key].second - chain_span[key].first) * 1000.0 + 1e-3) << key.second;
+    }
+    // s11's batch of 500 INSERTs in one chain: its shape costs what the
+    // chain took, not 500 times that.
+    const Collected b = exchanges_of("s11_batch.req.drdadbg");
+    std::map<std::uint64_t, std::size_t> members;
+    for (const Exchange& e : b.all) ++members[e.chain];
+    const auto batch = std::max_element(members.begin(), members.end(),
+                                        [](const auto& x, const auto& y) { return x.second < y.second; });
+    ASSERT_GE(batch->second, 500u);
+    double first = 1e300, last = 0, charged = 0;
+    for (const Exchange& e : b.all) {
+        if (e.chain != batch->first || !e.has_server) continue;
+        first = std::min(first, e.time);
+        last = std::max(last, e.last_reply);
+        charged += e.server_ms;
+    }
+    EXPECT_LE(charged, (last - first) * 1000.0 + 1e-3);
+    EXPECT_GT(charged, 0.0);
+}
+
+// --- the parts of -s and their caps ---------------------------------------------------
+
+TEST(SummaryText, ConnectionsAndShapesPastTheirCapsAreSummedUpInOneLine) {
+    // 51 connections of one exchange each and 51 shapes: the 50 with the
+    // most server time are shown, the last one is summed up.
+    std::string text;
+    drda::StringSink sink(text);
+    drda::TextWriter w(sink);
+    drda::summary::TextReport report(w, false);
+    for (std::uint32_t i = 1; i <= 51; ++i) {
+        Exchange e;
+        e.seq = i;
+        e.has_conn = true;
+        e.conn = i;
+        e.has_request = true;
+        e.command = 0x200A;
+        e.record = static_cast<int>(i);
+        e.reply_record = static_cast<int>(i) + 1000;
+        e.has_time = e.has_first = e.has_last = true;
+        e.time = 1796748491.0 + i;
+        e.first_reply = e.last_reply = e.time + i / 1000.0;
+        e.has_server = true;
+        e.server_ms = i;  // connection 1 and table t1 are the cheapest
+        e.has_sql = true;
+        e.sql = "SELECT * FROM t" + std::to_string(i);
+        report.exchange(e);
+        drda::summary::ConnectionInfo c;
+        c.has_conn = true;
+        c.conn = i;
+        c.client = "10.0.0.1:" + std::to_string(40000 + i);
+        c.server = "10.0.0.2:50000";
+        c.user = "U" + std::to_string(i);
+        c.has_start = c.has_end = true;
+        c.start = e.time;
+        c.end = e.last_reply;
+        c.how = drda::summary::ConnEnd::fin_client;
+        report.connection(c);
+    }
+    report.finish(drda::summary::Totals());
+    w.flush();
+    EXPECT_NE(text.find("\nconnections      51\nexchanges        51\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nConnections: 51\n"), std::string::npos);
+    EXPECT_NE(text.find("\n1 more connections: 1 exchanges, 1.000 server ms\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("10.0.0.1:40001 "), std::string::npos);  // connection 1 is left out
+    EXPECT_NE(text.find("  51 10.0.0.1:40051 > 10.0.0.2:50000 U51 "), std::string::npos) << text;
+    EXPECT_NE(text.find("FIN by client\n"), std::string::npos);
+    EXPECT_NE(text.find("\nStatements by shape: 51\n"), std::string::npos);
+    EXPECT_NE(text.find("\n1 more shapes: 1 executions, 1.000 ms\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("SELECT * FROM t1\n"), std::string::npos);
+    // The ten slowest, the slowest first.
+    const std::size_t slow = text.find("\nSlowest exchanges: 10\n");
+    ASSERT_NE(slow, std::string::npos);
+    EXPECT_LT(text.find("SELECT * FROM t51\n", slow), text.find("SELECT * FROM t42\n", slow));
+    const std::string slowest = text.substr(slow, text.find("\nStatements by shape", slow) - slow);
+    EXPECT_EQ(slowest.find("SELECT * FROM t41\n"), std::string::npos) << slowest;
+    EXPECT_NE(slowest.find("SELECT * FROM t42\n"), std::string::npos) << slowest;
+    // Lines of a connection table are aligned: every line as long as the
+    // heading up to its last column.
+    const std::size_t head = text.find("conn client > server");
+    const std::size_t ended = text.find(" ended\n", head);
+    const std::size_t width = ended - head;
+    for (std::size_t p = text.find('\n', head) + 1; text.compare(p, 2, "  ") == 0; p = text.find('\n', p) + 1)
+        EXPECT_EQ(text.substr(p, text.find('\n', p) - p).rfind(" FIN by client"), width) << text.substr(p, 80);
+}
+
+TEST(SummaryText, TheSummaryStaysSmallWhateverTheInput) {
+    // 100,000 exchanges of as many shapes, 300 kinds of error: without -x
+    // the summary is a few hundred lines.
+    std::vector<Record> recs;
+    recs.reserve(200000);
+    for (int i = 0; i < 100000; ++i) {
+        const std::uint16_t corr = static_cast<std::uint16_t>(1 + i % 60000);
+        recs.push_back(send(excsqlimm(corr, "INSERT INTO t" + std::to_string(i) + " VALUES (1)")));
+        recs.push_back(recv(dss(3, corr, i % 3 ? sqlcard(0, "00000", 1)
+                                               : sqlcard(-100 - i / 3 % 300, "4" + std::to_string(1000 + i / 3 % 300)))));
+    }
+    const InProcess s = run_in_process(make_trace(recs), false, false, true);
+    ASSERT_EQ(s.status, 0);
+    // (run_in_process shows the exchange lines too: count past them.)
+    const std::string summary = s.out.substr(s.out.find("\nOverview\n"));
+    const auto lines = std::count(summary.begin(), summary.end(), '\n');
+    EXPECT_LT(lines, 400) << summary.substr(0, 2000);
+    EXPECT_LT(summary.size(), std::size_t{64} << 10);
+    EXPECT_NE(summary.find("\nexchanges        100000\nfailed           33334\n"), std::string::npos);
+    EXPECT_NE(summary.find("\nErrors: 256\n"), std::string::npos);
+    EXPECT_NE(summary.find("\nStatements by shape: 512\n"), std::string::npos);
+    EXPECT_NE(summary.find("\n462 more shapes: 462 executions, "), std::string::npos) << summary.substr(summary.size() - 600);
+    EXPECT_NE(summary.find("\n99488 executions of further shapes not grouped (at most 512 shapes)\n"), std::string::npos);
+}
+
+TEST(SummaryRealTraces, ACaptureCutBySnapLengthSaysSoOnce) {
+    // s06's packets cut to 120 bytes as a capture with a short snap length
+    // holds them: most of the DRDA data is missing, and the overview says
+    // why in one line.
+    std::string file = read_file(data_path("captures/s06_errors.pcap"));
+    std::string cut = file.substr(0, 24);
+    cut[16] = 120, cut[17] = cut[18] = cut[19] = 0;
+    std::size_t packets = 0, shortened = 0;
+    for (std::size_t p = 24; p + 16 <= file.size(); ++packets) {
+        const auto u32 = [&](std::size_t at) {
+            return static_cast<std::uint32_t>(static_cast<unsigned char>(file[at])) |
+                   static_cast<std::uint32_t>(static_cast<unsigned char>(file[at + 1])) << 8 |
+                   static_cast<std::uint32_t>(static_cast<unsigned char>(file[at + 2])) << 16 |
+                   static_cast<std::uint32_t>(static_cast<unsigned char>(file[at + 3])) << 24;
+        };
+        const std::uint32_t caplen = u32(p + 8);
+        const std::uint32_t keep = caplen < 120 ? caplen : 120;
+        if (keep < caplen) ++shortened;
+        std::string header = file.substr(p, 16);
+        header[8] = static_cast<char>(keep);
+        header[9] = header[10] = header[11] = 0;
+        cut += header + file.substr(p + 16, keep);
+        p += 16 + caplen;
+    }
+    ASSERT_GT(shortened, 10u);
+    const InProcess s = run_in_process(cut, false, false, true);
+    EXPECT_EQ(s.status, 0);
+    const std::string note = "\nsnap length      the packets were cut to 120 bytes when captured (" +
+                             std::to_string(shortened) + " of " + std::to_string(packets) +
+                             " packets), so most of the DRDA data is not in the file; capture whole packets (-s 0)\n";
+    EXPECT_NE(s.out.find(note), std::string::npos) << s.out.substr(s.out.find("Overview"), 1200);
+    EXPECT_EQ(s.out.find("snap length", s.out.find(note) + note.size()), std::string::npos);
+    EXPECT_NE(s.out.find("\nbytes missing    "), std::string::npos);
+    // The whole capture says nothing of the kind.
+    const InProcess whole = run_in_process(file, false, false, true);
+    EXPECT_EQ(whole.out.find("snap length"), std::string::npos);
+    EXPECT_EQ(whole.out.find("bytes missing"), std::string::npos);
+}
+
+TEST(SummaryRealTraces, ConnectionFactsAreThoseTheTrafficCarries) {
+    // For every shared capture, each connection line of -s holds the user,
+    // database, products, security mechanism, start and end that the -f
+    // decode of the same capture shows for that connection.
+    const std::map<std::string, std::string> secmec_names = {{"(3)", "USRIDPWD"}, {"(4)", "USRIDONL"}, {"(9)", "EUSRIDPWD"}};
+    for (const char* name : {"s01_connect", "s03_types", "s04_manyrows", "s06_errors", "s09_procedures", "s11_batch",
+                             "s12_metadata"}) {
+        SCOPED_TRACE(name);
+        const std::string file = read_file(data_path(std::string("captures/") + name + ".pcap"));
+        const std::string decoded = run_in_process(file, true, false).out;
+        const std::string summary = run_in_process(file, false, false, true).out;
+        // The decode per connection: its records' text, its end, its times.
+        struct Seen {
+            std::string text, ended, first_time, client_server;
+            std::set<std::string> values[4];  // USRID, RDBNAM, SRVRLSLV, SECMEC
+        };
+        std::map<std::string, Seen> conns;
+        std::istringstream in(decoded);
+        std::string line, current, field;
+        const std::regex record(R"(^\d+\tconnection (\d+)  (\S+) [<>] (\S+)$)");
+        const std::regex closed(R"(^CONNECTION (\d+): closed by the (client|server) \((FIN|RST)\)$)");
+        std::smatch m;
+        while (std::getline(in, line)) {
+            if (std::regex_match(line, m, record)) {
+                current = m[1];
+                conns[current].client_server = m[2].str() + " > " + m[3].str();
+                field.clear();
+            } else if (std::regex_match(line, m, closed)) {
+                conns[m[1]].ended = m[3].str() + " by " + m[2].str();
+            } else if (line.rfind("\ttime  ", 0) == 0 && !current.empty()) {
+                if (conns[current].first_time.empty()) conns[current].first_time = line.substr(7);
+            } else if (line.find("NM: ") != std::string::npos) {
+                field = line.substr(line.find("NM: ") + 4, line.find(' ', line.find("NM: ") + 4) - line.find("NM: ") - 4);
+            } else if (!current.empty() && !field.empty()) {
+                const std::size_t a = line.find("ASCII: "), e = line.find("EBCDIC: ");
+                const std::string v = a != std::string::npos ? line.substr(a + 7)
+                                      : e != std::string::npos ? line.substr(e + 8) : "";
+                const int k = field == "USRID" ? 0 : field == "RDBNAM" ? 1 : field == "SRVRLSLV" ? 2 : field == "SECMEC" ? 3 : -1;
+                std::string t = v;
+                while (!t.empty() && t.back() == ' ') t.pop_back();  // names are padded with blanks
+                if (k == 3 && line.find("(") != std::string::npos) conns[current].values[3].insert(line.substr(line.rfind('(')));
+                else if (k >= 0 && !t.empty()) conns[current].values[k].insert(t.substr(0, 40));
+            }
+        }
+        ASSERT_FALSE(conns.empty());
+        for (const auto& [number, seen] : conns) {
+            SCOPED_TRACE("connection " + number);
+            const std::string head = std::string(4 - std::min<std::size_t>(4, number.size()), ' ') + number + " " +
+                                     seen.client_server + " ";
+            const std::size_t at = summary.find("\n" + head);
+            ASSERT_NE(at, std::string::npos) << head << "\n" << summary;
+            const std::string row = summary.substr(at + 1, summary.find('\n', at + 1) - at - 1);
+            // Every fact shown is one the decode shows for the connection.
+            std::istringstream cells(row.substr(head.size()));
+            std::string user, database;
+            cells >> user >> database;
+            // (A long value wraps in the decode: its first 40 characters.)
+            EXPECT_TRUE(seen.values[0].count(user.substr(0, 40))) << row;
+            EXPECT_TRUE(seen.values[1].count(database.substr(0, 40))) << row;
+            int products = 0;
+            for (const std::string& level : seen.values[2]) products += row.find(" " + level + " ") != std::string::npos;
+            EXPECT_EQ(products, 2) << row;  // the client's and the server's
+            ASSERT_EQ(seen.values[3].size(), 1u);
+            EXPECT_NE(row.find(" " + secmec_names.at(*seen.values[3].begin()) + " "), std::string::npos) << row;
+            EXPECT_NE(row.find(" " + seen.first_time), std::string::npos) << row;
+            EXPECT_TRUE(row.ends_with(" " + seen.ended)) << row;
+        }
+    }
 }

@@ -23,6 +23,7 @@ inline constexpr std::size_t kMaxRecordSpans = 64;
 // its request or reply DSSs.
 struct RecordSpan {
     int first = 0, last = 0;
+    bool operator==(const RecordSpan&) const = default;
 };
 
 struct Exchange {

@@ -454,6 +454,7 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
     }
     Open& x = conn->queue.emplace_back();
     ++queued;
+    x.e.seq = ++seq;
     if (order.size() >= 4 * kMaxOpenExchanges) {
         // Mostly entries of exchanges handed on: keep those still waiting.
         std::deque<std::pair<std::uint64_t, std::uint32_t>> kept;
@@ -461,8 +462,7 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
             if (waiting(entry)) kept.push_back(entry);
         order.swap(kept);
     }
-    order.emplace_back(seq + 1, conn->id);
-    x.e.seq = ++seq;
+    order.emplace_back(x.e.seq, conn->id);
     x.e.has_conn = conn->has_conn;
     x.e.conn = conn->id;
     x.e.client = conn->client;
