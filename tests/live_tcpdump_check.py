@@ -29,8 +29,10 @@ import threading
 import time
 
 WAIT_S = 20.0
-# Fields that depend on the time, the addresses and the ports of a run.
-VARYING = ("ts", "client", "server", "first_reply_ms", "last_reply_ms", "server_ms")
+# Fields that depend on the time, the addresses and the ports of a run, and
+# the record numbers: read live, a run of one direction whose packets reach
+# dssview with a pause between them (a loaded machine) is two records.
+VARYING = ("ts", "client", "server", "first_reply_ms", "last_reply_ms", "server_ms", "record", "reply_record")
 
 
 def runs(path):
