@@ -42,9 +42,24 @@ Side side_of(const Record& r) {
 }
 
 // A PKGNAMCSN (its first 512 bytes).
-using Key = std::string;
+// A PKGNAMCSN (its first 512 bytes) by two 64-bit hashes of its bytes and
+// its length: 16 bytes instead of the name itself in every exchange,
+// statement text and query, for a chance of two names taken for one far
+// below that of a damaged byte.
+struct Key {
+    std::uint64_t a = 0, b = 0;
+    bool operator==(const Key&) const = default;
+};
 Key key_of(ByteView v) {
-    return Key(reinterpret_cast<const char*>(v.data()), v.size() < kMaxKey ? v.size() : kMaxKey);
+    const std::size_t n = v.size() < kMaxKey ? v.size() : kMaxKey;
+    std::uint64_t a = 0xcbf29ce484222325ull ^ n, b = 0x9E3779B97F4A7C15ull + n;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t c = v.u8(i);
+        a = (a ^ c) * 0x100000001b3ull;                 // FNV-1a
+        b = (b + c + 1) * 0xff51afd7ed558ccdull;        // a multiplicative hash
+        b ^= b >> 29;
+    }
+    return Key{a, b};
 }
 using Insid = std::array<std::uint8_t, 8>;
 
@@ -77,6 +92,20 @@ struct Query {
 };
 
 // The open state of an exchange beside what it shows.
+// What few exchanges carry: their own data representation, an output
+// override, result sets. Kept apart so that an exchange waiting for its
+// answer (a batch has hundreds at once) stays small.
+struct OpenExtra {
+    rows::Typdef req_typdef;
+    bool has_req_typdef = false;
+    rows::Typdef reply_typdef;
+    bool has_reply_typdef = false;
+    bool has_outovr = false;
+    rows::Descriptor outovr;
+    std::vector<Key> rslset;
+    std::size_t rslset_next = 0;
+};
+
 struct Open {
     Exchange e;
     bool closed = false;
@@ -85,21 +114,54 @@ struct Open {
     bool has_pkg = false;
     Key pkg;
     Insid insid{};
-    rows::Typdef req_typdef;
-    bool has_req_typdef = false;
-    rows::Typdef reply_typdef;
-    bool has_reply_typdef = false;
-    bool has_outovr = false;
-    rows::Descriptor outovr;
+    std::unique_ptr<OpenExtra> extra;
+    OpenExtra& more() {
+        if (!extra) extra = std::make_unique<OpenExtra>();
+        return *extra;
+    }
+    const rows::Typdef& req_typdef(const rows::Typdef& conn) const {
+        return extra && extra->has_req_typdef ? extra->req_typdef : conn;
+    }
+    const rows::Typdef& reply_typdef(const rows::Typdef& conn) const {
+        return extra && extra->has_reply_typdef ? extra->reply_typdef : conn;
+    }
     int query = -1;
     std::uint64_t query_gen = 0;
-    std::vector<Key> rslset;
-    std::size_t rslset_next = 0;
     int sqlca_rank = 0;              // 0 none, 1 zero SQLCODE, 2 other, 3 negative
     // The last reply on the connection before this exchange's first: the
     // server could not start on it before then.
     bool has_bound = false;
     double bound = 0;
+};
+
+// The exchanges of a connection in request order: taken from the front,
+// added at the back, each at a fixed address; nothing is allocated while it
+// is empty (thousands of connections wait with none).
+class ExchangeQueue {
+public:
+    bool empty() const { return head_ == items_.size(); }
+    std::size_t size() const { return items_.size() - head_; }
+    Open& operator[](std::size_t i) { return *items_[head_ + i]; }
+    Open& front() { return *items_[head_]; }
+    const Open& front() const { return *items_[head_]; }
+    Open& emplace_back() {
+        items_.push_back(std::make_unique<Open>());
+        return *items_.back();
+    }
+    void pop_front() {
+        items_[head_++].reset();
+        if (head_ == items_.size()) {
+            items_.clear();
+            head_ = 0;
+        } else if (head_ >= 64 && 2 * head_ >= items_.size()) {
+            items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(head_));
+            head_ = 0;
+        }
+    }
+
+private:
+    std::vector<std::unique_ptr<Open>> items_;
+    std::size_t head_ = 0;
 };
 
 struct Conn {
@@ -110,7 +172,7 @@ struct Conn {
     ConnectionInfo info;
     // Its exchanges in request order, from the oldest not handed on yet:
     // each is handed on once it and all before it are complete.
-    std::deque<Open> queue;
+    ExchangeQueue queue;
     bool has_last_reply = false;     // the time of its last reply DSS
     double last_reply = 0;
     rows::Typdef req_typdef, srv_typdef;
@@ -321,8 +383,8 @@ void ExchangeTracker::State::end_connection(Conn& c, ConnEnd how) {
             c.cut[d].reset();
         }
     }
-    for (Open& x : c.queue)
-        if (!x.closed) close(c, x);
+    for (std::size_t i = 0; i < c.queue.size(); ++i)
+        if (!c.queue[i].closed) close(c, c.queue[i]);
     drain(c);
     for (Query& q : queries)
         if (q.used && q.conn == c.id) q.used = false;
@@ -432,8 +494,8 @@ void ExchangeTracker::State::dss(ByteView d, std::uint64_t wire, int start_recor
 // The connection's open exchange of `corr` asked last: the one further
 // request DSSs of the same command belong to.
 Open* ExchangeTracker::State::newest(std::uint16_t corr) {
-    for (auto it = conn->queue.rbegin(); it != conn->queue.rend(); ++it)
-        if (!it->closed && it->e.corr == corr) return &*it;
+    for (std::size_t i = conn->queue.size(); i-- > 0;)
+        if (!conn->queue[i].closed && conn->queue[i].e.corr == corr) return &conn->queue[i];
     return nullptr;
 }
 
@@ -441,8 +503,8 @@ Open* ExchangeTracker::State::newest(std::uint16_t corr) {
 // first in, first out, so that a requester that sends a correlator again
 // before its answer still gets each answer paired with its own request.
 Open* ExchangeTracker::State::oldest(std::uint16_t corr) {
-    for (Open& x : conn->queue)
-        if (!x.closed && x.e.corr == corr) return &x;
+    for (std::size_t i = 0; i < conn->queue.size(); ++i)
+        if (!conn->queue[i].closed && conn->queue[i].e.corr == corr) return &conn->queue[i];
     return nullptr;
 }
 
@@ -465,8 +527,6 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
     order.emplace_back(x.e.seq, conn->id);
     x.e.has_conn = conn->has_conn;
     x.e.conn = conn->id;
-    x.e.client = conn->client;
-    x.e.server = conn->server;
     x.e.corr = corr;
     x.e.record = record;
     x.e.has_time = has_time;
@@ -507,6 +567,9 @@ void ExchangeTracker::State::close(Conn& c, Open& x) {
 void ExchangeTracker::State::emit_front(Conn& c) {
     Open& x = c.queue.front();
     if (!x.closed) close(c, x);  // forced out before its end
+    x.e.client = c.client;
+    x.e.server = c.server;
+    x.extra.reset();
     ++totals.exchanges;
     sink.exchange(x.e);
     c.queue.pop_front();
@@ -528,8 +591,8 @@ void ExchangeTracker::State::force_oldest() {
 }
 
 void ExchangeTracker::State::close_through(std::uint64_t chain) {
-    for (Open& x : conn->queue)
-        if (!x.closed && x.chain <= chain) close(*conn, x);
+    for (std::size_t i = 0; i < conn->queue.size(); ++i)
+        if (!conn->queue[i].closed && conn->queue[i].chain <= chain) close(*conn, conn->queue[i]);
     drain(*conn);
 }
 
@@ -595,7 +658,7 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
             case kCpSqlstt: {
                 bool single = false;
                 const ByteView t = rows::sqlstt_text(o.value, single);
-                const rows::Typdef& td = x->has_req_typdef ? x->req_typdef : conn->req_typdef;
+                const rows::Typdef& td = x->req_typdef(conn->req_typdef);
                 x->e.sql.clear();
                 append_decoded(x->e.sql, t, single ? td.sbc : td.mbc, kTextBytes);
                 x->e.sql_total = t.size();
@@ -604,12 +667,14 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                 break;
             }
             case kCpTypdefnam:
-            case kCpTypdefovr:
-                if (!x->has_req_typdef) x->req_typdef = conn->req_typdef;
-                x->has_req_typdef = true;
-                if (o.cp == kCpTypdefnam) x->req_typdef.set_name(o.value);
-                else x->req_typdef.set_ccsids(o.value);
+            case kCpTypdefovr: {
+                OpenExtra& m = x->more();
+                if (!m.has_req_typdef) m.req_typdef = conn->req_typdef;
+                m.has_req_typdef = true;
+                if (o.cp == kCpTypdefnam) m.req_typdef.set_name(o.value);
+                else m.req_typdef.set_ccsids(o.value);
                 break;
+            }
             case kCpOutovr: {
                 rows::DescriptorBuilder b;
                 b.add(o.value);
@@ -626,8 +691,8 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                         }
                     }
                 } else if (!b.failed()) {
-                    x->has_outovr = true;
-                    x->outovr = b.take();
+                    x->more().has_outovr = true;
+                    x->more().outovr = b.take();
                 }
                 break;
             }
@@ -786,7 +851,7 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
     Exchange& e = x.e;
     if (e.replies.size() < kMaxReplyNames) e.replies.push_back(o.cp);
     else ++e.replies_more;
-    const rows::Typdef& srv = x.has_reply_typdef ? x.reply_typdef : conn->srv_typdef;
+    const rows::Typdef& srv = x.reply_typdef(conn->srv_typdef);
 
     switch (o.cp) {
         case kCpSqlcard: {
@@ -802,12 +867,14 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
             return;
         }
         case kCpTypdefnam:
-        case kCpTypdefovr:
-            if (!x.has_reply_typdef) x.reply_typdef = conn->srv_typdef;
-            x.has_reply_typdef = true;
-            if (o.cp == kCpTypdefnam) x.reply_typdef.set_name(o.value);
-            else x.reply_typdef.set_ccsids(o.value);
+        case kCpTypdefovr: {
+            OpenExtra& m = x.more();
+            if (!m.has_reply_typdef) m.reply_typdef = conn->srv_typdef;
+            m.has_reply_typdef = true;
+            if (o.cp == kCpTypdefnam) m.reply_typdef.set_name(o.value);
+            else m.reply_typdef.set_ccsids(o.value);
             return;
+        }
         case kCpAccrdbrm:
             for_each_member(o.value, [&](const Obj& m) {
                 if (m.cp == kCpTypdefnam) conn->srv_typdef.set_name(m.value);
@@ -825,18 +892,19 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
             });
             return;
         case kCpRslsetrm:
-            x.rslset.clear();
-            x.rslset_next = 0;
+            x.more().rslset.clear();
+            x.more().rslset_next = 0;
             for_each_member(o.value, [&](const Obj& m) {
                 if (m.cp != kCpPkgsnlst) return;
                 for_each_member(m.value, [&](const Obj& p) {
-                    if (p.cp == kCpPkgnamcsn && x.rslset.size() < kMaxResultSets) x.rslset.push_back(key_of(p.value));
+                    if (p.cp == kCpPkgnamcsn && x.more().rslset.size() < kMaxResultSets)
+                        x.more().rslset.push_back(key_of(p.value));
                 });
             });
             break;
         case kCpOpnqryrm: {
             Key pkg = x.pkg;
-            if (x.rslset_next < x.rslset.size()) pkg = x.rslset[x.rslset_next++];
+            if (x.extra && x.extra->rslset_next < x.extra->rslset.size()) pkg = x.extra->rslset[x.extra->rslset_next++];
             Insid insid{};
             for_each_member(o.value, [&](const Obj& m) {
                 if (m.cp == kCpQryinsid)
@@ -855,8 +923,8 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
             q.builder.reset();
             q.have_desc = false;
             q.base = rows::Descriptor();
-            q.has_ovr = e.command == kCpOpnqry && x.has_outovr;
-            q.ovr = q.has_ovr ? x.outovr : rows::Descriptor();
+            q.has_ovr = e.command == kCpOpnqry && x.extra && x.extra->has_outovr;
+            q.ovr = q.has_ovr ? x.extra->outovr : rows::Descriptor();
             q.current = rows::Descriptor();
             q.dirty = false;
             q.started = false;
