@@ -149,8 +149,9 @@ inline std::string make_selection(const RandomSelection& s, drda::Selection& sel
     std::vector<const char*> argv;
     for (const auto& a : s.args) argv.push_back(a.c_str());
     static std::FILE* sink = std::fopen("/dev/null", "w");
-    for (int i = 0; i < static_cast<int>(argv.size()); ++i)
-        if (drda::parse_selection_option(static_cast<int>(argv.size()), argv.data(), i, sel, sink ? sink : stderr) != 1)
+    const int argc = static_cast<int>(argv.size());
+    for (int i = 0; i < argc; ++i)
+        if (drda::parse_selection_option(argc, argv.data(), i, sel, sink ? sink : stderr) != 1)
             return "the tool refused the selection " + s.text();
     return "";
 }
@@ -246,7 +247,8 @@ inline const char* kind_name(Block::Kind k) {
 
 inline std::string describe(const Block& b) {
     std::string s = kind_name(b.kind);
-    if (b.kind == Block::record) s += " (" + std::to_string(b.number) + " of connection " + std::to_string(b.conn) + ")";
+    if (b.kind == Block::record)
+        s += " (" + std::to_string(b.number) + " of connection " + std::to_string(b.conn) + ")";
     if (b.kind == Block::connection) s += " (" + std::to_string(b.conn) + ")";
     return s;
 }
@@ -292,7 +294,8 @@ inline std::string check_listing_selection(std::string_view full, std::string_vi
     for (std::size_t i = 0; i < want.size() || i < sel.size(); ++i) {
         if (i == sel.size()) return describe(*want[i]) + " missing" + with;
         if (i == want.size() || want[i]->text != sel[i].text)
-            return describe(sel[i]) + " where " + (i < want.size() ? describe(*want[i]) : "nothing") + " belongs" + with;
+            return describe(sel[i]) + " where " + (i < want.size() ? describe(*want[i]) : "nothing") + " belongs" +
+                   with;
     }
     return "";
 }
