@@ -13,7 +13,9 @@
 //                       the payload length, byte 10 the bytes missing behind
 //                       it; then the payload. Fed to a tracker with small caps.
 //   capture_tool        a capture file through the whole tool, raw, -f, -r,
-//                       and the summary views -s and -j.
+//                       and the summary views -s and -j; then one of the
+//                       first three and one of -s and -j with a selection
+//                       drawn from the input's hash (selection_checks.h).
 #pragma once
 
 #include <cstdint>
@@ -133,7 +135,8 @@ inline bool printable(std::string_view text) {
     return true;
 }
 
-inline int run_tool(const std::uint8_t* data, std::size_t size, const char* opt, std::string& text, std::string& err) {
+inline int run_tool(const std::uint8_t* data, std::size_t size, const char* opt, std::string& text, std::string& err,
+                    drda::Selection* selection = nullptr) {
     char* err_text = nullptr;
     std::size_t err_len = 0;
     std::FILE* e = open_memstream(&err_text, &err_len);
@@ -148,6 +151,7 @@ inline int run_tool(const std::uint8_t* data, std::size_t size, const char* opt,
         o.rows = option == "-r";
         o.summary = option == "-s";
         o.json = option == "-j";
+        o.selection = selection;
         status = drda::read_capture_memory(ByteView(data, size), "fuzz", out, e, o);
         out.flush();
     }
@@ -157,11 +161,40 @@ inline int run_tool(const std::uint8_t* data, std::size_t size, const char* opt,
     return status;
 }
 
+// The tool with a selection drawn from the input: one listing mode and one
+// of -s and -j, each against the same option without it (`texts`, `errs`:
+// the output and reports of "", -f, -r, -s and -j in that order).
+inline std::string check_capture_selection(const std::uint8_t* data, std::size_t size, int status,
+                                           const std::string (&texts)[5], const std::string (&errs)[5]) {
+    const selcheck::RandomSelection s = selcheck::draw_selection(data, size, texts[0]);
+    static constexpr const char* kOpts[] = {"", "-f", "-r", "-s", "-j"};
+    const std::string with = " with " + s.text();
+    const int without[2] = {s.mode, s.summary ? 3 : 4};
+    std::string got[2];
+    for (int k = 0; k < 2; ++k) {
+        drda::Selection sel;
+        const std::string why = selcheck::make_selection(s, sel);
+        if (!why.empty()) return why;
+        std::string err;
+        if (run_tool(data, size, kOpts[without[k]], got[k], err, &sel) != status)
+            return "a selection changes the status" + with;
+        if (err != errs[without[k]]) return "a selection changes the reports" + with;
+        if (without[k] != 4 && !printable(got[k])) return "output holds a character that is not printable" + with;
+        if (got[k].size() > 4096 * size + 65536) return "output not linear in the input" + with;
+    }
+    std::string why = selcheck::check_listing_selection(texts[s.mode], got[0], s, true);
+    if (why.empty() && !s.summary) why = selcheck::check_json_selection(texts[4], got[1], s);
+    return why.empty() ? "" : "capture: " + why;
+}
+
 inline std::string check_capture_tool(const std::uint8_t* data, std::size_t size) {
     std::string first_err;
     int first = 2;
+    std::string texts[5], errs[5];  // "", -f, -r, -s, -j
+    int k = 0;
     for (const char* opt : {"", "-f", "-r"}) {
-        std::string text, err;
+        std::string& text = texts[k];
+        std::string& err = errs[k++];
         const int status = run_tool(data, size, opt, text, err);
         if (status != 0 && status != -1) return "status neither 0 nor -1";
         if (first == 2) {
@@ -177,7 +210,8 @@ inline std::string check_capture_tool(const std::uint8_t* data, std::size_t size
     // The summary views: the same result, printable text, JSON Lines that a
     // strict reader takes.
     for (const char* opt : {"-s", "-j"}) {
-        std::string text, err;
+        std::string& text = texts[k];
+        std::string& err = errs[k++];
         if (run_tool(data, size, opt, text, err) != first) return std::string(opt) + " changes the result";
         if (opt[1] == 's' && !printable(text)) return "summary holds a character that is not printable";
         if (text.size() > 4096 * size + 65536) return "summary not linear in the input";
@@ -186,7 +220,7 @@ inline std::string check_capture_tool(const std::uint8_t* data, std::size_t size
             if (!why.empty()) return why;
         }
     }
-    return "";
+    return check_capture_selection(data, size, first, texts, errs);
 }
 
 inline std::string check(std::string_view target, const std::uint8_t* data, std::size_t size) {

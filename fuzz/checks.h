@@ -38,6 +38,7 @@
 #include "app/driver.h"
 #include "capture/capture_source.h"
 #include "common/record.h"
+#include "selection_checks.h"
 
 namespace fuzzcheck {
 
@@ -500,7 +501,7 @@ struct TraceRun {
 };
 
 inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool format, bool rows = false,
-                          bool summary = false, bool json = false) {
+                          bool summary = false, bool json = false, drda::Selection* selection = nullptr) {
     TraceRun r;
     // fmemopen needs a buffer of at least one byte.
     static const char empty_file[1] = {0};
@@ -517,6 +518,7 @@ inline TraceRun run_trace(const std::uint8_t* data, std::size_t size, bool forma
     options.summary = summary;
     options.exchange_lines = summary;
     options.json = json;
+    options.selection = selection;
     r.out = capture([&](drda::TextWriter& w) { r.status = drda::read_trace_stream(in, "fuzz.drdadbg", w, err, options); });
     std::fclose(err);
     r.err.assign(err_text, err_len);
@@ -660,6 +662,41 @@ inline bool ends_with(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
+// The whole tool with a selection drawn from the input: one listing mode
+// and one of -s and -j, each against its run without the selection (`full`:
+// the listing, -f and -r).
+inline std::string check_trace_selection(const std::uint8_t* data, std::size_t size, const TraceModel& m,
+                                         const std::vector<const TraceRun*>& full, const TraceRun& summary,
+                                         const TraceRun& json) {
+    const selcheck::RandomSelection s = selcheck::draw_selection(data, size, full[0]->out);
+    const std::string with = " with " + s.text();
+    const TraceRun& whole = *full[static_cast<std::size_t>(s.mode)];
+    const TraceRun& view = s.summary ? summary : json;
+    TraceRun listed, viewed;
+    for (TraceRun* r : {&listed, &viewed}) {
+        drda::Selection sel;
+        const std::string why = selcheck::make_selection(s, sel);
+        if (!why.empty()) return why;
+        *r = r == &listed ? run_trace(data, size, s.mode > 0, s.mode == 2, false, false, &sel)
+                          : run_trace(data, size, false, false, s.summary, !s.summary, &sel);
+    }
+    for (const auto& [r, w] : {std::pair{&listed, &whole}, {&viewed, &view}}) {
+        if (r->status != w->status) return fail("a selection changes the status" + with);
+        if (r->err != w->err) return fail("a selection changes the error stream" + with);
+        if (!output_bounded(r->out.size(), size)) return fail("output not linear in the trace size" + with);
+    }
+    if (!printable(listed.out)) return fail("output holds a character that is not printable" + with);
+    std::string why = selcheck::check_listing_selection(whole.out, listed.out, s, false);
+    if (s.summary) {
+        if (!printable(viewed.out)) return fail("summary holds a character that is not printable" + with);
+        if (!m.error_line.empty() && !ends_with(viewed.out, m.error_line))
+            return fail("summary with a selection does not end with the error line" + with);
+    } else if (why.empty()) {
+        why = selcheck::check_json_selection(json.out, viewed.out, s);
+    }
+    return why.empty() ? "" : "trace: " + why;
+}
+
 inline std::string check_trace(const std::uint8_t* data, std::size_t size) {
     // A file that begins with a pcap or pcapng magic is read as a capture;
     // the capture targets check those, this model is of trace files.
@@ -732,7 +769,9 @@ inline std::string check_trace(const std::uint8_t* data, std::size_t size) {
     const std::string_view alone(summary.out.data(), summary.out.size() - m.error_line.size());
     if (with_listing.out != decoded.out + std::string(alone))
         return fail("-f -s is not the -f output followed by the summary");
-    return check_json_lines(json.out);
+    const std::string why = check_json_lines(json.out);
+    if (!why.empty()) return why;
+    return check_trace_selection(data, size, m, {&listed, &decoded, &rows}, summary, json);
 }
 
 // Runs the check of `target` ("trace", "listing", "decoder", "dispatch").

@@ -128,3 +128,48 @@ TEST(CorpusReplayChecks, TraceModelFollowsTheFileFormat) {
 }
 
 }  // namespace
+
+// The selection checks see the blocks of real output and reject a selected
+// listing that loses, adds or reorders one.
+TEST(CorpusReplayChecks, SelectionCheckRejectsWrongBlocks) {
+    const std::string file = read_bytes(fs::path(DSSVIEW_SOURCE_DIR) / "tests/data/captures/s06_errors.pcap");
+    const auto* data = reinterpret_cast<const std::uint8_t*>(file.data());
+    auto run = [&](const std::vector<std::string>& args) {
+        selcheck::RandomSelection s;
+        s.args = args;
+        drda::Selection sel;
+        EXPECT_EQ(selcheck::make_selection(s, sel), "");
+        std::string text, err;
+        EXPECT_EQ(capcheck::run_tool(data, file.size(), "-f", text, err, args.empty() ? nullptr : &sel), 0) << err;
+        return text;
+    };
+    const std::string full = run({});
+    const auto all = selcheck::blocks(full, true);
+    auto count = [&](selcheck::Block::Kind k) {
+        return std::count_if(all.begin(), all.end(), [&](const auto& b) { return b.kind == k; });
+    };
+    ASSERT_GT(count(selcheck::Block::record), 5);
+    ASSERT_GE(count(selcheck::Block::connection), 2);
+
+    selcheck::RandomSelection s;
+    s.args = {"-n", "2-4"};
+    s.records = {{2, 4}};
+    const std::string got = run(s.args);
+    EXPECT_EQ(selcheck::check_listing_selection(full, got, s, true), "");
+    EXPECT_EQ(selcheck::check_listing_selection(full, full, s, true).rfind("a record (1 of connection 1) that", 0), 0u);
+    const std::string rec3 = std::string(all[4].text) + "\n";  // header, CONNECTION, records 1, 2, 3
+    ASSERT_EQ(rec3.rfind("3\tconnection 1", 0), 0u);
+    std::string lost = got;
+    lost.erase(lost.find(rec3), rec3.size());
+    EXPECT_NE(selcheck::check_listing_selection(full, lost, s, true), "");
+    // Not in the whole output's order: caught for any selection.
+    s.only_lists = false;
+    std::string swapped = got;
+    swapped.erase(swapped.find(rec3), rec3.size());
+    swapped.insert(swapped.find("2\tconnection 1"), rec3);
+    EXPECT_NE(selcheck::check_listing_selection(full, swapped, s, true), "");
+    // -j: a line of its own, or one out of order, is caught.
+    EXPECT_EQ(selcheck::check_json_selection("a\nb\nc\n", "a\nc\n", s), "");
+    EXPECT_NE(selcheck::check_json_selection("a\nb\nc\n", "c\na\n", s), "");
+    EXPECT_NE(selcheck::check_json_selection("a\nb\nc\n", "a\nx\n", s), "");
+}

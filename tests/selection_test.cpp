@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Selections on hand-built traces: each case checks the selected output
+// Selections on hand-built traces and captures: each case checks the selected output
 // against the blocks of the whole output it must consist of.
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/capture_builder.h"
 #include "support/conversation_builder.h"
 #include "support/trace_builder.h"
 
@@ -188,4 +189,152 @@ TEST(Selection, MalformedValuesAreUsageErrorsNamingTheArgument) {
         EXPECT_NE(r.err.find("Usage: "), std::string::npos);
         if (args[0][0] == '-') EXPECT_EQ(r.err.rfind(args[0] + " ", 0), 0u) << r.err;
     }
+}
+
+// --- a capture with bytes of one direction lost --------------------------------
+
+namespace {
+
+// Two connections, interleaved. Connection 1: connect; a DELETE that fails;
+// an INSERT whose request is lost from the capture (the server's reply
+// acknowledges it); an UPDATE that fails. Connection 2: connect; a SELECT
+// that fails.
+std::string capture_with_a_gap() {
+    std::vector<Frame> frames;
+    std::uint32_t frac = 0;
+    std::uint32_t c[2] = {1000, 7000}, s[2] = {5001, 9001};  // the next sequence number of each side
+    // A segment of connection `conn` (0, 1: shown as 1, 2); a lost one only
+    // moves its side's sequence number on, and the other side's
+    // acknowledgements take in its bytes.
+    auto put = [&](int conn, bool client, const std::string& payload, bool lost = false) {
+        Tcp t;
+        t.sport = static_cast<std::uint16_t>(40000 + conn);
+        if (!client) {
+            std::swap(t.src, t.dst);
+            std::swap(t.sport, t.dport);
+        }
+        std::uint32_t& seq = client ? c[conn] : s[conn];
+        t.seq = seq;
+        t.ack = client ? s[conn] : c[conn];
+        t.flags = kAck | kPsh;
+        t.payload = payload;
+        seq += static_cast<std::uint32_t>(payload.size());
+        if (!lost) frames.push_back(Frame{ethernet(ip_packet(t)), 1796753790, frac += 1000});
+    };
+    auto handshake = [&](int conn) {
+        Tcp syn;
+        syn.sport = static_cast<std::uint16_t>(40000 + conn);
+        syn.seq = c[conn] - 1;
+        syn.flags = kSyn;
+        Tcp synack = syn;
+        std::swap(synack.src, synack.dst);
+        std::swap(synack.sport, synack.dport);
+        synack.seq = s[conn] - 1;
+        synack.ack = c[conn];
+        synack.flags = kSyn | kAck;
+        frames.push_back(Frame{ethernet(ip_packet(syn)), 1796753790, frac += 1000});
+        frames.push_back(Frame{ethernet(ip_packet(synack)), 1796753790, frac += 1000});
+    };
+    const std::vector<Record> hello = connect();
+    auto request = [](const std::string& text) {
+        return dss(1, 1, obj(0x200A, kPkg2), true) + dss(3, 1, sqlstt(text));
+    };
+    handshake(0);
+    handshake(1);
+    put(0, true, hello[0].buffer);
+    put(1, true, hello[0].buffer);
+    put(0, false, hello[1].buffer);
+    put(1, false, hello[1].buffer);
+    put(0, true, request("DELETE FROM gone"));
+    put(0, false, dss(3, 1, sqlcard(-204, "42Y07", 0, "GONE")));
+    put(1, true, request("SELECT v FROM missing"));
+    put(0, true, request("INSERT INTO lost VALUES (1)"), true);
+    put(1, false, dss(3, 1, sqlcard(-204, "42Y07", 0, "MISSING")));
+    put(0, false, dss(3, 1, sqlcard(0, "00000")));
+    put(0, true, request("UPDATE t SET v = 1"));
+    put(0, false, dss(3, 1, sqlcard(-104, "42X01")));
+    return pcap_file(frames);
+}
+
+// The blocks of a capture's -f output after its header: records (number,
+// connection) and CONNECTION lines (0, connection), each with its text.
+struct CaptureBlock {
+    int number;
+    int conn;
+    std::string text;
+};
+
+std::vector<CaptureBlock> capture_blocks(const std::string& out, std::string& header) {
+    static const std::regex start("(^|\n)(([0-9]+)\tconnection ([0-9]+) |CONNECTION ([0-9]+): )");
+    std::vector<CaptureBlock> blocks;
+    std::size_t prev = std::string::npos;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), start); it != std::sregex_iterator(); ++it) {
+        const std::size_t at = static_cast<std::size_t>(it->position(0)) + it->length(1);
+        if (prev == std::string::npos) header = out.substr(0, at);
+        else blocks.back().text = out.substr(prev, at - prev);
+        const auto& m = *it;
+        blocks.push_back({m[3].matched ? std::stoi(m[3]) : 0, std::stoi(m[3].matched ? m[4].str() : m[5].str()), ""});
+        prev = at;
+    }
+    if (prev != std::string::npos) blocks.back().text = out.substr(prev);
+    return blocks;
+}
+
+// The header, the records numbered in `records` and the CONNECTION lines
+// of the connections in `conns`, in the order of the whole output.
+std::string pick(const std::string& full, std::initializer_list<int> records, std::initializer_list<int> conns) {
+    std::string header;
+    const std::vector<CaptureBlock> blocks = capture_blocks(full, header);
+    std::string s = header;
+    for (const CaptureBlock& b : blocks) {
+        const auto& from = b.number ? records : conns;
+        if (std::find(from.begin(), from.end(), b.number ? b.number : b.conn) != from.end()) s += b.text;
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(Selection, RecordsOfAConnectionBeforeAndAfterAGap) {
+    const std::string path = temp_path("gap.pcap");
+    write_file(path, capture_with_a_gap());
+    for (const std::string mode : {"-f", "-r"}) {
+        const RunResult full = run_dssview({mode, path});
+        ASSERT_EQ(full.status, 0) << full.err;
+        // Connection 1: connect (1, 3), the DELETE (4, 7), the gap, the
+        // reply to the lost INSERT (8), the UPDATE (9, 10).
+        std::string header, order;
+        for (const CaptureBlock& b : capture_blocks(full.out, header))
+            if (b.conn == 1) order += (b.number ? std::to_string(b.number) : b.text.substr(0, b.text.find('\n'))) + "|";
+        ASSERT_EQ(order,
+                  "CONNECTION 1: 10.0.0.1:40000 > 10.0.0.2:1527 opened|1|3|4|7|"
+                  "CONNECTION 1: 121 bytes from the client missing from the capture|8|9|10|"
+                  "CONNECTION 1: still open at the end of the capture|");
+        auto run = [&](std::vector<std::string> args) {
+            args.insert(args.begin(), mode);
+            args.push_back(path);
+            const RunResult r = run_dssview(args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            return r.out;
+        };
+        // The gap goes with its connection, whatever records are picked.
+        EXPECT_EQ(run({"-c", "1"}), pick(full.out, {1, 3, 4, 7, 8, 9, 10}, {1}));
+        EXPECT_EQ(run({"-c", "2"}), pick(full.out, {2, 5, 6, 11}, {2}));
+        EXPECT_EQ(run({"-n", "7-8"}), pick(full.out, {7, 8}, {1, 2}));
+        EXPECT_EQ(run({"-c", "1", "-n", "9-11"}), pick(full.out, {9, 10}, {1}));
+        // Exchanges on either side of the gap: the failed DELETE and
+        // UPDATE, not the reply whose request was lost (it was ok).
+        EXPECT_EQ(run({"--failed", "-c", "1"}), pick(full.out, {4, 7, 9, 10}, {1}));
+        EXPECT_EQ(run({"--failed"}), pick(full.out, {4, 6, 7, 9, 10, 11}, {1, 2}));
+        EXPECT_EQ(run({"--sql", "update", "-n", "1-9"}), pick(full.out, {9}, {1, 2}));
+        // The lost request leaves its reply without a statement or a time.
+        EXPECT_EQ(run({"--sql", "insert"}), pick(full.out, {}, {1, 2}));
+        EXPECT_EQ(run({"--slow", "0", "-c", "1"}), pick(full.out, {1, 3, 4, 7, 9, 10}, {1}));
+    }
+    // -j: the same exchanges.
+    const RunResult j = run_dssview({"-j", "--failed", "-c", "1", path});
+    ASSERT_EQ(j.status, 0);
+    EXPECT_EQ(std::count(j.out.begin(), j.out.end(), '\n'), 2) << j.out;
+    EXPECT_NE(j.out.find("\"record\":4,\"reply_record\":7,"), std::string::npos) << j.out;
+    EXPECT_NE(j.out.find("\"record\":9,\"reply_record\":10,"), std::string::npos) << j.out;
 }
