@@ -182,6 +182,47 @@ void HtmlReport::keep_evidence(const Exchange& e, bool to_failed) {
     if (slow_ev_.size() > kEvidenceSlowest) slow_ev_.pop_back();
 }
 
+void HtmlReport::add_mark(ConnStats& cs, const Exchange& e, double t, std::uint8_t kind) {
+    if ((cs.timed++) % cs.stride != 0) {
+        ++cs.unmarked;
+        return;
+    }
+    if (cs.marks.size() == kLaneMarks) {
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < cs.marks.size(); i += 2) cs.marks[k++] = std::move(cs.marks[i]);
+        const std::size_t dropped = cs.marks.size() - k;
+        cs.marks.resize(k);
+        marks_held_ -= dropped;
+        cs.unmarked += dropped;
+        cs.stride *= 2;
+        if ((cs.timed - 1) % cs.stride != 0) {
+            ++cs.unmarked;
+            return;
+        }
+    }
+    if (marks_held_ >= kMaxMarks) {
+        ++cs.unmarked;
+        return;
+    }
+    Mark m;
+    m.from = t;
+    m.to = e.has_last && std::isfinite(e.last_reply) && e.last_reply > t ? e.last_reply : t;
+    m.seq = e.seq;
+    m.kind = kind;
+    m.title = cmd_name(e.command);
+    if (e.has_sql) {
+        m.title += " | ";
+        m.title += e.sql.substr(0, std::min(e.sql.size(), kTitleSql));
+        if (e.sql.size() > kTitleSql) m.title += "...";
+    }
+    m.title += " | ";
+    m.title += e.has_server ? fixed3(e.server_ms) + " ms" : "- ms";
+    m.title += " | " + summary::outcome_text(e);
+    m.title += " | record " + std::to_string(e.has_request ? e.record : e.reply_record);
+    cs.marks.push_back(std::move(m));
+    ++marks_held_;
+}
+
 void HtmlReport::exchange(const Exchange& e) {
     const bool failed = e.failed();
     const std::uint8_t kind = kind_of(e);
@@ -204,27 +245,7 @@ void HtmlReport::exchange(const Exchange& e) {
     double t = 0;
     if (start_of(e, t)) {
         bins_.add(t, kind != 0);
-        if (marks_held_ < kMaxMarks) {
-            Mark m;
-            m.from = t;
-            m.to = e.has_last && std::isfinite(e.last_reply) && e.last_reply > t ? e.last_reply : t;
-            m.seq = e.seq;
-            m.kind = kind;
-            m.title = cmd_name(e.command);
-            if (e.has_sql) {
-                m.title += " | ";
-                m.title += e.sql.substr(0, std::min(e.sql.size(), kTitleSql));
-                if (e.sql.size() > kTitleSql) m.title += "...";
-            }
-            m.title += " | ";
-            m.title += e.has_server ? fixed3(e.server_ms) + " ms" : "- ms";
-            m.title += " | " + summary::outcome_text(e);
-            m.title += " | record " + std::to_string(e.has_request ? e.record : e.reply_record);
-            cs.marks.push_back(std::move(m));
-            ++marks_held_;
-        } else {
-            ++cs.unmarked;
-        }
+        add_mark(cs, e, t, kind);
     } else {
         ++cs.unmarked;
     }
@@ -455,7 +476,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
     }
     const double t0 = first_;
     const double span = last_ > first_ ? last_ - first_ : 0.001;
-    constexpr double kWidth = 1200, kLeft = 64, kRight = 12, kLane = 14, kTop = 20;
+    constexpr double kWidth = 1200, kLeft = 92, kRight = 12, kLane = 14, kTop = 20;
     const double plot = kWidth - kLeft - kRight;
     const auto x_of = [&](double t) { return kLeft + (t - t0) / span * plot; };
     const double lanes_h = kTop + kLane * static_cast<double>(conns_.size()) + 4;
@@ -586,8 +607,9 @@ void HtmlReport::write_timeline(TextWriter& w) const {
                      static_cast<unsigned long long>(conns_more_), static_cast<unsigned long long>(conns_more_exchanges_),
                      kLanes);
         if (unmarked)
-            w.printf("%llu exchanges of the lanes shown are not drawn (more than %zu marks, or no time).",
-                     static_cast<unsigned long long>(unmarked), kMaxMarks);
+            w.printf("%llu exchanges of the lanes shown are not drawn: a lane shows at most %zu, a regular sample "
+                     "of its exchanges (or they have no time).",
+                     static_cast<unsigned long long>(unmarked), kLaneMarks);
         w.put("</p>\n");
     }
     w.put("</section>\n");
@@ -675,6 +697,7 @@ void HtmlReport::write_latency(TextWriter& w) const {
             w.printf("\" y=\"%.0f\">%.4g</text>", kH - 4, std::pow(10.0, d));
         }
         w.printf("<text x=\"%.0f\" y=\"%.0f\">ms</text>\n", kL + pw - 14, kH - 4);
+        double label_y = kT + 8;
         const auto marker = [&](double ms, const char* name) {
             const double x = x_of(ms);
             w.put("<line class=\"q\" x1=\"");
@@ -684,7 +707,8 @@ void HtmlReport::write_latency(TextWriter& w) const {
             w.printf("\" y1=\"%.0f\" y2=\"%.0f\"><title>%s %s ms</title></line>", kT, kT + ph, name, fixed3(ms).c_str());
             w.put("<text x=\"");
             put_coord(w, x + 2);
-            w.printf("\" y=\"%.0f\">%s</text>\n", kT + 8, name);
+            w.printf("\" y=\"%.0f\">%s</text>\n", label_y, name);
+            label_y += 11;
         };
         marker(p50, "p50");
         marker(p95, "p95");
@@ -696,7 +720,7 @@ void HtmlReport::write_latency(TextWriter& w) const {
 
 void HtmlReport::write_errors(TextWriter& w) const {
     w.printf("<section id=\"errors\"><h2>Errors: %zu</h2>\n", errors_.size());
-    w.put("<table class=\"sortable\" id=\"errors-table\">");
+    w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"errors-table\">");
     head_row(w, {{"count", true}, {"error", false}, {"record", true}, {"tokens", false}});
     for (const ErrorRow& r : errors_) {
         w.put("<tr>");
@@ -715,7 +739,7 @@ void HtmlReport::write_errors(TextWriter& w) const {
         }
         w.put("</td></tr>\n");
     }
-    w.put("</tbody></table>\n");
+    w.put("</tbody></table></div>\n");
     if (errors_not_grouped_)
         w.printf("<p class=\"note\">%llu failed exchanges of further errors not grouped (at most %zu errors).</p>\n",
                  static_cast<unsigned long long>(errors_not_grouped_), summary::kMaxErrorKinds);
@@ -731,7 +755,7 @@ void HtmlReport::write_slowest(TextWriter& w) const {
     });
     if (all.size() > kShownSlowest) all.resize(kShownSlowest);
     w.printf("<section id=\"slowest\"><h2>Slowest exchanges: %zu</h2>\n", all.size());
-    w.put("<table class=\"sortable\" id=\"slowest-table\">");
+    w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"slowest-table\">");
     head_row(w, {{"conn", true}, {"record", true}, {"command", false}, {"server ms", true}, {"outcome", false},
                  {"statement", false}});
     for (const Evidence* e : all) {
@@ -749,14 +773,14 @@ void HtmlReport::write_slowest(TextWriter& w) const {
         text_cell(w, e->sql, "sql");
         w.put("</tr>\n");
     }
-    w.put("</tbody></table></section>\n");
+    w.put("</tbody></table></div></section>\n");
 }
 
 void HtmlReport::write_shapes(TextWriter& w) const {
     const std::vector<const summary::ShapeStats*> sorted = shapes_.sorted();
     w.printf("<section id=\"shapes\"><h2>Statements by shape: %zu</h2>\n", sorted.size());
     w.put("<input class=\"filter\" type=\"search\" placeholder=\"filter shapes\" data-table=\"shapes-table\" hidden>\n");
-    w.put("<table class=\"sortable\" id=\"shapes-table\">");
+    w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"shapes-table\">");
     head_row(w, {{"execs", true}, {"errors", true}, {"rows", true}, {"total ms", true}, {"mean ms", true},
                  {"p95 ms", true}, {"max ms", true}, {"shape", false}});
     std::uint64_t rest_execs = 0;
@@ -781,7 +805,7 @@ void HtmlReport::write_shapes(TextWriter& w) const {
         text_cell(w, s->shape, "sql");
         w.put("</tr>\n");
     }
-    w.put("</tbody></table>\n");
+    w.put("</tbody></table></div>\n");
     if (sorted.size() > kShownShapes)
         w.printf("<p class=\"note\">%zu more shapes: %llu executions, %s ms.</p>\n", sorted.size() - kShownShapes,
                  static_cast<unsigned long long>(rest_execs), fixed3(rest_ms).c_str());
@@ -793,7 +817,7 @@ void HtmlReport::write_shapes(TextWriter& w) const {
 
 void HtmlReport::write_connections(TextWriter& w) const {
     w.printf("<section id=\"connections\"><h2>Connections: %llu</h2>\n", static_cast<unsigned long long>(conns_total_));
-    w.put("<table class=\"sortable\" id=\"connections-table\">");
+    w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"connections-table\">");
     head_row(w, {{"conn", true}, {"client &gt; server", false}, {"user", false}, {"database", false},
                  {"client product", false}, {"server product", false}, {"secmec", false}, {"start", false},
                  {"duration ms", true}, {"exchanges", true}, {"failed", true}, {"server ms", true}, {"ended", false}});
@@ -818,7 +842,7 @@ void HtmlReport::write_connections(TextWriter& w) const {
         text_cell(w, summary::end_text(c.how));
         w.put("</tr>\n");
     }
-    w.put("</tbody></table>\n");
+    w.put("</tbody></table></div>\n");
     if (conns_more_)
         w.printf("<p class=\"note\">%llu more connections: %llu exchanges, %s server ms.</p>\n",
                  static_cast<unsigned long long>(conns_more_), static_cast<unsigned long long>(conns_more_exchanges_),

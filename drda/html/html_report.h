@@ -61,7 +61,10 @@ class HtmlReport final : public summary::ExchangeSink {
 public:
     // Caps: beyond them the page says how much it leaves out.
     static constexpr std::size_t kLanes = 50;            // timeline lanes (connections)
-    static constexpr std::size_t kMaxMarks = 10000;      // timeline marks held at once
+    // Timeline marks drawn per lane: past them, a regular sample of the
+    // lane's exchanges (every second one kept, then every fourth, ...).
+    static constexpr std::size_t kLaneMarks = 200;
+    static constexpr std::size_t kMaxMarks = 50000;      // marks held at once, open connections included
     static constexpr std::size_t kShownShapes = 50;
     static constexpr std::size_t kShownSlowest = 10;
     static constexpr std::size_t kHistShapes = 10;
@@ -103,7 +106,9 @@ private:
         std::uint64_t exchanges = 0, failed = 0;
         double server_ms = 0;
         std::vector<Mark> marks;
-        std::uint64_t unmarked = 0;  // exchanges past kMaxMarks
+        std::uint64_t timed = 0;     // exchanges with a time
+        std::uint64_t stride = 1;    // every stride-th of them has a mark
+        std::uint64_t unmarked = 0;  // exchanges without one
     };
     struct ConnRow {
         summary::ConnectionInfo info;
@@ -118,6 +123,7 @@ private:
     };
 
     void add_connection(ConnRow&& row);
+    void add_mark(ConnStats& cs, const summary::Exchange& e, double t, std::uint8_t kind);
     void keep_evidence(const summary::Exchange& e, bool to_failed);
     void seen(bool has, double t);
     const Evidence* evidence_of(std::uint64_t seq) const;

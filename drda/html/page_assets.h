@@ -34,6 +34,7 @@ dl.facts dd{margin:0}
 .note{border-left:4px solid var(--nr);background:#fdf6e7;padding:6px 10px;margin:8px 0}
 .note.stop{border-color:var(--err);background:#fbeceb}
 .muted{color:var(--mute)}
+.scroll{overflow-x:auto}
 table{border-collapse:collapse;width:100%;font-size:13px}
 th,td{border-bottom:1px solid var(--line);padding:3px 8px;text-align:left;vertical-align:top}
 th{background:var(--band);font-weight:600;white-space:nowrap;position:sticky;top:0}
