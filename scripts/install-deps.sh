@@ -14,6 +14,8 @@ command -v man >/dev/null || need+=(man-db)
 command -v groff >/dev/null || need+=(groff)
 # The live test captures loopback traffic with tcpdump (skipped without it).
 command -v tcpdump >/dev/null || [ -x /usr/sbin/tcpdump ] || need+=(tcpdump)
+# The --html page is checked in headless Chromium (skipped without it).
+command -v chromium >/dev/null || command -v chromium-headless-shell >/dev/null || need+=(chromium)
 if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   # libFuzzer's runtime comes with clang only as a recommended package.

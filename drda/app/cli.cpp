@@ -37,8 +37,8 @@ void print_usage(const std::string& program_name, std::FILE* err) {
 
 void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [-o outfile] inpfile\n"
-                 "       %s -j [selection] [-o outfile] inpfile\n"
+                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--html FILE] [-o outfile] inpfile\n"
+                 "       %s -j [selection] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
                  "Formats a DRDA communications trace (DRDADBG file) or a packet capture of\n"
@@ -54,6 +54,10 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "  -x          with -s: begin the summary with one line per exchange\n"
                  "  -j          one JSON object per exchange and line (JSON Lines); not with\n"
                  "              -f, -r or -s\n"
+                 "  --html FILE write a report to FILE: one self-contained HTML page with the\n"
+                 "              overview, a timeline, latency histograms, the -s tables and\n"
+                 "              the -r text of the failed and slowest exchanges; alone it\n"
+                 "              writes nothing else, with -s, -j, -f or -r both are written\n"
                  "  -o outfile  write to outfile instead of standard output\n"
                  "  inpfile     the trace or capture; - reads standard input as it comes\n"
                  "              (e.g. from tcpdump -U -w -) and prints each record and\n"
@@ -98,6 +102,23 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             return -1;
         }
         if (selection > 0) continue;
+        if (std::strcmp(arg, "--html") == 0) {
+            // The file name must follow; it is opened as -o's is.
+            if (last) {
+                print_usage(s.program_name, err);
+                return -1;
+            }
+            const char* name = argv[++i];
+            std::FILE* f = std::fopen(name, "w");
+            if (!f) {
+                std::fprintf(err, "%s: %s\n", name, std::strerror(errno));
+                return -1;
+            }
+            if (s.html) std::fclose(s.html);
+            s.html = f;
+            s.html_name = name;
+            continue;
+        }
         // "-" alone is an input name: standard input.
         if (arg[0] == '-' && arg[1] != '\0') {
             if (arg[1] == 'f') {

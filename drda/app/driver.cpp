@@ -9,10 +9,13 @@
 #include <unordered_map>
 
 #include "app/live_run.h"
+#include "build_info.h"
 #include "capture/capture_source.h"
 #include "common/record.h"
 #include "ddm/dss_layer.h"
 #include "ddm/rows/conversation.h"
+#include "html/evidence.h"
+#include "html/html_report.h"
 #include "listing/buffer_listing.h"
 #include "summary/tracker.h"
 #include "summary/views.h"
@@ -20,6 +23,29 @@
 
 namespace drda {
 namespace {
+
+// Whether the record listing (with -f the decode) is printed: not in a
+// first pass, and not when only -s, -j or --html is asked for.
+bool shows_listing(const TraceOptions& o) {
+    return !o.collect && (o.format || (!o.summary && !o.json && !o.html));
+}
+
+// Only the page: nothing but it is written.
+bool html_only(const TraceOptions& o) { return o.html && !o.summary && !o.json && !o.format; }
+
+// Hands every exchange (connection, input, end) to two views: -s or -j and
+// the page.
+class TeeSink final : public summary::ExchangeSink {
+public:
+    TeeSink(summary::ExchangeSink& a, summary::ExchangeSink& b) : a_(a), b_(b) {}
+    void exchange(const summary::Exchange& e) override { a_.exchange(e), b_.exchange(e); }
+    void connection(const summary::ConnectionInfo& c) override { a_.connection(c), b_.connection(c); }
+    void input(const summary::InputInfo& info) override { a_.input(info), b_.input(info); }
+    void finish(const summary::Totals& t) override { a_.finish(t), b_.finish(t); }
+
+private:
+    summary::ExchangeSink &a_, &b_;
+};
 
 // What a record is handed to after its own lines: the listing, then with -f
 // the decoder (whose carried DSS header spans records), with -r the row
@@ -82,11 +108,17 @@ public:
             tracker_ = std::make_unique<summary::ExchangeTracker>(*options.collect);
             return;
         }
-        if (!options.summary && !options.json) return;
+        if (!options.summary && !options.json && !options.html) return;
         if (!listing()) quiet_ = std::make_unique<TextWriter>(quiet_sink_);
         if (options.json) view_ = std::make_unique<summary::JsonLines>(out);
-        else view_ = std::make_unique<summary::TextReport>(out, listing(), options.exchange_lines);
+        else if (options.summary) view_ = std::make_unique<summary::TextReport>(out, listing(), options.exchange_lines);
         summary::ExchangeSink* sink = view_.get();
+        if (options.html && sink) {
+            tee_ = std::make_unique<TeeSink>(*sink, *options.html);
+            sink = tee_.get();
+        } else if (options.html) {
+            sink = options.html;
+        }
         if (options.prompt) {
             flushing_ = std::make_unique<FlushingExchangeSink>(*sink, out);
             sink = flushing_.get();
@@ -99,15 +131,14 @@ public:
     }
 
     // Whether the listing (and with -f the decode) is shown.
-    bool listing() const {
-        return !options_.collect && (!(options_.summary || options_.json) || options_.format);
-    }
+    bool listing() const { return shows_listing(options_); }
     // Where the record source writes its own lines.
     TextWriter& source_out() { return quiet_ ? *quiet_ : out_; }
 
     void record(const Record& rec) {
         if (!tracker_) return;
         if (rec.has_time && options_.selection) options_.selection->first_time(rec.time);
+        if (options_.html) options_.html->record_seen(rec.number);
         tracker_->feed(rec);
     }
     void gap(const Record& rec) {
@@ -131,19 +162,21 @@ public:
     }
     void input(const summary::InputInfo& info) {
         if (selecting_) selecting_->input(info);
+        else if (tee_) tee_->input(info);
         else if (view_) view_->input(info);
+        else if (options_.html) options_.html->input(info);
     }
 
     // The summary of what was read; then the reason when the input could not
     // be read to its end (on the error stream for JSON Lines, which hold
     // nothing else).
-    void finish() {
+    void finish(int result) {
         if (!tracker_) return;
         tracker_->finish();
-        if (!quiet_) return;
-        quiet_->flush();
-        if (quiet_sink_.line.empty()) return;
-        if (options_.json) {
+        if (quiet_) quiet_->flush();
+        if (options_.html && result != 0) options_.html->stopped(quiet_ ? quiet_sink_.line : std::string());
+        if (!quiet_ || quiet_sink_.line.empty()) return;
+        if (options_.json || html_only(options_)) {
             std::fprintf(err_, "%s: %s\n", input_name_.c_str(), quiet_sink_.line.c_str());
         } else {
             out_.put('\n');
@@ -160,6 +193,7 @@ private:
     ErrorLineSink quiet_sink_;
     std::unique_ptr<TextWriter> quiet_;
     std::unique_ptr<summary::ExchangeSink> view_;
+    std::unique_ptr<TeeSink> tee_;  // -s or -j and --html
     std::unique_ptr<summary::ExchangeSink> flushing_;  // options.prompt
     std::unique_ptr<SelectingSink> selecting_;
     std::unique_ptr<summary::ExchangeTracker> tracker_;
@@ -237,7 +271,12 @@ int print_trace_file(TraceFile& source, ByteView head, const std::string& input_
         for (bool more = true; more;) {
             switch (source.next(source_out, rec)) {
                 case TraceFile::Next::record:
-                    if (views.listing()) printer.print(out, rec, !gate || gate->record(rec), discard);
+                    if (views.listing()) {
+                        if (options.evidence) options.evidence->start(out);
+                        const bool shown = !gate || gate->record(rec);
+                        printer.print(out, rec, shown, discard);
+                        if (shown && options.evidence && !options.evidence->done(rec, out)) more = false;
+                    }
                     views.record(rec);
                     break;
                 case TraceFile::Next::end: result = 0, more = false; break;
@@ -250,7 +289,7 @@ int print_trace_file(TraceFile& source, ByteView head, const std::string& input_
     summary::InputInfo info;
     info.kind = "trace file";
     views.input(info);
-    views.finish();
+    views.finish(result);
     return result;
 }
 
@@ -275,8 +314,10 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
             switch (next) {
                 case CaptureSource::Next::record:
                     if (views.listing()) {
+                        if (options.evidence) options.evidence->start(out);
                         const bool shown = !gate || gate->record(rec);
                         printer.print(out, rec, shown, !gate || gate->conn_selected(rec.connection), discard);
+                        if (shown && options.evidence && !options.evidence->done(rec, out)) more = false;
                     }
                     views.record(rec);
                     break;
@@ -304,15 +345,14 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
     info.missing_bytes = st.missing_bytes;
     info.gaps = st.gaps;
     views.input(info);
-    views.finish();
+    views.finish(result);
     return result;
 }
 
 // Exchange options with the listing: the records to print are known only
 // when their exchanges end, so the input is read twice (see read_twice).
 bool two_passes(const TraceOptions& options) {
-    return options.selection && options.selection->exchange_options() && !options.collect && !options.held &&
-           (!(options.summary || options.json) || options.format);
+    return options.selection && options.selection->exchange_options() && !options.held && shows_listing(options);
 }
 
 // Where the first of two passes reports: nowhere (the second reports).
@@ -340,6 +380,46 @@ TraceOptions first_pass(const TraceOptions& options, SelectedRecords& held) {
 
 }  // namespace
 
+// An input that cannot seek (a pipe) copied to a temporary file, from
+// where it is read as many times as needed; null when `in` can seek (it is
+// then read again from `start`) or on failure (`failed`, reported on `err`).
+static std::FILE* hold_input(std::FILE* in, const std::string& input_name, std::FILE* err, const char* what,
+                             off_t& start, bool& failed) {
+    failed = false;
+    start = ftello(in);
+    if (start >= 0 && fseeko(in, start, SEEK_SET) == 0) return nullptr;
+    std::clearerr(in);
+    std::FILE* spool = std::tmpfile();
+    if (!spool) {
+        std::fprintf(err, "%s: no temporary file to hold the input for %s: %s\n", input_name.c_str(), what,
+                     std::strerror(errno));
+        failed = true;
+        return nullptr;
+    }
+    static char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) {
+        if (std::fwrite(buf, 1, n, spool) != n) {
+            std::fprintf(err, "%s: cannot hold the input for %s: %s\n", input_name.c_str(), what,
+                         std::strerror(errno ? errno : EIO));
+            std::fclose(spool);
+            failed = true;
+            return nullptr;
+        }
+    }
+    // A read error ends the copy; the passes then see the input end
+    // there, and the error is reported as the end of the input.
+    if (std::ferror(in)) {
+        std::fprintf(err, "%s: %s\n", input_name.c_str(), std::strerror(errno ? errno : EIO));
+        std::fclose(spool);
+        failed = true;
+        return nullptr;
+    }
+    std::rewind(spool);
+    start = 0;
+    return spool;
+}
+
 // Exchange options in the listing modes: a first pass runs only the
 // exchange tracker and keeps the runs of record numbers of the selected
 // exchanges (SelectedRecords, capped); a second pass reads the input again
@@ -348,37 +428,11 @@ TraceOptions first_pass(const TraceOptions& options, SelectedRecords& held) {
 // a temporary file, so memory stays bounded whatever the input's size.
 static int read_twice(std::FILE* in, const std::string& input_name, TextWriter& out, std::FILE* err,
                       const TraceOptions& options) {
-    std::FILE* spool = nullptr;
-    off_t start = ftello(in);
-    if (start < 0 || fseeko(in, start, SEEK_SET) != 0) {
-        std::clearerr(in);
-        spool = std::tmpfile();
-        if (!spool) {
-            std::fprintf(err, "%s: no temporary file to hold the input for the selection: %s\n", input_name.c_str(),
-                         std::strerror(errno));
-            return -1;
-        }
-        static char buf[1 << 16];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) {
-            if (std::fwrite(buf, 1, n, spool) != n) {
-                std::fprintf(err, "%s: cannot hold the input for the selection: %s\n", input_name.c_str(),
-                             std::strerror(errno ? errno : EIO));
-                std::fclose(spool);
-                return -1;
-            }
-        }
-        // A read error ends the copy; the passes then see the input end
-        // there, and the error is reported as the end of the input.
-        if (std::ferror(in)) {
-            std::fprintf(err, "%s: %s\n", input_name.c_str(), std::strerror(errno ? errno : EIO));
-            std::fclose(spool);
-            return -1;
-        }
-        std::rewind(spool);
-        in = spool;
-        start = 0;
-    }
+    off_t start = 0;
+    bool failed = false;
+    std::FILE* spool = hold_input(in, input_name, err, "the selection", start, failed);
+    if (failed) return -1;
+    if (spool) in = spool;
     SelectedRecords held(*options.selection);
     {
         const Silent silent;
@@ -453,11 +507,50 @@ int read_capture_memory(ByteView capture, const std::string& input_name, TextWri
     return print_capture(source, input_name, out, err, options);
 }
 
+// --html, after the run: a pass that prints -r for the records of the
+// page's evidence into the collector (decoders still see every record of
+// those connections up to the last one wanted), then the page.
+static void write_page(html::HtmlReport& page, std::FILE* in, off_t start, const std::string& input_name,
+                       const RunSettings& settings, std::FILE* err) {
+    html::EvidenceCollector collector(page.evidence());
+    if (!collector.empty()) {
+        Selection sel;
+        if (fseeko(in, start, SEEK_SET) != 0 || !sel.conns.parse(collector.connection_list()) ||
+            !sel.records.parse(collector.record_list())) {
+            page.no_evidence(std::strerror(errno ? errno : EIO));
+        } else {
+            std::clearerr(in);
+            TraceOptions options;
+            options.format = options.rows = true;
+            options.selection = &sel;
+            options.evidence = &collector;
+            TextWriter text(collector.sink());
+            const Silent silent;
+            read_trace_stream(in, input_name, text, silent.or_else(err), options);
+            text.flush();
+        }
+    }
+    FileSink sink(settings.html, settings.html_name);
+    TextWriter out(sink);
+    page.write(out);
+    out.flush();
+}
+
 int read_trace(const RunSettings& settings, std::FILE* err) {
     // "-": standard input, read as it comes (app/live_run.h).
-    const bool live = is_stdin_name(settings.input_name);
+    bool live = is_stdin_name(settings.input_name);
     std::FILE* in = nullptr;
-    if (live) {
+    // --html reads the input a second time for the page's evidence: a pipe
+    // is held in a temporary file and read from there.
+    std::FILE* held = nullptr;
+    off_t start = 0;
+    if (live && settings.html) {
+        bool failed = false;
+        held = hold_input(stdin, "standard input", err, "the page", start, failed);
+        if (failed) return -1;
+        in = held ? held : stdin;
+        live = false;
+    } else if (live) {
         install_stop_handlers();
         widen_input_pipe(0);
         // The writer's blocks go straight to the descriptor: nothing waits
@@ -472,7 +565,18 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
         }
         static char inbuf[1 << 16];
         std::setvbuf(in, inbuf, _IOFBF, sizeof inbuf);
+        if (settings.html) {
+            bool failed = false;
+            held = hold_input(in, settings.input_name, err, "the page", start, failed);
+            if (failed) {
+                std::fclose(in);
+                return -1;
+            }
+        }
     }
+    const std::string input_name = is_stdin_name(settings.input_name) ? "standard input" : settings.input_name;
+    std::unique_ptr<html::HtmlReport> page;
+    if (settings.html) page = std::make_unique<html::HtmlReport>(input_name, build::kProductVersion);
 
     FileSink sink(settings.out, settings.out_name);
     TraceOptions options;
@@ -482,6 +586,7 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     options.json = settings.json;
     options.exchange_lines = settings.exchange_lines;
     options.prompt = live && prompt_output(settings.out);
+    options.html = page.get();
     Selection selection = settings.selection;
     if (selection.any()) options.selection = &selection;
     int result;
@@ -497,9 +602,10 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
             StreamInput input(0);
             result = read_live_stream(input, "standard input", out, err, options);
         } else {
-            result = read_trace_stream(in, settings.input_name, out, err, options);
+            result = read_trace_stream(held ? held : in, input_name, out, err, options);
         }
         out.flush();
+        if (page) write_page(*page, held ? held : in, start, input_name, settings, err);
     } catch (const OutputError& e) {
         // Watching live, the reader of the output going away (| head) is
         // the end of the run, not a failure.
@@ -510,7 +616,8 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
             result = -1;
         }
     }
-    if (in) std::fclose(in);
+    if (held) std::fclose(held);
+    if (in && in != held && in != stdin) std::fclose(in);
     return result;
 }
 

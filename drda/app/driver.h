@@ -15,6 +15,11 @@
 
 namespace drda {
 
+namespace html {
+class HtmlReport;
+class EvidenceCollector;
+}  // namespace html
+
 struct TraceOptions {
     bool format = false;  // decode each buffer after its listing
     bool rows = false;    // show row values (implies format)
@@ -27,6 +32,11 @@ struct TraceOptions {
     Selection* selection = nullptr;
     const SelectedRecords* held = nullptr;
     SelectedRecords* collect = nullptr;  // a first pass: only feed the tracker into it
+    // --html: the page's view, fed with the exchanges beside -s or -j;
+    // alone (no -s, -j, -f, -r) nothing but the page is written.
+    html::HtmlReport* html = nullptr;
+    // A pass that takes the -r text of the page's evidence records.
+    html::EvidenceCollector* evidence = nullptr;
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture

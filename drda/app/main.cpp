@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     if (parsed > 0) {
         drda::print_help(settings.program_name, stdout);
         if (settings.out_is_file) std::fclose(settings.out);
+        if (settings.html) std::fclose(settings.html);
         if (std::fflush(stdout) != 0) return 255;
         return 0;
     }
@@ -29,6 +30,11 @@ int main(int argc, char** argv) {
     if (std::fclose(settings.out) != 0 && result == 0) {
         std::fprintf(stderr, "%s: %s\n", settings.out_name.c_str(),
                      std::strerror(errno ? errno : EIO));
+        result = -1;
+    }
+    errno = 0;
+    if (settings.html && std::fclose(settings.html) != 0 && result == 0) {
+        std::fprintf(stderr, "%s: %s\n", settings.html_name.c_str(), std::strerror(errno ? errno : EIO));
         result = -1;
     }
     return result == 0 ? 0 : 255;

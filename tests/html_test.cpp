@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: Apache-2.0
+// The --html page: the escaper, a view fed with hostile exchanges, and the
+// option end to end (alone, beside -s, -j and -r, a cut trace, a pipe, a
+// file that cannot be opened). The page against -s, -j and a browser is
+// checked by tests/html_check.py.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "html/escape.h"
+#include "html/html_report.h"
+#include "support/trace_builder.h"
+
+namespace {
+
+using namespace testsupport;
+
+std::string esc(std::string_view s) { return drda::html::escaped(s); }
+
+std::string cut(std::string_view s, std::size_t max) {
+    std::string out;
+    drda::StringSink sink(out);
+    drda::TextWriter w(sink);
+    drda::html::put_escaped_cut(w, s, max);
+    w.flush();
+    return out;
+}
+
+TEST(HtmlEscape, EveryMarkupCharacterAndControlCharacter) {
+    EXPECT_EQ(esc("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d&quot;e&#39;f");
+    EXPECT_EQ(esc("</script><img src=x onerror=alert(1)>"),
+              "&lt;/script&gt;&lt;img src=x onerror=alert(1)&gt;");
+    // Tab and newline stay; other controls become visible symbols.
+    EXPECT_EQ(esc("a\tb\nc"), "a\tb\nc");
+    EXPECT_EQ(esc(std::string("\x00\x01\x1b\x7f", 4)), "\u2400\u2401\u241b\u2421");
+    EXPECT_EQ(esc("caf\xc3\xa9"), "caf\xc3\xa9");
+    // No byte of any input survives as '<', '>', '"' or '\''.
+    std::string all;
+    for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+    const std::string e = esc(all);
+    EXPECT_EQ(e.find_first_of("<>\"'"), std::string::npos);
+}
+
+TEST(HtmlEscape, CutBeforeEscapingNeverSplitsAReferenceOrACharacter) {
+    EXPECT_EQ(cut("<<<<", 2), "&lt;&lt;...");
+    EXPECT_EQ(cut("ab\xc3\xa9z", 3), "ab...");  // not half of the two-byte character
+    EXPECT_EQ(cut("abc", 3), "abc");
+}
+
+drda::summary::Exchange hostile_exchange(std::uint64_t seq, int record, bool failed) {
+    drda::summary::Exchange e;
+    e.seq = seq;
+    e.has_conn = true;
+    e.conn = 7;
+    e.client = "10.0.0.1:4000\"><script>x()</script>";
+    e.server = "10.0.0.2:1527";
+    e.command = 0x200A;
+    e.has_request = true;
+    e.record = record;
+    e.reply_record = record + 1;
+    e.has_time = e.has_first = e.has_last = true;
+    e.time = 1796748491.25 + seq;
+    e.first_reply = e.last_reply = e.time + 0.01;
+    e.has_server = true;
+    e.server_ms = 10.0 * static_cast<double>(seq);
+    e.has_sql = true;
+    e.sql = "SELECT '</script><script>window.__pwned=1</script>' FROM \"<img src=x onerror=alert(1)>\"\x01\x1b";
+    e.sql_total = e.sql.size();
+    if (failed) {
+        e.has_sqlca = true;
+        e.sqlcode = -204;
+        e.sqlstate = "42<'>";
+        e.tokens = {"</textarea><svg onload=alert(2)>", "it's \"quoted\""};
+    }
+    e.records = {{record, record + 1}};
+    return e;
+}
+
+// Everything outside the tool's own script: no input-made element or attribute.
+void expect_inert(const std::string& page) {
+    const std::size_t script = page.find("<script>");
+    ASSERT_NE(script, std::string::npos);
+    EXPECT_EQ(page.find("<script", script + 1), std::string::npos);
+    for (const char* bad : {"<img", "<svg onload", "</textarea>", "onerror=alert(1)>\"", "\"><script"})
+        EXPECT_EQ(page.find(bad), std::string::npos) << bad;
+}
+
+TEST(HtmlReport, HostileTextIsOnlyEverCharacterData) {
+    drda::html::HtmlReport report("trace<b>\"'.drdadbg", "dssview test");
+    drda::summary::InputInfo info;
+    info.kind = "pcap capture";
+    report.input(info);
+    for (std::uint64_t i = 1; i <= 30; ++i) report.exchange(hostile_exchange(i, static_cast<int>(2 * i), i % 3 == 0));
+    drda::summary::ConnectionInfo c;
+    c.has_conn = true;
+    c.conn = 7;
+    c.user = "<u onmouseover=alert(3)>";
+    c.database = "DB'\"&";
+    report.connection(c);
+    drda::summary::Totals t;
+    t.exchanges = 30;
+    report.finish(t);
+    // The 10 failed (every third) and the 20 slowest (11 to 30), 7 of
+    // them both, each once.
+    ASSERT_EQ(report.evidence().size(), 23u);
+    report.evidence()[0].text = "2\tconnection 7 </pre><script>x()</script>\n";
+    std::string page;
+    drda::StringSink sink(page);
+    drda::TextWriter w(sink);
+    report.write(w);
+    w.flush();
+    expect_inert(page);
+    EXPECT_NE(page.find("&lt;/script&gt;&lt;script&gt;window.__pwned=1&lt;/script&gt;"), std::string::npos);
+    EXPECT_NE(page.find("&lt;u onmouseover=alert(3)&gt;"), std::string::npos);
+    EXPECT_NE(page.find("&lt;/pre&gt;&lt;script&gt;x()&lt;/script&gt;"), std::string::npos);
+    EXPECT_NE(page.find("<details id=\"x3\" data-conn=\"7\" data-record=\"6\" data-records=\"6-7\">"),
+              std::string::npos);
+    // Marks link to the evidence; the tables count what was fed.
+    EXPECT_NE(page.find("<a href=\"#x30\"><rect class=\"m er\""), std::string::npos);
+    EXPECT_NE(page.find("<h2>Errors: 1</h2>"), std::string::npos);
+    EXPECT_NE(page.find("data-marks=\"30\""), std::string::npos);
+}
+
+TEST(HtmlReport, CapsHoldOnAManyConnectionFeed) {
+    drda::html::HtmlReport report("x", "v");
+    std::uint64_t seq = 0;
+    for (std::uint32_t conn = 1; conn <= 120; ++conn) {
+        for (int k = 0; k < 500; ++k) {
+            drda::summary::Exchange e = hostile_exchange(++seq, static_cast<int>(seq), k % 2 == 0);
+            e.conn = conn;
+            e.sql = "SELECT " + std::to_string(k % 700) + " FROM T" + std::to_string(seq % 900);
+            report.exchange(e);
+        }
+        drda::summary::ConnectionInfo c;
+        c.has_conn = true;
+        c.conn = conn;
+        report.connection(c);
+    }
+    report.finish(drda::summary::Totals{});
+    EXPECT_LE(report.evidence().size(), drda::html::HtmlReport::kEvidenceFailed +
+                                            drda::html::HtmlReport::kEvidenceSlowest);
+    std::string page;
+    drda::StringSink sink(page);
+    drda::TextWriter w(sink);
+    report.write(w);
+    w.flush();
+    EXPECT_LT(page.size(), std::size_t{8} << 20);
+    EXPECT_NE(page.find("70 connections with 35000 exchanges are not drawn"), std::string::npos);
+    EXPECT_NE(page.find("<h2>Connections: 120</h2>"), std::string::npos);
+    std::size_t marks = 0;
+    for (std::size_t at = page.find("<rect class=\"m "); at != std::string::npos; at = page.find("<rect class=\"m ", at + 1))
+        ++marks;
+    EXPECT_LE(marks, drda::html::HtmlReport::kLanes * drda::html::HtmlReport::kLaneMarks);
+    EXPECT_GT(marks, drda::html::HtmlReport::kLanes * drda::html::HtmlReport::kLaneMarks / 2);
+}
+
+TEST(HtmlOption, BesideOtherOutputsAndOnFailure) {
+    const std::string trace = data_path("s06_errors.req.drdadbg");
+    const std::string page = temp_path("page.html");
+    // Alone: nothing on standard output; beside -s, -j and -r: their
+    // output unchanged and the same page.
+    RunResult alone = run_dssview({"--html", page, trace});
+    EXPECT_EQ(alone.status, 0);
+    EXPECT_EQ(alone.out, "");
+    const std::string text = read_file(page);
+    EXPECT_NE(text.find("</html>\n"), std::string::npos);
+    for (const char* mode : {"-s", "-j", "-r"}) {
+        const RunResult plain = run_dssview({mode, trace});
+        const RunResult both = run_dssview({mode, "--html", page, trace});
+        EXPECT_EQ(both.status, plain.status) << mode;
+        EXPECT_EQ(both.out, plain.out) << mode;
+        EXPECT_EQ(read_file(page), text) << mode;
+    }
+    // With a selection: only the selected exchanges.
+    RunResult failed = run_dssview({"--failed", "--html", page, trace});
+    EXPECT_EQ(failed.status, 0);
+    EXPECT_NE(read_file(page).find("<dt>selection</dt><dd>--failed</dd>"), std::string::npos);
+    // A file that cannot be opened: as -o's.
+    RunResult bad = run_dssview({"--html", "/nonexistent-dir/p.html", trace});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "/nonexistent-dir/p.html: No such file or directory\n");
+    // A cut trace: status 255 as without --html, and a page that says where it stopped.
+    std::string bytes = read_file(trace);
+    const std::string cut_trace = temp_path("cut.drdadbg");
+    write_file(cut_trace, bytes.substr(0, bytes.size() * 2 / 3));
+    const RunResult plain = run_dssview({"-s", cut_trace});
+    const RunResult both = run_dssview({"-s", "--html", page, cut_trace});
+    EXPECT_EQ(both.status, 255);
+    EXPECT_EQ(both.status, plain.status);
+    EXPECT_EQ(both.out, plain.out);
+    const std::string stopped = read_file(page);
+    EXPECT_NE(stopped.find("id=\"stopped\">The input could not be read to its end; the last record read is record "),
+              std::string::npos);
+    // From a pipe: the same page as from the file (held in a temporary file for the second pass).
+    const std::string piped = temp_path("piped.html");
+    const std::string cmd = std::string("TZ=UTC ") + DSSVIEW_BIN + " --html " + piped + " - < " + trace + " | cat";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    run_dssview({"--html", page, trace});
+    std::string a = read_file(page), b = read_file(piped);
+    // Only the input's name differs.
+    const auto strip = [](std::string s, const std::string& name) {
+        for (std::size_t at = s.find(name); at != std::string::npos; at = s.find(name)) s.erase(at, name.size());
+        return s;
+    };
+    EXPECT_EQ(strip(a, trace), strip(b, "standard input"));
+}
+
+}  // namespace
