@@ -173,6 +173,10 @@ struct Conn {
     // Its exchanges in request order, from the oldest not handed on yet:
     // each is handed on once it and all before it are complete.
     ExchangeQueue queue;
+    // Its open exchanges by correlator, each list in request order: the
+    // exchange a request or reply DSS belongs to is found without a walk
+    // through the queue (a batch keeps hundreds open at once).
+    std::unordered_map<std::uint16_t, std::vector<Open*>> by_corr;
     bool has_last_reply = false;     // the time of its last reply DSS
     double last_reply = 0;
     rows::Typdef req_typdef, srv_typdef;
@@ -285,6 +289,18 @@ struct ExchangeTracker::State {
     std::unordered_map<std::uint32_t, std::unique_ptr<Conn>> conns;
     Conn* last_conn = nullptr;
     std::vector<Text> texts = std::vector<Text>(kMaxTexts);
+    // The slot of each text in use, by connection and package section.
+    struct TextKey {
+        std::uint32_t conn;
+        Key pkg;
+        bool operator==(const TextKey&) const = default;
+    };
+    struct TextKeyHash {
+        std::size_t operator()(const TextKey& k) const noexcept {
+            return static_cast<std::size_t>(k.pkg.a ^ (k.pkg.b << 1) ^ (std::uint64_t{k.conn} * 0x9E3779B97F4A7C15ull));
+        }
+    };
+    std::unordered_map<TextKey, std::size_t, TextKeyHash> text_index;
     std::vector<Query> queries = std::vector<Query>(kMaxQueries);
     std::size_t queued = 0;          // exchanges in all queues
     // (seq, connection) of the queued exchanges in request order, with
@@ -389,7 +405,10 @@ void ExchangeTracker::State::end_connection(Conn& c, ConnEnd how) {
     for (Query& q : queries)
         if (q.used && q.conn == c.id) q.used = false;
     for (Text& t : texts)
-        if (t.used && t.conn == c.id) t.used = false;
+        if (t.used && t.conn == c.id) {
+            text_index.erase(TextKey{t.conn, t.pkg});
+            t.used = false;
+        }
     c.info.how = how;
     sink.connection(c.info);
     if (last_conn == &c) last_conn = nullptr;
@@ -494,18 +513,16 @@ void ExchangeTracker::State::dss(ByteView d, std::uint64_t wire, int start_recor
 // The connection's open exchange of `corr` asked last: the one further
 // request DSSs of the same command belong to.
 Open* ExchangeTracker::State::newest(std::uint16_t corr) {
-    for (std::size_t i = conn->queue.size(); i-- > 0;)
-        if (!conn->queue[i].closed && conn->queue[i].e.corr == corr) return &conn->queue[i];
-    return nullptr;
+    const auto it = conn->by_corr.find(corr);
+    return it == conn->by_corr.end() ? nullptr : it->second.back();
 }
 
 // The connection's open exchange of `corr` asked first: replies are paired
 // first in, first out, so that a requester that sends a correlator again
 // before its answer still gets each answer paired with its own request.
 Open* ExchangeTracker::State::oldest(std::uint16_t corr) {
-    for (std::size_t i = 0; i < conn->queue.size(); ++i)
-        if (!conn->queue[i].closed && conn->queue[i].e.corr == corr) return &conn->queue[i];
-    return nullptr;
+    const auto it = conn->by_corr.find(corr);
+    return it == conn->by_corr.end() ? nullptr : it->second.front();
 }
 
 Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
@@ -517,6 +534,7 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
     Open& x = conn->queue.emplace_back();
     ++queued;
     x.e.seq = ++seq;
+    conn->by_corr[corr].push_back(&x);
     if (order.size() >= 4 * kMaxOpenExchanges) {
         // Mostly entries of exchanges handed on: keep those still waiting.
         std::deque<std::pair<std::uint64_t, std::uint32_t>> kept;
@@ -551,6 +569,13 @@ void ExchangeTracker::State::note_record(Open& x, int first, int last) {
 // connection are known now.
 void ExchangeTracker::State::close(Conn& c, Open& x) {
     x.closed = true;
+    const auto it = c.by_corr.find(x.e.corr);
+    if (it != c.by_corr.end()) {
+        std::vector<Open*>& list = it->second;
+        const auto at = std::find(list.begin(), list.end(), &x);
+        if (at != list.end()) list.erase(at);
+        if (list.empty()) c.by_corr.erase(it);
+    }
     Exchange& e = x.e;
     if (e.has_time && e.has_last) {
         const double start = x.has_bound && x.bound > e.time ? x.bound : e.time;
@@ -779,20 +804,23 @@ Query* ExchangeTracker::State::query_of(Open& x) {
 }
 
 const Text* ExchangeTracker::State::text_of(const Key& pkg) {
-    for (Text& t : texts) {
-        if (t.used && t.conn == conn->id && t.pkg == pkg) {
-            t.stamp = ++clock;
-            return &t;
-        }
-    }
-    return nullptr;
+    const auto it = text_index.find(TextKey{conn->id, pkg});
+    if (it == text_index.end()) return nullptr;
+    Text& t = texts[it->second];
+    t.stamp = ++clock;
+    return &t;
 }
 
 void ExchangeTracker::State::put_text(const Key& pkg, const std::string& sql, std::size_t total) {
     Text* slot = nullptr;
-    for (Text& t : texts)
-        if (t.used && t.conn == conn->id && t.pkg == pkg) slot = &t;
-    if (!slot) slot = &reuse_slot(texts);
+    const auto it = text_index.find(TextKey{conn->id, pkg});
+    if (it != text_index.end()) {
+        slot = &texts[it->second];
+    } else {
+        slot = &reuse_slot(texts);
+        if (slot->used) text_index.erase(TextKey{slot->conn, slot->pkg});
+        text_index.emplace(TextKey{conn->id, pkg}, static_cast<std::size_t>(slot - texts.data()));
+    }
     slot->used = true;
     slot->stamp = ++clock;
     slot->conn = conn->id;
