@@ -83,6 +83,18 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  program_name.c_str(), program_name.c_str(), program_name.c_str(), program_name.c_str());
 }
 
+namespace {
+
+// An output file named on the command line, created or truncated; null
+// (the reason on `err`) when it cannot be.
+std::FILE* open_output(const char* name, std::FILE* err) {
+    std::FILE* f = std::fopen(name, "w");
+    if (!f) std::fprintf(err, "%s: %s\n", name, std::strerror(errno));
+    return f;
+}
+
+}  // namespace
+
 int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err) {
     const char* argv0 = argc > 0 && argv[0] ? argv[0] : "dssview";
     const char* slash = std::strrchr(argv0, '/');
@@ -109,11 +121,8 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
                 return -1;
             }
             const char* name = argv[++i];
-            std::FILE* f = std::fopen(name, "w");
-            if (!f) {
-                std::fprintf(err, "%s: %s\n", name, std::strerror(errno));
-                return -1;
-            }
+            std::FILE* f = open_output(name, err);
+            if (!f) return -1;
             if (s.html) std::fclose(s.html);
             s.html = f;
             s.html_name = name;
@@ -140,11 +149,8 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
                     return -1;
                 }
                 const char* name = argv[++i];
-                std::FILE* f = std::fopen(name, "w");
-                if (!f) {
-                    std::fprintf(err, "%s: %s\n", name, std::strerror(errno));
-                    return -1;
-                }
+                std::FILE* f = open_output(name, err);
+                if (!f) return -1;
                 if (s.out_is_file) std::fclose(s.out);
                 s.out = f;
                 s.out_name = name;

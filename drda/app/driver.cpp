@@ -453,6 +453,22 @@ static int read_twice(std::FILE* in, const std::string& input_name, TextWriter& 
     return result;
 }
 
+namespace {
+
+// The input's first bytes tell its format: a capture, else a trace file.
+template <class Input>
+int print_input(Input& in, ByteView first, const std::string& input_name, TextWriter& out, std::FILE* err,
+                const TraceOptions& options) {
+    if (is_capture_magic(first)) {
+        CaptureSource source(in, first, input_name, err);
+        return print_capture(source, input_name, out, err, options);
+    }
+    TraceFile source(in, input_name, err);
+    return print_trace_file(source, first, input_name, out, err, options);
+}
+
+}  // namespace
+
 int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& out,
                       std::FILE* err, const TraceOptions& options) {
     if (two_passes(options)) return read_twice(in, input_name, out, err, options);
@@ -461,13 +477,7 @@ int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& 
     std::uint8_t head[7];
     errno = 0;
     const std::size_t n = std::fread(head, 1, sizeof head, in);
-    const ByteView first(head, n);
-    if (is_capture_magic(first)) {
-        CaptureSource source(in, first, input_name, err);
-        return print_capture(source, input_name, out, err, options);
-    }
-    TraceFile source(in, input_name, err);
-    return print_trace_file(source, first, input_name, out, err, options);
+    return print_input(in, ByteView(head, n), input_name, out, err, options);
 }
 
 int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter& out, std::FILE* err,
@@ -478,13 +488,7 @@ int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter&
     std::uint8_t head[7];
     const std::size_t n = in.read_full(head, sizeof head);
     if (n < sizeof head && in.stopped()) return 0;  // stopped before anything came
-    const ByteView first(head, n);
-    if (is_capture_magic(first)) {
-        CaptureSource source(in, first, input_name, err);
-        return print_capture(source, input_name, out, err, options);
-    }
-    TraceFile source(in, input_name, err);
-    return print_trace_file(source, first, input_name, out, err, options);
+    return print_input(in, ByteView(head, n), input_name, out, err, options);
 }
 
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,

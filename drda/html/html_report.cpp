@@ -151,13 +151,6 @@ void HtmlReport::stopped(std::string line) {
     stopped_ = std::move(line);
 }
 
-void HtmlReport::seen(bool has, double t) {
-    if (!has || !std::isfinite(t)) return;
-    if (!has_first_ || t < first_) first_ = t;
-    if (!has_first_ || t > last_) last_ = t;
-    has_first_ = true;
-}
-
 void HtmlReport::keep_evidence(const Exchange& e, bool to_failed) {
     Evidence ev;
     ev.seq = e.seq;
@@ -226,16 +219,8 @@ void HtmlReport::add_mark(ConnStats& cs, const Exchange& e, double t, std::uint8
 void HtmlReport::exchange(const Exchange& e) {
     const bool failed = e.failed();
     const std::uint8_t kind = kind_of(e);
-    ++exchanges_;
-    if (failed) ++failed_;
+    figures_.add(e, failed);
     if (kind == 2) ++no_reply_;
-    if (e.has_rows) rows_read_ += e.rows;
-    if (e.has_updated && e.updated > 0) rows_changed_ += static_cast<std::uint64_t>(e.updated);
-    bytes_out_ += e.bytes_out;
-    bytes_in_ += e.bytes_in;
-    seen(e.has_time, e.time);
-    seen(e.has_first, e.first_reply);
-    seen(e.has_last, e.last_reply);
 
     ConnStats& cs = open_[e.conn];
     ++cs.exchanges;
@@ -261,25 +246,7 @@ void HtmlReport::exchange(const Exchange& e) {
     if (e.has_server && (slow_ev_.size() < kEvidenceSlowest || e.server_ms > slow_ev_.back().server_ms))
         keep_evidence(e, false);
 
-    if (failed) {
-        const std::string outcome = summary::outcome_text(e);
-        for (ErrorRow& r : errors_) {
-            if (r.outcome == outcome) {
-                ++r.count;
-                return;
-            }
-        }
-        if (errors_.size() >= summary::kMaxErrorKinds) {
-            ++errors_not_grouped_;
-            return;
-        }
-        ErrorRow& r = errors_.emplace_back();
-        r.outcome = outcome;
-        r.count = 1;
-        r.record = e.sqlca_record && e.has_sqlca && e.sqlcode < 0 ? e.sqlca_record : e.reply_record;
-        r.seq = e.seq;
-        r.tokens = e.tokens;
-    }
+    if (failed) errors_.add(e, summary::outcome_text(e));
 }
 
 void HtmlReport::add_connection(ConnRow&& row) {
@@ -287,13 +254,11 @@ void HtmlReport::add_connection(ConnRow&& row) {
     const auto more = [](const ConnRow& a, const ConnRow& b) {
         return a.stats.server_ms != b.stats.server_ms ? a.stats.server_ms > b.stats.server_ms : a.info.conn < b.info.conn;
     };
-    conns_.insert(std::upper_bound(conns_.begin(), conns_.end(), row, more), std::move(row));
-    if (conns_.size() > kLanes) {
+    if (const auto out = summary::keep_top(conns_, std::move(row), kLanes, more)) {
         ++conns_more_;
-        conns_more_exchanges_ += conns_.back().stats.exchanges;
-        conns_more_ms_ += conns_.back().stats.server_ms;
-        marks_held_ -= conns_.back().stats.marks.size();
-        conns_.pop_back();
+        conns_more_exchanges_ += out->stats.exchanges;
+        conns_more_ms_ += out->stats.server_ms;
+        marks_held_ -= out->stats.marks.size();
     }
 }
 
@@ -305,26 +270,16 @@ void HtmlReport::connection(const summary::ConnectionInfo& c) {
         row.stats = std::move(it->second);
         open_.erase(it);
     }
-    seen(c.has_start, c.start);
-    seen(c.has_end, c.end);
+    figures_.add(c);
     add_connection(std::move(row));
 }
 
 void HtmlReport::finish(const summary::Totals& totals) {
     totals_ = totals;
     finished_ = true;
-    // Connections whose end never came: what their exchanges tell.
-    std::vector<std::uint32_t> left;
-    for (const auto& [id, st] : open_) left.push_back(id);
-    std::sort(left.begin(), left.end());
-    for (std::uint32_t id : left) {
-        ConnRow row;
-        row.info.conn = id;
-        row.info.has_conn = id != 0;
-        row.stats = std::move(open_[id]);
-        add_connection(std::move(row));
-    }
-    open_.clear();
+    summary::end_open_connections(open_, [&](const summary::ConnectionInfo& info, ConnStats&& stats) {
+        add_connection(ConnRow{info, std::move(stats)});
+    });
 
     for (std::size_t i = 0; i < slow_ev_.size(); ++i) slow_ev_[i].slow_rank = static_cast<int>(i + 1);
     evidence_ = std::move(failed_ev_);
@@ -417,13 +372,13 @@ void HtmlReport::write_overview(TextWriter& w) const {
         w.put("</span></div>");
     };
     w.put("<div class=\"cards\">");
-    card(num(exchanges_), "exchanges", false);
-    card(num(failed_), "failed", failed_ > 0);
+    card(num(figures_.exchanges), "exchanges", false);
+    card(num(figures_.failed), "failed", figures_.failed > 0);
     card(num(no_reply_), "without reply", no_reply_ > 0);
     card(num(conns_total_), "connections", false);
-    card(has_first_ ? fixed3((last_ - first_) * 1000.0) + " ms" : "-", "duration", false);
-    card(num(rows_read_), "rows read", false);
-    card(num(rows_changed_), "rows changed", false);
+    card(figures_.has_first ? fixed3((figures_.last - figures_.first) * 1000.0) + " ms" : "-", "duration", false);
+    card(num(figures_.rows_read), "rows read", false);
+    card(num(figures_.rows_changed), "rows changed", false);
     w.put("</div>\n<dl class=\"facts\">");
     const auto fact = [&](const char* label, const std::string& value) {
         w.put("<dt>");
@@ -434,10 +389,10 @@ void HtmlReport::write_overview(TextWriter& w) const {
     };
     if (!input_.selection.empty()) fact("selection", input_.selection);
     fact("input", input_.kind.empty() ? "-" : input_.kind);
-    fact("first", has_first_ ? time_text(first_, true) : "-");
-    fact("last", has_first_ ? time_text(last_, true) : "-");
-    fact("bytes sent", num(bytes_out_) + " (requester to server)");
-    fact("bytes received", num(bytes_in_) + " (server to requester)");
+    fact("first", figures_.has_first ? time_text(figures_.first, true) : "-");
+    fact("last", figures_.has_first ? time_text(figures_.last, true) : "-");
+    fact("bytes sent", num(figures_.bytes_out) + " (requester to server)");
+    fact("bytes received", num(figures_.bytes_in) + " (server to requester)");
     w.put("</dl>\n");
     // The kinds of trouble, as the -s overview names them.
     const auto note = [&](const std::string& text) {
@@ -470,12 +425,12 @@ void HtmlReport::write_timeline(TextWriter& w) const {
         marks += r.stats.marks.size();
         unmarked += r.stats.unmarked;
     }
-    if (!has_first_ || conns_.empty()) {
+    if (!figures_.has_first || conns_.empty()) {
         w.put("<p class=\"muted\">No exchange with a time.</p></section>\n");
         return;
     }
-    const double t0 = first_;
-    const double span = last_ > first_ ? last_ - first_ : 0.001;
+    const double t0 = figures_.first;
+    const double span = figures_.last > figures_.first ? figures_.last - figures_.first : 0.001;
     constexpr double kWidth = 1200, kLeft = 92, kRight = 12, kLane = 14, kTop = 20;
     const double plot = kWidth - kLeft - kRight;
     const auto x_of = [&](double t) { return kLeft + (t - t0) / span * plot; };
@@ -487,7 +442,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
           "<span><i style=\"background:var(--err)\"></i>error</span>"
           "<span><i style=\"background:var(--nr)\"></i>no reply</span>"
           "<span>one lane per connection, from request to last reply; time from ");
-    put_escaped(w, time_text(first_, true));
+    put_escaped(w, time_text(figures_.first, true));
     w.put("</span></p>\n");
     w.printf("<svg id=\"timeline-svg\" viewBox=\"0 0 %.0f %.0f\" width=\"%.0f\" data-marks=\"%zu\" role=\"img\">\n",
              kWidth, height, kWidth, marks);
@@ -719,10 +674,10 @@ void HtmlReport::write_latency(TextWriter& w) const {
 }
 
 void HtmlReport::write_errors(TextWriter& w) const {
-    w.printf("<section id=\"errors\"><h2>Errors: %zu</h2>\n", errors_.size());
+    w.printf("<section id=\"errors\"><h2>Errors: %zu</h2>\n", errors_.rows().size());
     w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"errors-table\">");
     head_row(w, {{"count", true}, {"error", false}, {"record", true}, {"tokens", false}});
-    for (const ErrorRow& r : errors_) {
+    for (const summary::ErrorTable::Row& r : errors_.rows()) {
         w.put("<tr>");
         num_cell(w, num(r.count), static_cast<double>(r.count));
         text_cell(w, r.outcome);
@@ -740,9 +695,9 @@ void HtmlReport::write_errors(TextWriter& w) const {
         w.put("</td></tr>\n");
     }
     w.put("</tbody></table></div>\n");
-    if (errors_not_grouped_)
+    if (errors_.not_grouped())
         w.printf("<p class=\"note\">%llu failed exchanges of further errors not grouped (at most %zu errors).</p>\n",
-                 static_cast<unsigned long long>(errors_not_grouped_), summary::kMaxErrorKinds);
+                 static_cast<unsigned long long>(errors_.not_grouped()), summary::kMaxErrorKinds);
     w.put("</section>\n");
 }
 

@@ -14,6 +14,7 @@
 
 #include "common/text_writer.h"
 #include "summary/exchange.h"
+#include "summary/figures.h"
 #include "summary/shapes.h"
 
 namespace drda::html {
@@ -114,18 +115,10 @@ private:
         summary::ConnectionInfo info;
         ConnStats stats;
     };
-    struct ErrorRow {
-        std::string outcome;
-        std::uint64_t count = 0;
-        int record = 0;
-        std::uint64_t seq = 0;
-        std::vector<std::string> tokens;
-    };
 
     void add_connection(ConnRow&& row);
     void add_mark(ConnStats& cs, const summary::Exchange& e, double t, std::uint8_t kind);
     void keep_evidence(const summary::Exchange& e, bool to_failed);
-    void seen(bool has, double t);
     const Evidence* evidence_of(std::uint64_t seq) const;
     void write_overview(TextWriter& w) const;
     void write_timeline(TextWriter& w) const;
@@ -146,10 +139,8 @@ private:
     int last_record_ = 0;
     std::string no_evidence_;
 
-    std::uint64_t exchanges_ = 0, failed_ = 0, no_reply_ = 0;
-    std::uint64_t rows_read_ = 0, rows_changed_ = 0, bytes_out_ = 0, bytes_in_ = 0;
-    bool has_first_ = false;
-    double first_ = 0, last_ = 0;
+    summary::Figures figures_;
+    std::uint64_t no_reply_ = 0;
     TimeBins bins_;
     summary::ShapeTable shapes_;
 
@@ -159,8 +150,7 @@ private:
     double conns_more_ms_ = 0;
     std::size_t marks_held_ = 0;
 
-    std::vector<ErrorRow> errors_;
-    std::uint64_t errors_not_grouped_ = 0;
+    summary::ErrorTable errors_;
 
     std::vector<Evidence> failed_ev_;   // the first kEvidenceFailed failed ones
     std::uint64_t failed_ev_more_ = 0;

@@ -342,20 +342,7 @@ void TextReport::exchange(const Exchange& e) {
     if (lines_) exchange_line(e, outcome);
 
     const bool failed = e.failed();
-    ++exchanges_;
-    if (failed) ++failed_;
-    if (e.has_rows) rows_read_ += e.rows;
-    if (e.has_updated && e.updated > 0) rows_changed_ += static_cast<std::uint64_t>(e.updated);
-    bytes_out_ += e.bytes_out;
-    bytes_in_ += e.bytes_in;
-    const auto seen = [&](bool has, double t) {
-        if (!has || !std::isfinite(t)) return;
-        if (!has_first_ || t < first_) first_ = t, has_first_ = true;
-        if (!has_last_ || t > last_) last_ = t, has_last_ = true;
-    };
-    seen(e.has_time, e.time);
-    seen(e.has_first, e.first_reply);
-    seen(e.has_last, e.last_reply);
+    figures_.add(e, failed);
 
     ConnStats& cs = open_conns_[e.conn];
     ++cs.exchanges;
@@ -386,23 +373,7 @@ void TextReport::exchange(const Exchange& e) {
         }
     }
 
-    if (failed) {
-        for (ErrorRow& r : errors_) {
-            if (r.outcome == outcome) {
-                ++r.count;
-                return;
-            }
-        }
-        if (errors_.size() >= kMaxErrorKinds) {
-            ++errors_not_grouped_;
-            return;
-        }
-        ErrorRow& r = errors_.emplace_back();
-        r.outcome = outcome;
-        r.count = 1;
-        r.record = e.sqlca_record && e.has_sqlca && e.sqlcode < 0 ? e.sqlca_record : e.reply_record;
-        r.tokens = e.tokens;
-    }
+    if (failed) errors_.add(e, outcome);
 }
 
 void TextReport::add_connection(ConnRow&& row) {
@@ -410,12 +381,10 @@ void TextReport::add_connection(ConnRow&& row) {
     const auto more = [](const ConnRow& a, const ConnRow& b) {
         return a.stats.server_ms != b.stats.server_ms ? a.stats.server_ms > b.stats.server_ms : a.info.conn < b.info.conn;
     };
-    conns_.insert(std::upper_bound(conns_.begin(), conns_.end(), row, more), std::move(row));
-    if (conns_.size() > kShownConnections) {
+    if (const auto out = keep_top(conns_, std::move(row), kShownConnections, more)) {
         ++conns_more_;
-        conns_more_exchanges_ += conns_.back().stats.exchanges;
-        conns_more_ms_ += conns_.back().stats.server_ms;
-        conns_.pop_back();
+        conns_more_exchanges_ += out->stats.exchanges;
+        conns_more_ms_ += out->stats.server_ms;
     }
 }
 
@@ -427,13 +396,7 @@ void TextReport::connection(const ConnectionInfo& c) {
         row.stats = it->second;
         open_conns_.erase(it);
     }
-    const auto seen = [&](bool has, double t) {
-        if (!has || !std::isfinite(t)) return;
-        if (!has_first_ || t < first_) first_ = t, has_first_ = true;
-        if (!has_last_ || t > last_) last_ = t, has_last_ = true;
-    };
-    seen(c.has_start, c.start);
-    seen(c.has_end, c.end);
+    figures_.add(c);
     add_connection(std::move(row));
 }
 
@@ -448,16 +411,17 @@ void TextReport::overview(const Totals& t) {
     w.put("Overview\n");
     if (!input_.selection.empty()) line("selection", input_.selection);
     line("input", input_.kind.empty() ? "-" : input_.kind);
-    line("first", has_first_ ? date_text(first_) : "-");
-    line("last", has_last_ ? date_text(last_) : "-");
-    line("duration", has_first_ && has_last_ ? fixed3((last_ - first_) * 1000.0) + " ms" : "-");
+    const Figures& f = figures_;
+    line("first", f.has_first ? date_text(f.first) : "-");
+    line("last", f.has_first ? date_text(f.last) : "-");
+    line("duration", f.has_first ? fixed3((f.last - f.first) * 1000.0) + " ms" : "-");
     line("connections", num(conns_total_));
-    line("exchanges", num(exchanges_));
-    line("failed", num(failed_));
-    line("rows read", num(rows_read_));
-    line("rows changed", num(rows_changed_));
-    line("bytes sent", num(bytes_out_) + " (requester to server)");
-    line("bytes received", num(bytes_in_) + " (server to requester)");
+    line("exchanges", num(f.exchanges));
+    line("failed", num(f.failed));
+    line("rows read", num(f.rows_read));
+    line("rows changed", num(f.rows_changed));
+    line("bytes sent", num(f.bytes_out) + " (requester to server)");
+    line("bytes received", num(f.bytes_in) + " (server to requester)");
     if (input_.gaps)
         line("bytes missing", num(input_.missing_bytes) + " bytes in " + num(input_.gaps) +
                                   " places are not in the capture");
@@ -475,19 +439,9 @@ void TextReport::overview(const Totals& t) {
 }
 
 void TextReport::connections() {
-    // Connections whose end never came (the views were handed only some
-    // exchanges): what their exchanges tell.
-    std::vector<std::uint32_t> left;
-    for (const auto& [id, st] : open_conns_) left.push_back(id);
-    std::sort(left.begin(), left.end());
-    for (std::uint32_t id : left) {
-        ConnRow row;
-        row.info.conn = id;
-        row.info.has_conn = id != 0;
-        row.stats = open_conns_[id];
-        add_connection(std::move(row));
-    }
-    open_conns_.clear();
+    end_open_connections(open_conns_, [&](const ConnectionInfo& info, ConnStats&& stats) {
+        add_connection(ConnRow{info, stats});
+    });
 
     TextWriter& w = out_;
     w.printf("\nConnections: %llu\n", static_cast<unsigned long long>(conns_total_));
@@ -511,9 +465,9 @@ void TextReport::connections() {
 
 void TextReport::errors() {
     TextWriter& w = out_;
-    w.printf("\nErrors: %zu\n", errors_.size());
+    w.printf("\nErrors: %zu\n", errors_.rows().size());
     w.put(" count error             record tokens\n");
-    for (const ErrorRow& r : errors_) {
+    for (const ErrorTable::Row& r : errors_.rows()) {
         put_padded(w, num(r.count), 6, true);
         w.put(' ');
         put_padded(w, r.outcome, 17, false);
@@ -526,9 +480,9 @@ void TextReport::errors() {
         }
         w.put('\n');
     }
-    if (errors_not_grouped_)
+    if (errors_.not_grouped())
         w.printf("%llu failed exchanges of further errors not grouped (at most %zu errors)\n",
-                 static_cast<unsigned long long>(errors_not_grouped_), kMaxErrorKinds);
+                 static_cast<unsigned long long>(errors_.not_grouped()), kMaxErrorKinds);
 }
 
 void TextReport::slowest() {

@@ -12,6 +12,7 @@
 
 #include "common/text_writer.h"
 #include "summary/exchange.h"
+#include "summary/figures.h"
 #include "summary/shapes.h"
 
 namespace drda::summary {
@@ -55,12 +56,6 @@ public:
     static constexpr std::size_t kShownSlowest = 10;
 
 private:
-    struct ErrorRow {
-        std::string outcome;
-        std::uint64_t count = 0;
-        int record = 0;
-        std::vector<std::string> tokens;
-    };
     struct ConnStats {
         std::uint64_t exchanges = 0, failed = 0;
         double server_ms = 0;
@@ -100,13 +95,8 @@ private:
     bool header_done_ = false;
     InputInfo input_;
     ShapeTable shapes_;
-    std::vector<ErrorRow> errors_;
-    std::uint64_t errors_not_grouped_ = 0;
-    std::uint64_t exchanges_ = 0, failed_ = 0;
-    std::uint64_t rows_read_ = 0, rows_changed_ = 0;
-    std::uint64_t bytes_out_ = 0, bytes_in_ = 0;
-    bool has_first_ = false, has_last_ = false;
-    double first_ = 0, last_ = 0;
+    ErrorTable errors_;
+    Figures figures_;
     // Figures of connections whose end has not come yet, by number.
     std::unordered_map<std::uint32_t, ConnStats> open_conns_;
     std::vector<ConnRow> conns_;      // the kShownConnections with the most server time
@@ -116,8 +106,6 @@ private:
     double conns_more_ms_ = 0;
     std::vector<Slow> slowest_;
 };
-
-inline constexpr std::size_t kMaxErrorKinds = 256;
 
 // The -j view: one JSON object per exchange and line.
 class JsonLines final : public ExchangeSink {

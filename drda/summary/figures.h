@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: Apache-2.0
+// The figures every view of the exchanges leads with, gathered the same way
+// for the text summary (-s) and the page (--html): the overall counts and
+// times, and the distinct errors.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "summary/exchange.h"
+
+namespace drda::summary {
+
+inline constexpr std::size_t kMaxErrorKinds = 256;
+
+// Counts, rows, bytes and the first and last time of the exchanges and
+// connections seen.
+struct Figures {
+    std::uint64_t exchanges = 0, failed = 0;
+    std::uint64_t rows_read = 0, rows_changed = 0;
+    std::uint64_t bytes_out = 0, bytes_in = 0;
+    bool has_first = false;
+    double first = 0, last = 0;
+
+    // Counts `e` (`failed`: as Exchange::failed() says) and its times.
+    void add(const Exchange& e, bool failed);
+    // A connection's first and last record.
+    void add(const ConnectionInfo& c);
+    void seen(bool has, double t);
+};
+
+// Each distinct failure (its outcome text) with its count, where its first
+// occurrence is and that occurrence's message tokens; at most
+// kMaxErrorKinds of them, further ones counted.
+class ErrorTable {
+public:
+    struct Row {
+        std::string outcome;
+        std::uint64_t count = 0;
+        int record = 0;           // the SQLCARD's record, else the first reply's
+        std::uint64_t seq = 0;    // the exchange of the first occurrence
+        std::vector<std::string> tokens;
+    };
+    void add(const Exchange& e, const std::string& outcome);
+    const std::vector<Row>& rows() const { return rows_; }
+    std::uint64_t not_grouped() const { return not_grouped_; }
+
+private:
+    std::vector<Row> rows_;
+    std::uint64_t not_grouped_ = 0;
+};
+
+// Puts `row` into `rows`, which stay sorted by `before` and at most `cap`
+// long; returns the row that no longer fits, if one does not.
+template <class Row, class Before>
+std::optional<Row> keep_top(std::vector<Row>& rows, Row&& row, std::size_t cap, Before before) {
+    rows.insert(std::upper_bound(rows.begin(), rows.end(), row, before), std::move(row));
+    if (rows.size() <= cap) return std::nullopt;
+    std::optional<Row> out(std::move(rows.back()));
+    rows.pop_back();
+    return out;
+}
+
+// Connections whose end never came (a view handed only some exchanges):
+// `add(info, stats)` for each of `open`, in number order, with what their
+// exchanges tell; `open` is left empty.
+template <class Stats, class Add>
+void end_open_connections(std::unordered_map<std::uint32_t, Stats>& open, Add add) {
+    std::vector<std::uint32_t> left;
+    for (const auto& entry : open) left.push_back(entry.first);
+    std::sort(left.begin(), left.end());
+    for (std::uint32_t id : left) {
+        ConnectionInfo info;
+        info.conn = id;
+        info.has_conn = id != 0;
+        add(info, std::move(open[id]));
+    }
+    open.clear();
+}
+
+}  // namespace drda::summary
