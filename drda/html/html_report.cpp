@@ -24,21 +24,6 @@ std::string fixed3(double v) {
     return b;
 }
 
-// "YYYY-MM-DD HH:MM:SS.uuuuuu" (or without the date) in local time, as -s prints it.
-std::string time_text(double t, bool date) {
-    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
-    const auto us = static_cast<long long>(std::llround(t * 1e6));
-    const std::time_t s = static_cast<std::time_t>(us / 1000000);
-    std::tm tmv{};
-    if (!localtime_r(&s, &tmv)) return "-";
-    char b[64];
-    if (date)
-        std::snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d.%06lld", tmv.tm_year + 1900, tmv.tm_mon + 1,
-                      tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
-    else
-        std::snprintf(b, sizeof b, "%02d:%02d:%02d.%06lld", tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
-    return b;
-}
 
 // A number for an SVG attribute: one decimal is finer than a pixel.
 void put_coord(TextWriter& w, double v) {
@@ -389,8 +374,8 @@ void HtmlReport::write_overview(TextWriter& w) const {
     };
     if (!input_.selection.empty()) fact("selection", input_.selection);
     fact("input", input_.kind.empty() ? "-" : input_.kind);
-    fact("first", figures_.has_first ? time_text(figures_.first, true) : "-");
-    fact("last", figures_.has_first ? time_text(figures_.last, true) : "-");
+    fact("first", figures_.has_first ? summary::date_text(figures_.first) : "-");
+    fact("last", figures_.has_first ? summary::date_text(figures_.last) : "-");
     fact("bytes sent", num(figures_.bytes_out) + " (requester to server)");
     fact("bytes received", num(figures_.bytes_in) + " (server to requester)");
     w.put("</dl>\n");
@@ -442,7 +427,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
           "<span><i style=\"background:var(--err)\"></i>error</span>"
           "<span><i style=\"background:var(--nr)\"></i>no reply</span>"
           "<span>one lane per connection, from request to last reply; time from ");
-    put_escaped(w, time_text(figures_.first, true));
+    put_escaped(w, summary::date_text(figures_.first));
     w.put("</span></p>\n");
     w.printf("<svg id=\"timeline-svg\" viewBox=\"0 0 %.0f %.0f\" width=\"%.0f\" data-marks=\"%zu\" role=\"img\">\n",
              kWidth, height, kWidth, marks);
@@ -788,7 +773,7 @@ void HtmlReport::write_connections(TextWriter& w) const {
         text_cell(w, or_dash(c.client_product));
         text_cell(w, or_dash(c.server_product));
         text_cell(w, or_dash(c.secmec));
-        text_cell(w, c.has_start ? time_text(c.start, true) : "-");
+        text_cell(w, c.has_start ? summary::date_text(c.start) : "-");
         const bool dur = c.has_start && c.has_end;
         num_cell(w, dur ? fixed3((c.end - c.start) * 1000.0) : "-", dur ? (c.end - c.start) * 1000.0 : -1);
         num_cell(w, num(r.stats.exchanges), static_cast<double>(r.stats.exchanges));

@@ -63,17 +63,6 @@ std::string fixed3(double v) {
     return b;
 }
 
-// "HH:MM:SS.uuuuuu" in local time.
-std::string clock_text(double t) {
-    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
-    const auto us = static_cast<long long>(std::llround(t * 1e6));
-    const std::time_t s = static_cast<std::time_t>(us / 1000000);
-    std::tm tmv{};
-    if (!localtime_r(&s, &tmv)) return "-";
-    char b[40];
-    std::snprintf(b, sizeof b, "%02d:%02d:%02d.%06lld", tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
-    return b;
-}
 
 double ms_of(const Exchange& e, bool last) { return ((last ? e.last_reply : e.first_reply) - e.time) * 1000.0; }
 bool has_ms(const Exchange& e, bool last) {
@@ -113,6 +102,31 @@ void put_fixed(TextWriter& w, double v, int decimals) {
         }
     }
     w.printf("%.*f", decimals, v);
+}
+
+// "HH:MM:SS.uuuuuu" in local time.
+std::string clock_text(double t) {
+    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
+    const auto us = static_cast<long long>(std::llround(t * 1e6));
+    const std::time_t s = static_cast<std::time_t>(us / 1000000);
+    std::tm tmv{};
+    if (!localtime_r(&s, &tmv)) return "-";
+    char b[40];
+    std::snprintf(b, sizeof b, "%02d:%02d:%02d.%06lld", tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
+    return b;
+}
+
+// "YYYY-MM-DD HH:MM:SS.uuuuuu" in local time.
+std::string date_text(double t) {
+    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
+    const auto us = static_cast<long long>(std::llround(t * 1e6));
+    const std::time_t s = static_cast<std::time_t>(us / 1000000);
+    std::tm tmv{};
+    if (!localtime_r(&s, &tmv)) return "-";
+    char b[64];
+    std::snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d.%06lld", tmv.tm_year + 1900, tmv.tm_mon + 1,
+                  tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
+    return b;
 }
 
 std::string codepoint_name(std::uint16_t cp) {
@@ -224,18 +238,6 @@ std::string_view end_text(ConnEnd how) {
 
 namespace {
 
-// "YYYY-MM-DD HH:MM:SS.uuuuuu" in local time.
-std::string date_text(double t) {
-    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
-    const auto us = static_cast<long long>(std::llround(t * 1e6));
-    const std::time_t s = static_cast<std::time_t>(us / 1000000);
-    std::tm tmv{};
-    if (!localtime_r(&s, &tmv)) return "-";
-    char b[64];
-    std::snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d.%06lld", tmv.tm_year + 1900, tmv.tm_mon + 1,
-                  tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
-    return b;
-}
 
 std::string printable(std::string_view s) {
     std::string text;

@@ -17,6 +17,11 @@
 
 namespace drda::summary {
 
+// A time as the views show it, in local time: "HH:MM:SS.uuuuuu", and with
+// the date "YYYY-MM-DD HH:MM:SS.uuuuuu"; "-" for a time that is none.
+std::string clock_text(double t);
+std::string date_text(double t);
+
 // The short name of a code point ("SQLCARD"), or its four hex digits when
 // the dictionary has none.
 std::string codepoint_name(std::uint16_t cp);
