@@ -17,6 +17,7 @@
 #include "summary/shapes.h"
 #include "summary/tracker.h"
 #include "summary/views.h"
+#include "support/capture_builder.h"
 #include "support/conversation_builder.h"
 #include "support/rows_support.h"
 #include "support/trace_builder.h"
@@ -778,28 +779,58 @@ TEST(SummaryText, ConnectionsAndShapesPastTheirCapsAreSummedUpInOneLine) {
 }
 
 TEST(SummaryText, TheSummaryStaysSmallWhateverTheInput) {
-    // 100,000 exchanges of as many shapes, 300 kinds of error: without -x
-    // the summary is a few hundred lines.
-    std::vector<Record> recs;
-    recs.reserve(200000);
-    for (int i = 0; i < 100000; ++i) {
-        const std::uint16_t corr = static_cast<std::uint16_t>(1 + i % 60000);
-        recs.push_back(send(excsqlimm(corr, "INSERT INTO t" + std::to_string(i) + " VALUES (1)")));
-        recs.push_back(recv(dss(3, corr, i % 3 ? sqlcard(0, "00000", 1)
-                                               : sqlcard(-100 - i / 3 % 300, "4" + std::to_string(1000 + i / 3 % 300)))));
+    // A capture of 100,000 exchanges on 500 connections at once, each of its
+    // own shape, with 300 kinds of error: without -x the summary is a few
+    // hundred lines.
+    constexpr int kConns = 500, kRounds = 200;
+    std::vector<Frame> frames;
+    frames.reserve(2 * kConns * kRounds);
+    std::vector<std::uint32_t> cseq(kConns, 1000), sseq(kConns, 500000);
+    for (int round = 0; round < kRounds; ++round) {
+        for (int c = 0; c < kConns; ++c) {
+            const int i = round * kConns + c;
+            const auto corr = static_cast<std::uint16_t>(1 + round);
+            Tcp req;
+            req.sport = static_cast<std::uint16_t>(20000 + c);
+            req.seq = cseq[c];
+            req.ack = sseq[c];
+            req.payload = excsqlimm(corr, "INSERT INTO t" + std::to_string(i) + " VALUES (1)");
+            cseq[c] += static_cast<std::uint32_t>(req.payload.size());
+            Tcp rep;
+            std::swap(rep.src, rep.dst);
+            rep.sport = 1527;
+            rep.dport = req.sport;
+            rep.seq = sseq[c];
+            rep.ack = cseq[c];
+            rep.payload = dss(3, corr, i % 3 ? sqlcard(0, "00000", 1)
+                                             : sqlcard(-100 - i / 3 % 300, "4" + std::to_string(1000 + i / 3 % 300)));
+            sseq[c] += static_cast<std::uint32_t>(rep.payload.size());
+            for (const Tcp* t : {&req, &rep}) {
+                Frame f;
+                f.bytes = ethernet(ip_packet(*t));
+                f.sec = 1796753790 + static_cast<std::uint32_t>(i / 10000);
+                f.frac = static_cast<std::uint32_t>(i % 10000) * 100 + (t == &rep ? 50 : 0);
+                frames.push_back(std::move(f));
+            }
+        }
     }
-    const InProcess s = run_in_process(make_trace(recs), false, false, true);
+    const InProcess s = run_in_process(pcap_file(frames), false, false, true);
     ASSERT_EQ(s.status, 0);
     // (run_in_process shows the exchange lines too: count past them.)
     const std::string summary = s.out.substr(s.out.find("\nOverview\n"));
     const auto lines = std::count(summary.begin(), summary.end(), '\n');
     EXPECT_LT(lines, 400) << summary.substr(0, 2000);
-    EXPECT_LT(summary.size(), std::size_t{64} << 10);
-    EXPECT_NE(summary.find("\nexchanges        100000\nfailed           33334\n"), std::string::npos);
+    EXPECT_LT(summary.size(), std::size_t{96} << 10);
+    EXPECT_NE(summary.find("\nconnections      500\nexchanges        100000\nfailed           33334\n"), std::string::npos)
+        << summary.substr(0, 1000);
+    EXPECT_NE(summary.find("\nConnections: 500\n"), std::string::npos);
+    EXPECT_NE(summary.find("\n450 more connections: 90000 exchanges, "), std::string::npos);
     EXPECT_NE(summary.find("\nErrors: 256\n"), std::string::npos);
+    EXPECT_NE(summary.find("\nSlowest exchanges: 10\n"), std::string::npos);
     EXPECT_NE(summary.find("\nStatements by shape: 512\n"), std::string::npos);
     EXPECT_NE(summary.find("\n462 more shapes: 462 executions, "), std::string::npos) << summary.substr(summary.size() - 600);
     EXPECT_NE(summary.find("\n99488 executions of further shapes not grouped (at most 512 shapes)\n"), std::string::npos);
+    EXPECT_EQ(summary.find("shown early"), std::string::npos);
 }
 
 TEST(SummaryRealTraces, ACaptureCutBySnapLengthSaysSoOnce) {
