@@ -22,7 +22,7 @@
 namespace drda::summary {
 
 // Exchanges waiting to be handed on, in all connections together.
-inline constexpr std::size_t kMaxOpenExchanges = 4096;
+inline constexpr std::size_t kMaxOpenExchanges = 2048;
 // Connections followed at once; past it the one idle longest is ended.
 inline constexpr std::size_t kMaxConnections = 4096;
 inline constexpr std::size_t kMaxTexts = 256;
