@@ -104,28 +104,38 @@ void put_fixed(TextWriter& w, double v, int decimals) {
     w.printf("%.*f", decimals, v);
 }
 
-// "HH:MM:SS.uuuuuu" in local time.
-std::string clock_text(double t) {
-    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
+namespace {
+
+// `t` as local calendar time and its microseconds; false for a time that
+// is none.
+bool local_time(double t, std::tm& tmv, long long& micros) {
+    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return false;
     const auto us = static_cast<long long>(std::llround(t * 1e6));
     const std::time_t s = static_cast<std::time_t>(us / 1000000);
+    micros = us % 1000000;
+    return localtime_r(&s, &tmv) != nullptr;
+}
+
+}  // namespace
+
+// "HH:MM:SS.uuuuuu" in local time.
+std::string clock_text(double t) {
     std::tm tmv{};
-    if (!localtime_r(&s, &tmv)) return "-";
+    long long us = 0;
+    if (!local_time(t, tmv, us)) return "-";
     char b[40];
-    std::snprintf(b, sizeof b, "%02d:%02d:%02d.%06lld", tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
+    std::snprintf(b, sizeof b, "%02d:%02d:%02d.%06lld", tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us);
     return b;
 }
 
 // "YYYY-MM-DD HH:MM:SS.uuuuuu" in local time.
 std::string date_text(double t) {
-    if (!std::isfinite(t) || t < 0 || t > 9.0e15) return "-";
-    const auto us = static_cast<long long>(std::llround(t * 1e6));
-    const std::time_t s = static_cast<std::time_t>(us / 1000000);
     std::tm tmv{};
-    if (!localtime_r(&s, &tmv)) return "-";
+    long long us = 0;
+    if (!local_time(t, tmv, us)) return "-";
     char b[64];
     std::snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d.%06lld", tmv.tm_year + 1900, tmv.tm_mon + 1,
-                  tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us % 1000000);
+                  tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, us);
     return b;
 }
 
