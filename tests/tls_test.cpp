@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture_source.h"
 #include "capture/tls_keylog.h"
 #include "capture/tls_session.h"
+#include "support/trace_builder.h"
 
 using namespace drda;
 using namespace drda::capture;
@@ -27,6 +29,13 @@ struct Chunk {
 };
 
 std::string data_path(const std::string& name) { return std::string(DSSVIEW_TEST_DATA) + "/tls/" + name; }
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
 
 std::vector<Chunk> load_stream(const std::string& name) {
     std::ifstream f(data_path(name + ".tls"), std::ios::binary);
@@ -282,6 +291,81 @@ TEST(KeyLog, ParsesTheFormatAndNamesTheBadLine) {
     EXPECT_EQ(error, path + ":3: the master secret is not 96 hex digits");
     EXPECT_FALSE(bad.load_file(path + ".none", error));
     EXPECT_EQ(error, path + ".none: No such file or directory");
+    std::remove(path.c_str());
+}
+
+// The bytes of each direction of a capture's records, and its TLS lines.
+struct Streams {
+    std::string dir[2];
+    std::string tls_lines;
+    std::size_t records = 0;
+};
+
+Streams read_capture(const std::string& path, KeyLog* keys) {
+    const std::string bytes = slurp(path);
+    std::string text;
+    StringSink sink(text);
+    TextWriter out(sink);
+    CaptureSource src(ByteView(bytes), path, stderr);
+    src.set_key_log(keys);
+    Streams s;
+    EXPECT_TRUE(src.read_header(out));
+    Record rec;
+    for (;;) {
+        const CaptureSource::Next n = src.next(out, rec);
+        if (n == CaptureSource::Next::end || n == CaptureSource::Next::failed) break;
+        if (n != CaptureSource::Next::record) continue;
+        ++s.records;
+        s.dir[rec.direction == kDirectionSend ? 0 : 1].append(reinterpret_cast<const char*>(rec.data.data()) + 1,
+                                                            rec.data.size() - 1);
+    }
+    out.flush();
+    for (std::size_t at = 0; (at = text.find("CONNECTION 1: TLS", at)) != std::string::npos; ++at)
+        s.tls_lines += text.substr(at, text.find('\n', at) - at) + "\n";
+    return s;
+}
+
+// Real Derby conversations over TLS (tests/tls_capture/make_derby_tls.py):
+// with the key log, each direction carries exactly the bytes the relay's
+// clear side carried, in records as many as there; the keys may also come
+// inside the capture.
+TEST(TlsCapture, DecryptedDerbyConversationEqualsItsClearSide) {
+    for (const char* name : {"tls13_aes128gcm", "tls13_aes256gcm", "tls13_chacha20", "tls12_aes128gcm",
+                             "tls12_aes256gcm", "tls12_chacha20"}) {
+        SCOPED_TRACE(name);
+        const std::string base = data_path(std::string("derby/") + name);
+        KeyLog keys;
+        std::string error;
+        ASSERT_TRUE(keys.load_file(base + ".keylog", error)) << error;
+        const Streams tls = read_capture(base + ".tls.pcap", &keys);
+        const Streams clear = read_capture(base + ".clear.pcap", nullptr);
+        EXPECT_GT(clear.dir[0].size(), 1000u);
+        EXPECT_EQ(tls.dir[0], clear.dir[0]);
+        EXPECT_EQ(tls.dir[1], clear.dir[1]);
+        EXPECT_EQ(tls.records, clear.records);
+        EXPECT_NE(tls.tls_lines.find(", decrypted with the keys for client random "), std::string::npos);
+    }
+    const Streams inside = read_capture(data_path("derby/keys_inside.pcapng"), nullptr);
+    const Streams clear = read_capture(data_path("derby/tls13_aes128gcm.clear.pcap"), nullptr);
+    EXPECT_EQ(inside.dir[0], clear.dir[0]);
+    EXPECT_EQ(inside.dir[1], clear.dir[1]);
+}
+
+// The command line: a key log that cannot be read or holds a malformed
+// line stops the run with status 1 and names the file and line.
+TEST(TlsCapture, BadKeyLogIsAnErrorNamingFileAndLine) {
+    const std::string capture = data_path("derby/tls12_aes128gcm.tls.pcap");
+    const std::string path = testing::TempDir() + "/malformed.keylog";
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::fputs("# from a test\nCLIENT_RANDOM 00112233 44556677\n", f);
+    std::fclose(f);
+    testsupport::RunResult r = testsupport::run_dssview({"--keylog", path, capture});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, path + ":2: the client random is not 64 hex digits\n");
+    r = testsupport::run_dssview({"-s", "--keylog", path + ".missing", capture});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, path + ".missing: No such file or directory\n");
     std::remove(path.c_str());
 }
 

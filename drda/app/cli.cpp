@@ -37,8 +37,8 @@ void print_usage(const std::string& program_name, std::FILE* err) {
 
 void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--html FILE] [-o outfile] inpfile\n"
-                 "       %s -j [selection] [--html FILE] [-o outfile] inpfile\n"
+                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--keylog FILE] [--html FILE] [-o outfile] inpfile\n"
+                 "       %s -j [selection] [--keylog FILE] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
                  "Formats a DRDA communications trace (DRDADBG file) or a packet capture of\n"
@@ -58,6 +58,10 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              overview, a timeline, latency histograms, the -s tables and\n"
                  "              the -r text of the failed and slowest exchanges; alone it\n"
                  "              writes nothing else, with -s, -j, -f or -r both are written\n"
+                 "  --keylog FILE\n"
+                 "              decrypt TLS connections of a capture with the secrets in\n"
+                 "              FILE, a key log as TLS libraries write it (SSLKEYLOGFILE);\n"
+                 "              keys the capture carries (pcapng) are used without it\n"
                  "  -o outfile  write to outfile instead of standard output\n"
                  "  inpfile     the trace or capture; - reads standard input as it comes\n"
                  "              (e.g. from tcpdump -U -w -) and prints each record and\n"
@@ -114,6 +118,21 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             return -1;
         }
         if (selection > 0) continue;
+        if (std::strcmp(arg, "--keylog") == 0) {
+            // A key log that cannot be read or holds a malformed line
+            // stops the run: decrypting with part of it would mislead.
+            if (last) {
+                print_usage(s.program_name, err);
+                return -1;
+            }
+            if (!s.keys) s.keys = std::make_shared<capture::KeyLog>();
+            std::string error;
+            if (!s.keys->load_file(argv[++i], error)) {
+                std::fprintf(err, "%s\n", error.c_str());
+                return -1;
+            }
+            continue;
+        }
         if (std::strcmp(arg, "--html") == 0) {
             // The file name must follow; it is opened as -o's is.
             if (last) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "app/selection.h"
+#include "capture/tls_keylog.h"
 
 namespace drda {
 
@@ -25,6 +27,7 @@ struct RunSettings {
     std::FILE* html = nullptr;          // --html FILE: the page goes there
     std::string html_name;
     Selection selection;                // -c, -n, --failed, --slow, --sql, --from, --to
+    std::shared_ptr<capture::KeyLog> keys;  // --keylog FILE, read whole
 };
 
 // Answers -V and -version when given as the only argument: prints on `out`

@@ -299,6 +299,7 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
     const std::unique_ptr<RecordGate> gate = make_gate(options, views.listing(), out, true);
     TextWriter& source_out = gate ? gate->source_out() : views.source_out();
     source.set_record_headers(views.listing());
+    source.set_key_log(options.keys);
     NullSink discarded;
     TextWriter discard(discarded);
     CapturePrinter printer(options);
@@ -344,6 +345,8 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
     info.snaplen = st.cut_to;
     info.missing_bytes = st.missing_bytes;
     info.gaps = st.gaps;
+    info.tls_keyed = st.tls_keyed;
+    info.tls_unkeyed = st.tls_unkeyed;
     views.input(info);
     views.finish(result);
     return result;
@@ -375,6 +378,7 @@ TraceOptions first_pass(const TraceOptions& options, SelectedRecords& held) {
     TraceOptions first;
     first.selection = options.selection;
     first.collect = &held;
+    first.keys = options.keys;
     return first;
 }
 
@@ -528,6 +532,7 @@ static void write_page(html::HtmlReport& page, std::FILE* in, off_t start, const
             options.format = options.rows = true;
             options.selection = &sel;
             options.evidence = &collector;
+            options.keys = settings.keys.get();
             TextWriter text(collector.sink());
             const Silent silent;
             read_trace_stream(in, input_name, text, silent.or_else(err), options);
@@ -591,6 +596,7 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     options.exchange_lines = settings.exchange_lines;
     options.prompt = live && prompt_output(settings.out);
     options.html = page.get();
+    options.keys = settings.keys.get();
     Selection selection = settings.selection;
     if (selection.any()) options.selection = &selection;
     int result;

@@ -37,6 +37,9 @@ struct TraceOptions {
     html::HtmlReport* html = nullptr;
     // A pass that takes the -r text of the page's evidence records.
     html::EvidenceCollector* evidence = nullptr;
+    // --keylog: the secrets of TLS connections (null: only those the
+    // capture carries).
+    capture::KeyLog* keys = nullptr;
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture

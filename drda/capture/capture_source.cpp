@@ -25,15 +25,27 @@ bool is_capture_magic(ByteView head) {
 
 CaptureSource::CaptureSource(std::FILE* in, ByteView head, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {
+    set_key_log(&own_keys_);
+}
 
 CaptureSource::CaptureSource(StreamInput& live, ByteView head, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {
+    set_key_log(&own_keys_);
+}
 
 CaptureSource::CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err) {
+    set_key_log(&own_keys_);
+}
+
+void CaptureSource::set_key_log(capture::KeyLog* keys) {
+    if (!keys) keys = &own_keys_;
+    file_.set_key_log(keys);
+    tracker_.set_key_log(keys);
+}
 
 bool CaptureSource::read_header(TextWriter& out) {
     switch (file_.open()) {
@@ -78,6 +90,15 @@ bool CaptureSource::read_packets() {
             if (p.data.size() < p.orig_len) {
                 ++stats_.cut_packets;
                 if (p.data.size() > stats_.cut_to) stats_.cut_to = static_cast<std::uint32_t>(p.data.size());
+            }
+            if (file_.late_secrets_blocks() != late_secrets_told_) {
+                // Keys that come after packets unlock only the connections
+                // that begin after them.
+                late_secrets_told_ = file_.late_secrets_blocks();
+                std::fprintf(err_,
+                             "%s: TLS keys in the capture after packets: connections before them are not "
+                             "decrypted in this one reading (give the keys with --keylog FILE)\n",
+                             name_.c_str());
             }
             const capture::Layer layer = capture::parse_packet(p.link, p.data, p.orig_len, seg);
             if (layer == capture::Layer::tcp) {
@@ -132,6 +153,7 @@ void CaptureSource::print_line(TextWriter& out, const Event& e) {
         case Event::still_open: out.put("still open at the end of the capture"); break;
         case Event::dropped: out.put("no longer followed: too many connections open at once"); break;
         case Event::idle: out.put("no longer followed: idle"); break;
+        case Event::tls: out.put(e.text); break;
         case Event::record: break;
     }
     out.put("\n\n");
@@ -183,6 +205,10 @@ CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
             return Next::record;
         }
         print_line(out, e);
+        if (e.kind == Event::tls) {
+            if (e.tls_kind == capture::TlsNote::keyed) ++stats_.tls_keyed;
+            else if (e.tls_kind != capture::TlsNote::bad_record && e.tls_kind != capture::TlsNote::lost) ++stats_.tls_unkeyed;
+        }
         if (e.kind == Event::gap) {
             ++stats_.gaps;
             stats_.missing_bytes += e.count;

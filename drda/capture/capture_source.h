@@ -49,6 +49,9 @@ public:
     // Whether record header lines are written (not when only a summary
     // is shown: they would be thrown away).
     void set_record_headers(bool on) { record_headers_ = on; }
+    // The key log TLS connections are decrypted with; keys carried in the
+    // capture are added to it. Without one the source keeps its own.
+    void set_key_log(capture::KeyLog* keys);
 
     // The event of the last `closed`: how the connection ended.
     struct Closing {
@@ -66,6 +69,8 @@ public:
         std::uint32_t cut_to = 0;        // the longest such cut packet
         std::uint64_t missing_bytes = 0; // bytes reported missing in gaps
         std::uint64_t gaps = 0;
+        std::uint64_t tls_keyed = 0;     // TLS connections decrypted
+        std::uint64_t tls_unkeyed = 0;   // ... not decrypted (no keys, suite, late start)
     };
     const Stats& stats() const { return stats_; }
 
@@ -74,6 +79,7 @@ private:
     void print_line(TextWriter& out, const capture::Event& e);
     void print_record_header(TextWriter& out, const capture::Event& e);
 
+    capture::KeyLog own_keys_;
     capture::CaptureInput input_;
     capture::CaptureFile file_;
     capture::ConnectionTracker tracker_;
@@ -85,6 +91,7 @@ private:
     bool record_headers_ = true;
     int record_ = 0;
     std::uint64_t fragments_ = 0;
+    std::uint64_t late_secrets_told_ = 0;
     bool finished_ = false;
     bool failed_ = false;
 };

@@ -434,6 +434,9 @@ void TextReport::overview(const Totals& t) {
     line("rows changed", num(f.rows_changed));
     line("bytes sent", num(f.bytes_out) + " (requester to server)");
     line("bytes received", num(f.bytes_in) + " (server to requester)");
+    if (input_.tls_keyed || input_.tls_unkeyed)
+        line("encrypted", num(input_.tls_keyed + input_.tls_unkeyed) + " TLS connections: " + num(input_.tls_keyed) +
+                              " decrypted, " + num(input_.tls_unkeyed) + " without keys");
     if (input_.gaps)
         line("bytes missing", num(input_.missing_bytes) + " bytes in " + num(input_.gaps) +
                                   " places are not in the capture");
