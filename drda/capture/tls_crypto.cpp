@@ -13,23 +13,31 @@ namespace {
 
 const char* digest_name(bool sha384) { return sha384 ? "SHA384" : "SHA256"; }
 
-// Runs the key derivation `name` with `params` into out[0, n).
-bool derive(const char* name, OSSL_PARAM* params, std::uint8_t* out, std::size_t n) {
-    EVP_KDF* kdf = EVP_KDF_fetch(nullptr, name, nullptr);
-    if (!kdf) return false;
-    EVP_KDF_CTX* ctx = EVP_KDF_CTX_new(kdf);
-    EVP_KDF_free(kdf);
-    if (!ctx) return false;
-    const bool ok = EVP_KDF_derive(ctx, out, n, params) > 0;
+// The algorithms, fetched from the provider once (a fetch costs more than
+// a derivation) and kept for the life of the process.
+EVP_KDF* kdf_of(bool prf) {
+    static EVP_KDF* const tls1_prf = EVP_KDF_fetch(nullptr, "TLS1-PRF", nullptr);
+    static EVP_KDF* const hkdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
+    return prf ? tls1_prf : hkdf;
+}
+
+// Runs TLS1-PRF (`prf`) or HKDF with `params` into out[0, n).
+bool derive(bool prf, OSSL_PARAM* params, std::uint8_t* out, std::size_t n) {
+    EVP_KDF* kdf = kdf_of(prf);
+    EVP_KDF_CTX* ctx = kdf ? EVP_KDF_CTX_new(kdf) : nullptr;
+    const bool ok = ctx && EVP_KDF_derive(ctx, out, n, params) > 0;
     EVP_KDF_CTX_free(ctx);
     return ok;
 }
 
 const EVP_CIPHER* cipher_of(TlsAead aead) {
+    static EVP_CIPHER* const aes128 = EVP_CIPHER_fetch(nullptr, "AES-128-GCM", nullptr);
+    static EVP_CIPHER* const aes256 = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
+    static EVP_CIPHER* const chacha = EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr);
     switch (aead) {
-        case TlsAead::aes128gcm: return EVP_aes_128_gcm();
-        case TlsAead::aes256gcm: return EVP_aes_256_gcm();
-        case TlsAead::chacha20poly1305: return EVP_chacha20_poly1305();
+        case TlsAead::aes128gcm: return aes128;
+        case TlsAead::aes256gcm: return aes256;
+        case TlsAead::chacha20poly1305: return chacha;
         case TlsAead::none: break;
     }
     return nullptr;
@@ -54,7 +62,7 @@ bool tls12_key_block(bool sha384, ByteView master, ByteView server_random, ByteV
         OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, seed, sizeof seed),
         OSSL_PARAM_construct_end(),
     };
-    return derive("TLS1-PRF", params, out, n);
+    return derive(true, params, out, n);
 }
 
 bool tls13_expand_label(bool sha384, ByteView secret, std::string_view label, std::uint8_t* out, std::size_t n) {
@@ -79,7 +87,7 @@ bool tls13_expand_label(bool sha384, ByteView secret, std::string_view label, st
         OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, info, 4 + label_len),
         OSSL_PARAM_construct_end(),
     };
-    return derive("HKDF", params, out, n);
+    return derive(false, params, out, n);
 }
 
 RecordKey::RecordKey() = default;
@@ -105,7 +113,7 @@ bool RecordKey::set(TlsAead aead, ByteView key, ByteView iv) {
     return true;
 }
 
-bool RecordKey::open(std::uint64_t seq, ByteView aad, ByteView body, std::vector<std::uint8_t>& out) {
+bool RecordKey::open(std::uint64_t seq, ByteView aad, ByteView body, std::uint8_t* out, std::size_t& out_len) {
     if (!ready() || body.size() < overhead()) return false;
     std::uint8_t nonce[12];
     std::memcpy(nonce, iv_, sizeof nonce);
@@ -117,21 +125,15 @@ bool RecordKey::open(std::uint64_t seq, ByteView aad, ByteView body, std::vector
         for (int i = 0; i < 8; ++i) nonce[4 + i] ^= static_cast<std::uint8_t>(seq >> (56 - 8 * i));
     }
     const std::size_t len = body.size() - at - kTag;
-    const std::size_t base = out.size();
-    out.resize(base + len + 16);
     int n = 0, fin = 0;
-    bool ok = EVP_DecryptInit_ex(ctx_, nullptr, nullptr, nullptr, nonce) > 0 &&
-              EVP_DecryptUpdate(ctx_, nullptr, &n, aad.data(), static_cast<int>(aad.size())) > 0 &&
-              EVP_DecryptUpdate(ctx_, out.data() + base, &n, body.data() + at, static_cast<int>(len)) > 0 &&
-              EVP_CIPHER_CTX_ctrl(ctx_, EVP_CTRL_AEAD_SET_TAG, kTag,
-                                  const_cast<std::uint8_t*>(body.data() + at + len)) > 0 &&
-              EVP_DecryptFinal_ex(ctx_, out.data() + base + n, &fin) > 0;
-    if (!ok) {
-        out.resize(base);
-        return false;
-    }
-    out.resize(base + static_cast<std::size_t>(n) + static_cast<std::size_t>(fin));
-    return true;
+    const bool ok = EVP_DecryptInit_ex(ctx_, nullptr, nullptr, nullptr, nonce) > 0 &&
+                    EVP_DecryptUpdate(ctx_, nullptr, &n, aad.data(), static_cast<int>(aad.size())) > 0 &&
+                    EVP_DecryptUpdate(ctx_, out, &n, body.data() + at, static_cast<int>(len)) > 0 &&
+                    EVP_CIPHER_CTX_ctrl(ctx_, EVP_CTRL_AEAD_SET_TAG, kTag,
+                                        const_cast<std::uint8_t*>(body.data() + at + len)) > 0 &&
+                    EVP_DecryptFinal_ex(ctx_, out + n, &fin) > 0;
+    out_len = ok ? static_cast<std::size_t>(n) + static_cast<std::size_t>(fin) : 0;
+    return ok;
 }
 
 }  // namespace drda::capture

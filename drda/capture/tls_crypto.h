@@ -54,8 +54,9 @@ public:
 
     // Opens a record's body (`body`: explicit nonce if any, ciphertext,
     // tag) with sequence number `seq` and additional data `aad`; the
-    // plaintext is appended to `out`. False when the tag does not verify.
-    bool open(std::uint64_t seq, ByteView aad, ByteView body, std::vector<std::uint8_t>& out);
+    // plaintext goes to out (room for body.size() bytes), its length to
+    // out_len. False when the tag does not verify.
+    bool open(std::uint64_t seq, ByteView aad, ByteView body, std::uint8_t* out, std::size_t& out_len);
     // Bytes of a body that are not plaintext.
     std::size_t overhead() const { return explicit_nonce_ ? 8 + kTag : kTag; }
 

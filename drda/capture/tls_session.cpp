@@ -260,15 +260,15 @@ void TlsSession::record(int side, std::uint8_t type, ByteView header, ByteView b
         aad[12] = static_cast<std::uint8_t>(plain);
         aad_view = ByteView(aad, sizeof aad);
     }
-    scratch_.clear();
-    const bool ok = d.key.open(d.seq, aad_view, body, scratch_);
+    if (!scratch_) scratch_.reset(new std::uint8_t[kMaxRecord]);  // not zeroed: only written bytes are read
+    std::size_t len = 0;
+    const bool ok = d.key.open(d.seq, aad_view, body, scratch_.get(), len);
     ++d.seq;
     if (!ok) {
         bad(side, "does not authenticate (wrong keys or damaged bytes)", out);
         return;
     }
     std::uint8_t inner = type;
-    std::size_t len = scratch_.size();
     if (tls13) {
         while (len > 0 && scratch_[len - 1] == 0) --len;
         if (len == 0) {
@@ -279,7 +279,7 @@ void TlsSession::record(int side, std::uint8_t type, ByteView header, ByteView b
     }
     // content() may install new keys; the plaintext stays in scratch_,
     // which only record() itself refills.
-    content(side, inner, ByteView(scratch_.data(), len), out, true);
+    content(side, inner, ByteView(scratch_.get(), len), out, true);
 }
 
 void TlsSession::content(int side, std::uint8_t type, ByteView data, TlsReceiver& out, bool decrypted) {
@@ -302,7 +302,8 @@ void TlsSession::content(int side, std::uint8_t type, ByteView data, TlsReceiver
         case kApplicationData:
             if (decrypted && !data.empty()) out.plaintext(side, data, d.rec_time);
             return;
-        default: return;  // alerts
+        case kAlert:
+        default: return;
     }
 }
 

@@ -108,7 +108,7 @@ private:
     const TlsSuite* suite_ = nullptr;
     bool keyed_ = false;
     std::uint64_t bad_[2] = {0, 0};
-    std::vector<std::uint8_t> scratch_;
+    std::unique_ptr<std::uint8_t[]> scratch_;  // a record's plaintext (kMaxRecord bytes)
     // TLS 1.2: the key block, installed at each side's ChangeCipherSpec.
     std::vector<std::uint8_t> key_block_;
 };
