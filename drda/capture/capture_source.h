@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/capture_file.h"
 #include "capture/connection_tracker.h"
@@ -76,15 +77,19 @@ public:
 
 private:
     bool read_packets();
+    void read_secrets_first();
     void print_line(TextWriter& out, const capture::Event& e);
     void print_record_header(TextWriter& out, const capture::Event& e);
 
     capture::KeyLog own_keys_;
+    capture::KeyLog* keys_ = &own_keys_;
     capture::CaptureInput input_;
     capture::CaptureFile file_;
     capture::ConnectionTracker tracker_;
     const std::string& name_;
     std::FILE* err_;
+    std::FILE* file_in_ = nullptr;  // a file (not a live stream): may be read twice
+    std::vector<std::uint8_t> head_;
     capture::Event current_;  // the record handed out last
     Closing closing_;
     Stats stats_;
@@ -92,6 +97,7 @@ private:
     int record_ = 0;
     std::uint64_t fragments_ = 0;
     std::uint64_t late_secrets_told_ = 0;
+    std::uint64_t skip_late_note_ = 0;  // late keys read beforehand
     bool finished_ = false;
     bool failed_ = false;
 };

@@ -16,6 +16,7 @@ import base64
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -95,6 +96,27 @@ def main():
         _, a, _ = run(dssview, opt, inside)
         _, b, _ = run(dssview, opt, os.path.join(data, VARIANTS[0] + ".clear.pcap"))
         check(normal(a) == normal(b), "keys_inside.pcapng %s differs from the clear side" % opt)
+    # Keys after the packets they unlock: a file is read twice, a pipe
+    # cannot be (said on standard error; the connection is not decrypted).
+    with open(inside, "rb") as f:
+        d = f.read()
+    blocks, p = [], 0
+    while p + 8 <= len(d):
+        n = struct.unpack("<I", d[p + 4:p + 8])[0]
+        blocks.append(d[p:p + n])
+        p += n
+    secrets = [b for b in blocks if b[:4] == b"\x0a\x00\x00\x00"]
+    late = os.path.join(os.environ.get("TMPDIR", "/tmp"), "dssview-late-%d.pcapng" % os.getpid())
+    with open(late, "wb") as f:
+        f.write(b"".join(b for b in blocks if b not in secrets) + b"".join(secrets))
+    _, a, err = run(dssview, "-j", late)
+    check(len(secrets) == 1 and normal(a) == normal(run(dssview, "-j", inside)[1]) and err == "",
+          "keys after the packets: the file is not read for them first")
+    r = subprocess.run("cat '%s' | '%s' -r -" % (late, dssview), shell=True, capture_output=True,
+                       env=dict(os.environ, TZ="UTC"), timeout=60)
+    os.remove(late)
+    check(b"TLS keys in the capture after packets" in r.stderr and b"decrypted with" not in r.stdout,
+          "keys after the packets in a pipe: not reported")
     # Wrong keys: every record is reported with its place, nothing decoded.
     wrong = os.path.join(os.environ.get("TMPDIR", "/tmp"), "dssview-wrong-%d.keylog" % os.getpid())
     with open(os.path.join(data, "tls12_aes128gcm.keylog")) as f, open(wrong, "w") as g:
