@@ -111,6 +111,8 @@ struct Open {
     bool closed = false;
     std::uint64_t chain = 0;         // the request chain it came in (0: none)
     bool same_corr_next = false;     // its last request DSS announced the same correlator next
+    bool reply_done = false;         // a reply DSS of it announced no more of its group
+    std::uint8_t statements = 0;     // SQLSTTs of its own request (up to 255 counted)
     bool has_pkg = false;
     Key pkg;
     Insid insid{};
@@ -186,6 +188,10 @@ struct Conn {
     bool cut_has_time[2] = {false, false};
     double cut_time[2] = {0, 0};
     std::uint64_t chain = 0;         // the current request chain
+    // The exchange the last reply DSS went to, and whether that DSS
+    // announced the same correlator for the next one.
+    Open* reply_to = nullptr;
+    bool reply_more = false;
     bool chain_open = false;         // the last request DSS was chained
 };
 
@@ -334,7 +340,8 @@ struct ExchangeTracker::State {
     Conn* lookup(std::uint32_t id);
     void end_connection(Conn& c, ConnEnd how);
     Open* newest(std::uint16_t corr);
-    Open* oldest(std::uint16_t corr);
+    Open* reply_owner(std::uint16_t corr);
+    Open* reply_target(std::uint16_t corr);
     Open& add(std::uint16_t corr, int record, bool has_time, double time);
     void note_record(Open& x, int first, int last);
     void close(Conn& c, Open& x);
@@ -489,7 +496,7 @@ void ExchangeTracker::State::joined(rows::DssAssembler& a) {
         unreadable(static_cast<std::size_t>(wire));
         const ByteView hv(h, 6);
         if (side == kServer) {
-            if (Open* x = oldest(hv.be16(4))) {
+            if (Open* x = reply_owner(hv.be16(4))) {
                 if (Query* q = query_of(*x)) q->failed = true;
             }
         }
@@ -515,14 +522,6 @@ void ExchangeTracker::State::dss(ByteView d, std::uint64_t wire, int start_recor
 Open* ExchangeTracker::State::newest(std::uint16_t corr) {
     const auto it = conn->by_corr.find(corr);
     return it == conn->by_corr.end() ? nullptr : it->second.back();
-}
-
-// The connection's open exchange of `corr` asked first: replies are paired
-// first in, first out, so that a requester that sends a correlator again
-// before its answer still gets each answer paired with its own request.
-Open* ExchangeTracker::State::oldest(std::uint16_t corr) {
-    const auto it = conn->by_corr.find(corr);
-    return it == conn->by_corr.end() ? nullptr : it->second.front();
 }
 
 Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
@@ -595,6 +594,7 @@ void ExchangeTracker::State::emit_front(Conn& c) {
     x.e.client = c.client;
     x.e.server = c.server;
     x.extra.reset();
+    if (c.reply_to == &x) c.reply_to = nullptr;
     ++totals.exchanges;
     sink.exchange(x.e);
     c.queue.pop_front();
@@ -684,9 +684,18 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                 bool single = false;
                 const ByteView t = rows::sqlstt_text(o.value, single);
                 const rows::Typdef& td = x->req_typdef(conn->req_typdef);
-                x->e.sql.clear();
+                // Several statements of one command are kept in order,
+                // joined by "; ".
+                if (x->statements == 0) {
+                    x->e.sql.clear();
+                    x->e.sql_total = 0;
+                } else {
+                    if (x->e.sql.size() + 2 <= kTextBytes) x->e.sql += "; ";
+                    x->e.sql_total += 2;
+                }
+                if (x->statements < 255) ++x->statements;
                 append_decoded(x->e.sql, t, single ? td.sbc : td.mbc, kTextBytes);
-                x->e.sql_total = t.size();
+                x->e.sql_total += t.size();
                 x->e.has_sql = true;
                 if (x->has_pkg) put_text(x->pkg, x->e.sql, x->e.sql_total);
                 break;
@@ -740,18 +749,78 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
 
 // --- replies -------------------------------------------------------------------
 
+// The exchange a reply DSS that starts a reply group belongs to. The
+// server answers request chains in order, and within a chain each command
+// under its correlator: so the group belongs to the oldest exchange of its
+// correlator in the chain being answered whose own group has not ended
+// (first in, first out). A correlator the chain did not use is taken, in
+// order, by the chain's next exchange after the last one answered; one that
+// only a later chain used means the chains before it went unanswered.
+Open* ExchangeTracker::State::reply_target(std::uint16_t corr) {
+    // The chain being answered: that of the oldest open exchange of a request.
+    std::size_t at = conn->queue.size();
+    for (std::size_t i = 0; i < conn->queue.size(); ++i) {
+        const Open& o = conn->queue[i];
+        if (!o.closed && o.chain != 0) {
+            at = i;
+            break;
+        }
+    }
+    const std::uint64_t current = at < conn->queue.size() ? conn->queue[at].chain : 0;
+    const auto it = conn->by_corr.find(corr);
+    if (it != conn->by_corr.end()) {
+        Open* again = nullptr;  // an exchange of this chain whose group ended
+        Open* later = nullptr;  // the oldest of a later chain
+        for (Open* o : it->second) {
+            if (o->chain == current && current != 0) {
+                if (!o->reply_done) return o;
+                if (!again) again = o;
+            } else if (o->chain > current && !later) {
+                later = o;
+            }
+        }
+        if (again) return again;
+        if (later) {
+            // The chains before it got no answer: they are over.
+            for (std::size_t i = at; i < conn->queue.size() && conn->queue[i].chain < later->chain; ++i)
+                if (!conn->queue[i].closed) close(*conn, conn->queue[i]);
+            return later;
+        }
+    }
+    // A correlator no open exchange of the requester used: the chain's next
+    // exchange after the last one answered, when there is one.
+    Open* next = nullptr;
+    for (std::size_t i = at; i < conn->queue.size() && conn->queue[i].chain == current && current != 0; ++i) {
+        Open& o = conn->queue[i];
+        if (o.e.replied() || o.closed) next = nullptr;
+        else if (!next) next = &o;
+    }
+    return next;
+}
+
+// The exchange a reply DSS of `corr` belongs to: a DSS that the one before
+// announced (same correlator next) goes on with that reply group.
+Open* ExchangeTracker::State::reply_owner(std::uint16_t corr) {
+    if (conn->reply_to && conn->reply_more && conn->reply_to->e.corr == corr) return conn->reply_to;
+    return reply_target(corr);
+}
+
 void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start_record, bool has_time,
                                        double time) {
     const std::uint8_t fmt = d.u8(3);
     const int type = fmt & 0x0F;
     const bool chained = (fmt & 0x40) != 0;
+    const bool same_next = chained && (fmt & 0x10) != 0;
     const std::uint16_t corr = d.be16(4);
-    Open* x = oldest(corr);
+    Open* x = reply_owner(corr);
     if (!x) {
         // A reply whose request is not in the input.
         x = &add(corr, start_record, false, 0);
         x->chain = 0;
     }
+    conn->reply_to = x;
+    conn->reply_more = same_next;
+    if (!same_next) x->reply_done = true;
     if (!x->e.replied()) {
         x->e.reply_record = start_record;
         x->e.has_first = has_time;
@@ -774,7 +843,13 @@ void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start
         for (; object_at(payload, off, o); off += o.whole.size()) reply_object(*x, o, start_record);
         if (off < payload.size()) unreadable(payload.size() - off);
     }
-    if (!chained) close_through(x->chain);
+    if (!chained) {
+        // The end of the chain's answer: its exchanges without a reply of
+        // their own got none.
+        conn->reply_to = nullptr;
+        conn->reply_more = false;
+        close_through(x->chain);
+    }
 }
 
 Query* ExchangeTracker::State::find_query(const Key& pkg, const Insid& insid) {
