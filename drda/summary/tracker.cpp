@@ -188,9 +188,10 @@ struct Conn {
     bool cut_has_time[2] = {false, false};
     double cut_time[2] = {0, 0};
     std::uint64_t chain = 0;         // the current request chain
-    // The exchange the last reply DSS went to, and whether that DSS
-    // announced the same correlator for the next one.
+    // The exchange the last reply DSS went to, its correlator, and whether
+    // it announced the same correlator for the next one.
     Open* reply_to = nullptr;
+    std::uint16_t reply_corr = 0;
     bool reply_more = false;
     bool chain_open = false;         // the last request DSS was chained
 };
@@ -753,9 +754,10 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
 // server answers request chains in order, and within a chain each command
 // under its correlator: so the group belongs to the oldest exchange of its
 // correlator in the chain being answered whose own group has not ended
-// (first in, first out). A correlator the chain did not use is taken, in
-// order, by the chain's next exchange after the last one answered; one that
-// only a later chain used means the chains before it went unanswered.
+// (first in, first out). A correlator that only a later chain waits for
+// means the end of this chain's answer went missing; one that no waiting
+// exchange used is taken, in order, by the chain's next exchange after the
+// last one answered.
 Open* ExchangeTracker::State::reply_target(std::uint16_t corr) {
     // The chain being answered: that of the oldest open exchange of a request.
     std::size_t at = conn->queue.size();
@@ -779,13 +781,13 @@ Open* ExchangeTracker::State::reply_target(std::uint16_t corr) {
                 later = o;
             }
         }
-        if (again) return again;
-        if (later) {
-            // The chains before it got no answer: they are over.
+        if (later && !later->e.replied()) {
+            // The chains before it got no (further) answer: they are over.
             for (std::size_t i = at; i < conn->queue.size() && conn->queue[i].chain < later->chain; ++i)
                 if (!conn->queue[i].closed) close(*conn, conn->queue[i]);
             return later;
         }
+        if (again) return again;
     }
     // A correlator no open exchange of the requester used: the chain's next
     // exchange after the last one answered, when there is one.
@@ -801,7 +803,7 @@ Open* ExchangeTracker::State::reply_target(std::uint16_t corr) {
 // The exchange a reply DSS of `corr` belongs to: a DSS that the one before
 // announced (same correlator next) goes on with that reply group.
 Open* ExchangeTracker::State::reply_owner(std::uint16_t corr) {
-    if (conn->reply_to && conn->reply_more && conn->reply_to->e.corr == corr) return conn->reply_to;
+    if (conn->reply_to && conn->reply_more && conn->reply_corr == corr) return conn->reply_to;
     return reply_target(corr);
 }
 
@@ -819,6 +821,7 @@ void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start
         x->chain = 0;
     }
     conn->reply_to = x;
+    conn->reply_corr = corr;
     conn->reply_more = same_next;
     if (!same_next) x->reply_done = true;
     if (!x->e.replied()) {
