@@ -156,6 +156,7 @@ public:
                 break;
             case Event::dropped: end = summary::ConnEnd::dropped; break;
             case Event::idle: end = summary::ConnEnd::idle; break;
+            case Event::replaced: end = summary::ConnEnd::replaced; break;
             default: break;
         }
         tracker_->closed(rec, end);
@@ -460,7 +461,9 @@ template <class Input>
 int print_input(Input& in, ByteView first, const std::string& input_name, TextWriter& out, std::FILE* err,
                 const TraceOptions& options) {
     if (is_capture_magic(first)) {
-        CaptureSource source(in, first, input_name, err);
+        capture::Limits limits;
+        limits.ports = options.ports;
+        CaptureSource source(in, first, input_name, err, limits);
         return print_capture(source, input_name, out, err, options);
     }
     TraceFile source(in, input_name, err);
@@ -492,7 +495,9 @@ int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter&
 }
 
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
-                        const TraceOptions& options, const capture::Limits& limits) {
+                        const TraceOptions& options, const capture::Limits& given) {
+    capture::Limits limits = given;
+    limits.ports.insert(limits.ports.end(), options.ports.begin(), options.ports.end());
     if (two_passes(options)) {
         SelectedRecords held(*options.selection);
         {
@@ -528,6 +533,7 @@ static void write_page(html::HtmlReport& page, std::FILE* in, off_t start, const
             options.format = options.rows = true;
             options.selection = &sel;
             options.evidence = &collector;
+            options.ports = settings.ports;
             TextWriter text(collector.sink());
             const Silent silent;
             read_trace_stream(in, input_name, text, silent.or_else(err), options);
@@ -591,6 +597,7 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     options.exchange_lines = settings.exchange_lines;
     options.prompt = live && prompt_output(settings.out);
     options.html = page.get();
+    options.ports = settings.ports;
     Selection selection = settings.selection;
     if (selection.any()) options.selection = &selection;
     int result;

@@ -25,15 +25,15 @@ bool is_capture_magic(ByteView head) {
 
 CaptureSource::CaptureSource(std::FILE* in, ByteView head, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
 
 CaptureSource::CaptureSource(StreamInput& live, ByteView head, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
 
 CaptureSource::CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
 
 bool CaptureSource::read_header(TextWriter& out) {
     switch (file_.open()) {
@@ -132,6 +132,7 @@ void CaptureSource::print_line(TextWriter& out, const Event& e) {
         case Event::still_open: out.put("still open at the end of the capture"); break;
         case Event::dropped: out.put("no longer followed: too many connections open at once"); break;
         case Event::idle: out.put("no longer followed: idle"); break;
+        case Event::replaced: out.put("replaced by a new connection on the same ports"); break;
         case Event::record: break;
     }
     out.put("\n\n");
@@ -162,6 +163,12 @@ CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
                 out.printf("IP FRAGMENTS: %llu packets skipped, not reassembled\n\n",
                            static_cast<unsigned long long>(fragments_));
                 fragments_ = 0;
+            }
+            if (const std::uint64_t n = tracker_.undecided() - undecided_reported_) {
+                undecided_reported_ += n;
+                if (!out.at_blank_line()) out.put('\n');
+                out.printf("LEFT OUT: %llu connections whose first bytes did not come within %zu bytes\n\n",
+                           static_cast<unsigned long long>(n), limits_max_undecided_);
             }
             if (failed_) return Next::failed;
             if (tracker_.shown() == 0) std::fprintf(err_, "no DRDA connection in the capture\n");

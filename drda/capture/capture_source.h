@@ -85,6 +85,8 @@ private:
     bool record_headers_ = true;
     int record_ = 0;
     std::uint64_t fragments_ = 0;
+    std::size_t limits_max_undecided_ = 0;
+    std::uint64_t undecided_reported_ = 0;
     bool finished_ = false;
     bool failed_ = false;
 };
