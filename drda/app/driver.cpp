@@ -220,10 +220,14 @@ public:
     // A record not shown of a connection that has others shown is still
     // decoded (into `discard`) for the state its decoders carry; a
     // connection none of whose records can be shown is not decoded at all.
-    void print(TextWriter& out, const Record& rec, bool shown, bool conn_shown, TextWriter& discard) {
+    // Returns whether the shown text ends with an empty line but for row
+    // lines after it.
+    bool print(TextWriter& out, const Record& rec, bool shown, bool conn_shown, TextWriter& discard) {
         if (shown) print_buffer(out, rec.direction, rec.data);
-        if (options_.format && conn_shown)
-            state(rec.connection).decoder[side(rec)].decode_buffer(shown ? out : discard, rec.direction, rec.data);
+        if (!options_.format || !conn_shown) return false;
+        DdmDecoder& decoder = state(rec.connection).decoder[side(rec)];
+        decoder.decode_buffer(shown ? out : discard, rec.direction, rec.data);
+        return shown && options_.rows && decoder.ended_blank();
     }
     void gap(const Record& rec) {
         auto it = connections_.find(rec.connection);
@@ -317,7 +321,9 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
                     if (views.listing()) {
                         if (options.evidence) options.evidence->start(out);
                         const bool shown = !gate || gate->record(rec);
-                        printer.print(out, rec, shown, !gate || gate->conn_selected(rec.connection), discard);
+                        if (printer.print(out, rec, shown, !gate || gate->conn_selected(rec.connection), discard) &&
+                            !gate)
+                            source.text_ends_blank();
                         if (shown && options.evidence && !options.evidence->done(rec, out)) more = false;
                     }
                     views.record(rec);
