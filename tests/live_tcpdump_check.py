@@ -112,8 +112,10 @@ def main():
     port = listener.getsockname()[1]
 
     # --immediate-mode: without it libpcap hands packets over in blocks,
-    # up to a second late, and the lines wait for them.
-    dump = subprocess.Popen([tcpdump, "-i", "lo", "--immediate-mode", "-U", "-n", "-w", "-", f"tcp port {port} and host 127.0.0.1"],
+    # up to a second late, and the lines wait for them. In that mode the
+    # kernel's buffer holds only a few packets of up to 64 KiB (loopback):
+    # -B 32768 (KiB) so that a burst of them is not dropped on a busy machine.
+    dump = subprocess.Popen([tcpdump, "-i", "lo", "--immediate-mode", "-B", "32768", "-U", "-n", "-w", "-", f"tcp port {port} and host 127.0.0.1"],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     view = subprocess.Popen([dssview, "-j", "-"], stdin=dump.stdout, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
