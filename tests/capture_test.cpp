@@ -341,21 +341,6 @@ TEST(CaptureReassembly, FirstBytesDecideHoweverTheyAreCut) {
     }
 }
 
-// A SYN on ports still in use begins a new connection; the same SYN again
-// does not.
-TEST(CaptureReassembly, ANewSynReplacesTheConnectionOnItsPorts) {
-    Track t;
-    t << c2s(999, "", kSyn, 0) << c2s(1000, "a") << c2s(999, "", kSyn, 0) << c2s(1001, "b")
-      << c2s(7999, "", kSyn, 0) << c2s(8000, "c");
-    EXPECT_EQ(t.finish(),
-              "open 1 10.0.0.1:40000 > 10.0.0.2:1527 syn\n"
-              "rec 1 C ab\n"
-              "replaced 1 done\n"
-              "open 2 10.0.0.1:40000 > 10.0.0.2:1527 syn\n"
-              "rec 2 C c\n"
-              "end 2 done\n");
-}
-
 TEST(CaptureReassembly, CapsEndRecordsAndHeldDataAndConnections) {
     Limits l;
     l.max_record_data = 4;
