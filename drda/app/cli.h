@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/selection.h"
 #include "capture/tls_keylog.h"
@@ -28,6 +30,7 @@ struct RunSettings {
     std::string html_name;
     Selection selection;                // -c, -n, --failed, --slow, --sql, --from, --to
     std::shared_ptr<capture::KeyLog> keys;  // --keylog FILE, read whole
+    std::vector<std::uint16_t> ports;   // --port: DRDA server ports beyond 446, 1527, 50000
 };
 
 // Answers -V and -version when given as the only argument: prints on `out`

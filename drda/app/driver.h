@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/cli.h"
 #include "app/selection.h"
@@ -40,6 +41,8 @@ struct TraceOptions {
     // --keylog: the secrets of TLS connections (null: only those the
     // capture carries).
     capture::KeyLog* keys = nullptr;
+    // --port: DRDA server ports of captures beyond the well-known ones.
+    std::vector<std::uint16_t> ports;
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture
