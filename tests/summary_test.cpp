@@ -64,11 +64,12 @@ Collected exchanges_of_bytes(const std::string& bytes) {
         const drda::ByteView all(copy);
         if (drda::is_capture_magic(all.first(4))) {
             drda::CaptureSource source(all, name, err);
-            for (bool more = source.read_header(w); more;) {
-                switch (source.next(w, rec)) {
+            for (bool more = source.read_header(); more;) {
+                switch (source.next(rec)) {
                     case drda::CaptureSource::Next::record: tracker.feed(rec); break;
                     case drda::CaptureSource::Next::gap: tracker.gap(rec); break;
                     case drda::CaptureSource::Next::closed: tracker.closed(rec, drda::summary::ConnEnd::still_open); break;
+                    case drda::CaptureSource::Next::note: break;
                     default: more = false; break;
                 }
             }
@@ -77,8 +78,8 @@ Collected exchanges_of_bytes(const std::string& bytes) {
             std::uint8_t head[7];
             const std::size_t n = std::fread(head, 1, sizeof head, in);
             drda::TraceFile source(in, name, err);
-            if (source.read_header(w, drda::ByteView(head, n)))
-                while (source.next(w, rec) == drda::TraceFile::Next::record) tracker.feed(rec);
+            if (source.read_header(drda::ByteView(head, n)))
+                while (source.next(rec) == drda::TraceFile::Next::record) tracker.feed(rec);
             std::fclose(in);
         }
         tracker.finish();
