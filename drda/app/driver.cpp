@@ -367,7 +367,7 @@ private:
                 source_.print_event(out_);
                 print_buffer(out_, rec.direction, rec.data);
             }
-            if (pass_.decode() != Plan::Decode::none && conn_shown(rec.connection))
+            if (pass_.decode() != Plan::Decode::none && decodes(rec))
                 decoders_.decode(shown ? out_ : discard_, rec);
             if (pass_.evidence && !pass_.evidence->done(rec, shown, out_)) return false;
         }
@@ -379,8 +379,12 @@ private:
         if (pass_.evidence) return pass_.evidence->wants(rec.connection, rec.number);
         return !selection_.any() || filter_.shows(rec, selection_.window() ? source_.time_text() : std::string_view());
     }
-    bool conn_shown(std::uint32_t conn) const {
-        return pass_.evidence ? pass_.evidence->wants_connection(conn) : filter_.conn_shown(conn);
+    // Whether the decoders of the record's connection run: they carry
+    // state from record to record, so every record of a connection whose
+    // records are shown, up to the last one wanted.
+    bool decodes(const Record& rec) const {
+        return pass_.evidence ? pass_.evidence->wants_connection(rec.connection, rec.number)
+                              : filter_.conn_shown(rec.connection);
     }
     // A connection's line, with its records.
     void line(const Record& rec) {

@@ -22,9 +22,12 @@ public:
     explicit EvidenceCollector(std::vector<Evidence>& evidence);
 
     bool empty() const { return runs_.empty(); }
-    // Whether a record is wanted, and whether any of a connection's are.
+    // Whether a record is wanted (for an exchange whose text is not cut
+    // yet), and whether its connection has one at or after `number`: a
+    // connection's decoders run only up to its last record wanted, and stop
+    // early when the text of its exchanges reached the cap.
     bool wants(std::uint32_t conn, int number) const;
-    bool wants_connection(std::uint32_t conn) const;
+    bool wants_connection(std::uint32_t conn, int number) const;
 
     // The sink the pass writes its text to.
     Sink& sink() { return sink_; }
@@ -43,8 +46,11 @@ public:
     bool done(const Record& rec, bool shown, TextWriter& out);
 
 private:
+    void still_wanted();
+
     std::vector<Evidence>& evidence_;
     std::vector<Run> runs_;  // by connection and first record
+    std::vector<std::pair<std::uint32_t, int>> conn_last_;  // last record wanted, by connection
     int last_wanted_ = 0;
     std::size_t total_ = 0;  // bytes kept for all
     std::string text_;
