@@ -369,7 +369,7 @@ TEST(SummaryConversations, ChainedCommandsAndAFetchWithAnErrorInTheMiddle) {
     EXPECT_EQ(fetch.reply_record, 6);
 
     const InProcess s = run_in_process(make_trace(recs), false, false, true);
-    EXPECT_NE(s.out.find("    - 0001 CNTQRY"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("    1 0001 CNTQRY"), std::string::npos) << s.out;
     EXPECT_NE(s.out.find("     2 ok               SELECT v FROM t WHERE k = 42\n"), std::string::npos) << s.out;
     EXPECT_NE(s.out.find("    3      1          3 "), std::string::npos) << s.out;  // execs, errors, rows
     EXPECT_NE(s.out.find("SELECT v FROM t WHERE k = ?\n"), std::string::npos) << s.out;

@@ -183,13 +183,8 @@ bool Selection::exchange_passes(const summary::Exchange& e) const {
         if (!any) return false;
     }
     if (window()) {
-        // The time -j shows: the request's, or the first reply's for an
-        // exchange without a request.
         double t = 0;
-        if (e.has_time) t = e.time;
-        else if (!e.has_request && e.has_first) t = e.first_reply;
-        else return false;
-        if (!std::isfinite(t)) return false;
+        if (!summary::start_time(e, t)) return false;
         if (from.given() && (!from.resolved() || t < from.begin())) return false;
         if (to.given() && (!to.resolved() || t >= to.end())) return false;
     }

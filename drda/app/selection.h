@@ -25,6 +25,7 @@
 #include "common/record.h"
 #include "common/text_writer.h"
 #include "summary/exchange.h"
+#include "summary/figures.h"
 
 namespace drda {
 
@@ -94,7 +95,7 @@ struct Selection {
 
     // The connection number the output shows: a capture's own, 1 for a
     // trace file's one conversation.
-    static std::uint64_t shown_conn(bool has_conn, std::uint32_t conn) { return has_conn ? conn : 1; }
+    static std::uint64_t shown_conn(bool has_conn, std::uint32_t conn) { return summary::shown_conn(has_conn, conn); }
 
     // Fixes the day of times of day from the input's first time.
     void first_time(double t) {

@@ -16,13 +16,9 @@ namespace {
 
 using summary::Exchange;
 
-std::string num(std::uint64_t v) { return std::to_string(v); }
-
-std::string fixed3(double v) {
-    char b[48];
-    std::snprintf(b, sizeof b, "%.3f", v);
-    return b;
-}
+using summary::fixed3;
+using summary::num;
+using summary::shown_conn;
 
 
 // A number for an SVG attribute: one decimal is finer than a pixel.
@@ -34,14 +30,6 @@ void put_coord(TextWriter& w, double v) {
 
 std::string cmd_name(std::uint16_t cp) { return cp ? summary::codepoint_name(cp) : "-"; }
 
-// The exchange's start on the time axis: its request, or its first reply
-// when it has no request time.
-bool start_of(const Exchange& e, double& t) {
-    if (e.has_time && std::isfinite(e.time)) t = e.time;
-    else if (e.has_first && std::isfinite(e.first_reply)) t = e.first_reply;
-    else return false;
-    return true;
-}
 
 std::uint8_t kind_of(const Exchange& e) { return !e.replied() ? 2 : e.failed() ? 1 : 0; }
 
@@ -213,7 +201,7 @@ void HtmlReport::exchange(const Exchange& e) {
     if (e.has_server) cs.server_ms += e.server_ms;
 
     double t = 0;
-    if (start_of(e, t)) {
+    if (summary::start_time(e, t)) {
         bins_.add(t, kind != 0);
         add_mark(cs, e, t, kind);
     } else {
@@ -385,20 +373,10 @@ void HtmlReport::write_overview(TextWriter& w) const {
         put_escaped(w, text);
         w.put("</p>\n");
     };
-    if (input_.gaps)
-        note("Bytes missing: " + num(input_.missing_bytes) + " bytes in " + num(input_.gaps) +
-             " places are not in the capture.");
-    if (input_.cut_packets)
-        note("Snap length: the packets were cut to " + num(input_.snaplen) + " bytes when captured (" +
-             num(input_.cut_packets) + " of " + num(input_.packets) +
-             " packets), so most of the DRDA data is not in the file; capture whole packets (-s 0).");
-    if (totals_.unreadable_bytes)
-        note("Unreadable: " + num(totals_.unreadable_bytes) + " bytes in " + num(totals_.unreadable_places) +
-             " places could not be read as DSSs or objects.");
-    if (totals_.uncounted) note("Rows not counted: " + num(totals_.uncounted) + " row objects without a usable descriptor.");
-    if (totals_.forced)
-        note("Shown early: " + num(totals_.forced) + " exchanges ended before their replies: more than " +
-             num(summary::kMaxOpenExchanges) + " waiting at once.");
+    for (summary::Note n : summary::overview_notes(input_, totals_)) {
+        n.label[0] = static_cast<char>(n.label[0] - 'a' + 'A');
+        note(n.label + ": " + n.text + ".");
+    }
     w.put("</section>\n");
 }
 
@@ -467,7 +445,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
         w.printf("\" height=\"%.0f\"/><text x=\"4\" y=\"", kLane - 2);
         put_coord(w, y + 10);
         w.put("\">conn ");
-        w.put_udec(r.info.has_conn ? r.info.conn : 1);
+        w.put_udec(shown_conn(r.info.has_conn, r.info.conn));
         w.put("</text>\n");
         for (const Mark& m : r.stats.marks) {
             const bool linked = evidence_of(m.seq) != nullptr;
@@ -700,7 +678,7 @@ void HtmlReport::write_slowest(TextWriter& w) const {
                  {"statement", false}});
     for (const Evidence* e : all) {
         w.put("<tr>");
-        num_cell(w, e->has_conn ? num(e->conn) : "1", e->has_conn ? e->conn : 1);
+        num_cell(w, num(shown_conn(e->has_conn, e->conn)), shown_conn(e->has_conn, e->conn));
         w.put("<td class=\"n\" data-sort=\"");
         w.put_dec(e->record);
         w.put("\">");
@@ -764,7 +742,7 @@ void HtmlReport::write_connections(TextWriter& w) const {
     const auto or_dash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
     for (const ConnRow& r : conns_) {
         const summary::ConnectionInfo& c = r.info;
-        const std::uint32_t id = c.has_conn ? c.conn : 1;
+        const std::uint32_t id = shown_conn(c.has_conn, c.conn);
         w.put("<tr>");
         num_cell(w, num(id), id);
         text_cell(w, c.client.empty() && c.server.empty() ? "-" : c.client + " > " + c.server);
@@ -809,13 +787,13 @@ void HtmlReport::write_evidence(TextWriter& w) const {
         w.put("<details id=\"x");
         w.put_udec(e.seq);
         w.put("\" data-conn=\"");
-        w.put_udec(e.has_conn ? e.conn : 1);
+        w.put_udec(shown_conn(e.has_conn, e.conn));
         w.put("\" data-record=\"");
         w.put_dec(e.record);
         w.put("\" data-records=\"");
         w.put(records);
         w.put("\"><summary>conn ");
-        w.put_udec(e.has_conn ? e.conn : 1);
+        w.put_udec(shown_conn(e.has_conn, e.conn));
         w.put(", records ");
         w.put(records);
         w.put(": ");

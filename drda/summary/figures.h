@@ -17,6 +17,26 @@ namespace drda::summary {
 
 inline constexpr std::size_t kMaxErrorKinds = 256;
 
+// A count as every view writes it, and milliseconds to three places.
+std::string num(std::uint64_t v);
+std::string fixed3(double v);
+
+// When an exchange began, the one definition -j, --from/--to and the page
+// use: its request's time, or, when its request is not in the input, its
+// first reply's. False when it has none.
+bool start_time(const Exchange& e, double& t);
+
+// The number a connection is shown and selected (-c) by: a capture's own,
+// 1 for a trace file's one conversation.
+inline std::uint32_t shown_conn(bool has_conn, std::uint32_t conn) { return has_conn ? conn : 1; }
+
+// One kind of trouble the overview names: "bytes missing", and what it says.
+struct Note {
+    std::string label, text;
+};
+// The notes of an input and its totals, in the order the overview gives them.
+std::vector<Note> overview_notes(const InputInfo& input, const Totals& totals);
+
 // Counts, rows, bytes and the first and last time of the exchanges and
 // connections seen.
 struct Figures {
