@@ -195,10 +195,7 @@ void HtmlReport::exchange(const Exchange& e) {
     figures_.add(e, failed);
     if (kind == 2) ++no_reply_;
 
-    ConnStats& cs = open_[e.conn];
-    ++cs.exchanges;
-    if (failed) ++cs.failed;
-    if (e.has_server) cs.server_ms += e.server_ms;
+    ConnStats& cs = conns_.add(e, failed);
 
     double t = 0;
     if (summary::start_time(e, t)) {
@@ -222,37 +219,15 @@ void HtmlReport::exchange(const Exchange& e) {
     if (failed) errors_.add(e, summary::outcome_text(e));
 }
 
-void HtmlReport::add_connection(ConnRow&& row) {
-    ++conns_total_;
-    const auto more = [](const ConnRow& a, const ConnRow& b) {
-        return a.stats.server_ms != b.stats.server_ms ? a.stats.server_ms > b.stats.server_ms : a.info.conn < b.info.conn;
-    };
-    if (const auto out = summary::keep_top(conns_, std::move(row), kLanes, more)) {
-        ++conns_more_;
-        conns_more_exchanges_ += out->stats.exchanges;
-        conns_more_ms_ += out->stats.server_ms;
-        marks_held_ -= out->stats.marks.size();
-    }
-}
-
 void HtmlReport::connection(const summary::ConnectionInfo& c) {
-    ConnRow row;
-    row.info = c;
-    const auto it = open_.find(c.conn);
-    if (it != open_.end()) {
-        row.stats = std::move(it->second);
-        open_.erase(it);
-    }
     figures_.add(c);
-    add_connection(std::move(row));
+    conns_.ended(c, [&](const ConnStats& dropped) { marks_held_ -= dropped.marks.size(); });
 }
 
 void HtmlReport::finish(const summary::Totals& totals) {
     totals_ = totals;
     finished_ = true;
-    summary::end_open_connections(open_, [&](const summary::ConnectionInfo& info, ConnStats&& stats) {
-        add_connection(ConnRow{info, std::move(stats)});
-    });
+    conns_.end_open([&](const ConnStats& dropped) { marks_held_ -= dropped.marks.size(); });
 
     for (std::size_t i = 0; i < slow_ev_.size(); ++i) slow_ev_[i].slow_rank = static_cast<int>(i + 1);
     evidence_ = std::move(failed_ev_);
@@ -348,7 +323,7 @@ void HtmlReport::write_overview(TextWriter& w) const {
     card(num(figures_.exchanges), "exchanges", false);
     card(num(figures_.failed), "failed", figures_.failed > 0);
     card(num(no_reply_), "without reply", no_reply_ > 0);
-    card(num(conns_total_), "connections", false);
+    card(num(conns_.total()), "connections", false);
     card(figures_.has_first ? fixed3((figures_.last - figures_.first) * 1000.0) + " ms" : "-", "duration", false);
     card(num(figures_.rows_read), "rows read", false);
     card(num(figures_.rows_changed), "rows changed", false);
@@ -384,11 +359,11 @@ void HtmlReport::write_timeline(TextWriter& w) const {
     w.put("<section id=\"timeline\"><h2>Timeline</h2>\n");
     std::size_t marks = 0;
     std::uint64_t unmarked = 0;
-    for (const ConnRow& r : conns_) {
+    for (const ConnRow& r : conns_.rows()) {
         marks += r.stats.marks.size();
         unmarked += r.stats.unmarked;
     }
-    if (!figures_.has_first || conns_.empty()) {
+    if (!figures_.has_first || conns_.rows().empty()) {
         w.put("<p class=\"muted\">No exchange with a time.</p></section>\n");
         return;
     }
@@ -397,7 +372,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
     constexpr double kWidth = 1200, kLeft = 92, kRight = 12, kLane = 14, kTop = 20;
     const double plot = kWidth - kLeft - kRight;
     const auto x_of = [&](double t) { return kLeft + (t - t0) / span * plot; };
-    const double lanes_h = kTop + kLane * static_cast<double>(conns_.size()) + 4;
+    const double lanes_h = kTop + kLane * static_cast<double>(conns_.rows().size()) + 4;
     constexpr double kRateH = 56, kGap = 26;
     const double height = lanes_h + 2 * (kRateH + kGap) + 8;
 
@@ -435,7 +410,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
         w.put("</text>\n");
     }
     double y = kTop;
-    for (const ConnRow& r : conns_) {
+    for (const ConnRow& r : conns_.rows()) {
         w.put("<rect class=\"lane\" x=\"");
         put_coord(w, kLeft);
         w.put("\" y=\"");
@@ -517,12 +492,12 @@ void HtmlReport::write_timeline(TextWriter& w) const {
     rate_chart(lanes_h + kGap, false, "exchanges/s");
     rate_chart(lanes_h + kGap + kRateH + kGap, true, "errors/s");
     w.put("</svg>\n");
-    if (conns_more_ || unmarked) {
+    if (conns_.more() || unmarked) {
         w.put("<p class=\"note\">");
-        if (conns_more_)
+        if (conns_.more())
             w.printf("%llu connections with %llu exchanges are not drawn: the lanes show the %zu connections with the "
                      "most server time. ",
-                     static_cast<unsigned long long>(conns_more_), static_cast<unsigned long long>(conns_more_exchanges_),
+                     static_cast<unsigned long long>(conns_.more()), static_cast<unsigned long long>(conns_.more_exchanges()),
                      kLanes);
         if (unmarked)
             w.printf("%llu exchanges of the lanes shown are not drawn: a lane shows at most %zu, a regular sample "
@@ -734,13 +709,13 @@ void HtmlReport::write_shapes(TextWriter& w) const {
 }
 
 void HtmlReport::write_connections(TextWriter& w) const {
-    w.printf("<section id=\"connections\"><h2>Connections: %llu</h2>\n", static_cast<unsigned long long>(conns_total_));
+    w.printf("<section id=\"connections\"><h2>Connections: %llu</h2>\n", static_cast<unsigned long long>(conns_.total()));
     w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"connections-table\">");
     head_row(w, {{"conn", true}, {"client &gt; server", false}, {"user", false}, {"database", false},
                  {"client product", false}, {"server product", false}, {"secmec", false}, {"start", false},
                  {"duration ms", true}, {"exchanges", true}, {"failed", true}, {"server ms", true}, {"ended", false}});
     const auto or_dash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
-    for (const ConnRow& r : conns_) {
+    for (const ConnRow& r : conns_.rows()) {
         const summary::ConnectionInfo& c = r.info;
         const std::uint32_t id = shown_conn(c.has_conn, c.conn);
         w.put("<tr>");
@@ -761,10 +736,10 @@ void HtmlReport::write_connections(TextWriter& w) const {
         w.put("</tr>\n");
     }
     w.put("</tbody></table></div>\n");
-    if (conns_more_)
+    if (conns_.more())
         w.printf("<p class=\"note\">%llu more connections: %llu exchanges, %s server ms.</p>\n",
-                 static_cast<unsigned long long>(conns_more_), static_cast<unsigned long long>(conns_more_exchanges_),
-                 fixed3(conns_more_ms_).c_str());
+                 static_cast<unsigned long long>(conns_.more()), static_cast<unsigned long long>(conns_.more_exchanges()),
+                 fixed3(conns_.more_ms()).c_str());
     w.put("</section>\n");
 }
 

@@ -348,10 +348,7 @@ void TextReport::exchange(const Exchange& e) {
     const bool failed = e.failed();
     figures_.add(e, failed);
 
-    ConnStats& cs = open_conns_[e.conn];
-    ++cs.exchanges;
-    if (failed) ++cs.failed;
-    if (e.has_server) cs.server_ms += e.server_ms;
+    conns_.add(e, failed);
 
     const std::uint64_t rows = e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
     if (e.has_sql) shapes_.add(e.sql, failed, rows, e.has_server ? e.server_ms : -1.0);
@@ -380,28 +377,9 @@ void TextReport::exchange(const Exchange& e) {
     if (failed) errors_.add(e, outcome);
 }
 
-void TextReport::add_connection(ConnRow&& row) {
-    ++conns_total_;
-    const auto more = [](const ConnRow& a, const ConnRow& b) {
-        return a.stats.server_ms != b.stats.server_ms ? a.stats.server_ms > b.stats.server_ms : a.info.conn < b.info.conn;
-    };
-    if (const auto out = keep_top(conns_, std::move(row), kShownConnections, more)) {
-        ++conns_more_;
-        conns_more_exchanges_ += out->stats.exchanges;
-        conns_more_ms_ += out->stats.server_ms;
-    }
-}
-
 void TextReport::connection(const ConnectionInfo& c) {
-    ConnRow row;
-    row.info = c;
-    const auto it = open_conns_.find(c.conn);
-    if (it != open_conns_.end()) {
-        row.stats = it->second;
-        open_conns_.erase(it);
-    }
     figures_.add(c);
-    add_connection(std::move(row));
+    conns_.ended(c, [](const ConnFigures&) {});
 }
 
 void TextReport::overview(const Totals& t) {
@@ -419,7 +397,7 @@ void TextReport::overview(const Totals& t) {
     line("first", f.has_first ? date_text(f.first) : "-");
     line("last", f.has_first ? date_text(f.last) : "-");
     line("duration", f.has_first ? fixed3((f.last - f.first) * 1000.0) + " ms" : "-");
-    line("connections", num(conns_total_));
+    line("connections", num(conns_.total()));
     line("exchanges", num(f.exchanges));
     line("failed", num(f.failed));
     line("rows read", num(f.rows_read));
@@ -430,17 +408,15 @@ void TextReport::overview(const Totals& t) {
 }
 
 void TextReport::connections() {
-    end_open_connections(open_conns_, [&](const ConnectionInfo& info, ConnStats&& stats) {
-        add_connection(ConnRow{info, stats});
-    });
+    conns_.end_open([](const ConnFigures&) {});
 
     TextWriter& w = out_;
-    w.printf("\nConnections: %llu\n", static_cast<unsigned long long>(conns_total_));
+    w.printf("\nConnections: %llu\n", static_cast<unsigned long long>(conns_.total()));
     Table t({{"conn", true}, {"client > server", false}, {"user", false}, {"database", false},
              {"client product", false}, {"server product", false}, {"secmec", false}, {"start", false},
              {"duration ms", true}, {"exchanges", true}, {"failed", true}, {"server ms", true}, {"ended", false}});
     const auto text = [](const std::string& s) { return s.empty() ? std::string("-") : printable(s); };
-    for (const ConnRow& r : conns_) {
+    for (const ConnectionTable<>::Row& r : conns_.rows()) {
         const ConnectionInfo& c = r.info;
         std::string ends = c.client.empty() && c.server.empty() ? "-" : text(c.client) + " > " + text(c.server);
         t.add({num(shown_conn(c.has_conn, c.conn)), ends, text(c.user), text(c.database), text(c.client_product),
@@ -449,9 +425,9 @@ void TextReport::connections() {
                num(r.stats.failed), fixed3(r.stats.server_ms), std::string(end_text(c.how))});
     }
     t.write(w);
-    if (conns_more_)
-        w.printf("%llu more connections: %llu exchanges, %s server ms\n", static_cast<unsigned long long>(conns_more_),
-                 static_cast<unsigned long long>(conns_more_exchanges_), fixed3(conns_more_ms_).c_str());
+    if (conns_.more())
+        w.printf("%llu more connections: %llu exchanges, %s server ms\n", static_cast<unsigned long long>(conns_.more()),
+                 static_cast<unsigned long long>(conns_.more_exchanges()), fixed3(conns_.more_ms()).c_str());
 }
 
 void TextReport::errors() {
