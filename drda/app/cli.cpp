@@ -2,6 +2,8 @@
 #include "app/cli.h"
 
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "build_info.h"
 
@@ -58,9 +60,13 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              the -r text of the failed and slowest exchanges; alone it\n"
                  "              writes nothing else, with -s, -j, -f or -r both are written\n"
                  "  -o outfile  write to outfile instead of standard output\n"
+                 "  --port N[,N...]\n"
+                 "              DRDA server ports of a capture beyond 446, 1527 and 50000:\n"
+                 "              a connection on one is shown even when its first bytes are\n"
+                 "              not a DSS header\n"
                  "  inpfile     the trace or capture; - reads standard input as it comes\n"
-                 "              (e.g. from tcpdump -U -w -) and prints each record and\n"
-                 "              exchange as soon as it is complete\n"
+                 "              (e.g. from tcpdump --immediate-mode -U -w -) and prints each\n"
+                 "              record and exchange as soon as it is complete\n"
                  "  -V          print the product version (as the only argument)\n"
                  "  -version    print the build description (as the only argument)\n"
                  "  -h, --help  print this help\n"
@@ -82,6 +88,27 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  program_name.c_str(), program_name.c_str(), program_name.c_str(), program_name.c_str());
 }
 
+namespace {
+
+// --port N[,N...]: ports from 1 to 65535, added to `ports`.
+bool parse_ports(std::string_view text, std::vector<std::uint16_t>& ports) {
+    std::vector<std::uint16_t> got;
+    std::size_t i = 0;
+    for (;;) {
+        unsigned long n = 0;
+        const std::size_t begin = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - begin < 6) n = n * 10 + (text[i++] - '0');
+        if (i == begin || n == 0 || n > 65535) return false;
+        got.push_back(static_cast<std::uint16_t>(n));
+        if (i == text.size()) break;
+        if (text[i++] != ',') return false;
+    }
+    ports.insert(ports.end(), got.begin(), got.end());
+    return true;
+}
+
+}  // namespace
+
 int parse_args(int argc, const char* const* argv, CommandLine& c, std::FILE* err) {
     const char* argv0 = argc > 0 && argv[0] ? argv[0] : "dssview";
     const char* slash = std::strrchr(argv0, '/');
@@ -98,6 +125,18 @@ int parse_args(int argc, const char* const* argv, CommandLine& c, std::FILE* err
         const int selection = parse_selection_option(argc, argv, i, c.selection, err);
         if (selection < 0) return usage();
         if (selection > 0) continue;
+        if (std::strcmp(arg, "--port") == 0) {
+            if (last) {
+                std::fprintf(err, "%s: a value must follow\n", arg);
+                return usage();
+            }
+            if (!parse_ports(argv[++i], c.ports)) {
+                std::fprintf(err, "%s %s: not a list of port numbers from 1 to 65535 (such as 15270,15271)\n", arg,
+                             argv[i]);
+                return usage();
+            }
+            continue;
+        }
         if (std::strcmp(arg, "--html") == 0) {
             if (last) return usage();  // the file name must follow
             if (c.page) c.replaced.push_back(*c.page);
@@ -150,6 +189,7 @@ bool make_plan(const CommandLine& c, Plan& plan, std::FILE* err) {
     plan.exchange_lines = c.exchange_lines;
     plan.page = c.page;
     plan.selection = c.selection;
+    plan.ports = c.ports;
     plan.input = c.input;
     plan.output = c.output;
     plan.replaced = c.replaced;

@@ -2,6 +2,7 @@
 // Command line of dssview: the version options and the run settings.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@ struct CommandLine {
     bool json = false;         // -j
     bool exchange_lines = false;  // -x
     Selection selection;       // -c, -n, --failed, --slow, --sql, --from, --to
+    std::vector<std::uint16_t> ports;  // --port: DRDA server ports beyond 446, 1527, 50000
 };
 
 // What one run does, made once from the command line by make_plan: the
@@ -43,6 +45,7 @@ struct Plan {
     bool exchange_lines = false;    // -s -x: one line per exchange first
     std::optional<std::string> page;  // --html FILE, besides any mode
     Selection selection;
+    std::vector<std::uint16_t> ports;  // DRDA server ports of a capture beyond the well-known ones
     std::string input;              // "-": standard input, read as it comes
     std::optional<std::string> output;  // none: standard output
     // Files named by an -o or --html that a later one replaced: created or

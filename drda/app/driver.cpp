@@ -52,6 +52,9 @@ public:
     virtual void print_header(TextWriter& out) = 0;
     // The lines of the last event: a record's header block, a CONNECTION line.
     virtual void print_event(TextWriter& out) = 0;
+    // What was written since the last record's header ends with an empty
+    // line but for row lines after it: a line set apart needs no other.
+    virtual void text_ends_blank() {}
     // The time of the last record as its header shows it; empty: none.
     virtual std::string_view time_text() = 0;
     // After the end: a record the input ended inside (0: none) and its lines.
@@ -117,6 +120,7 @@ public:
     }
     void print_header(TextWriter& out) override { source_.print_header(out); }
     void print_event(TextWriter& out) override { source_.print_event(out); }
+    void text_ends_blank() override { source_.text_ends_blank(); }
     std::string_view time_text() override { return source_.time_text(); }
     int cut_record() const override { return 0; }
     void print_cut(TextWriter&) override {}
@@ -143,6 +147,7 @@ public:
                                : (server ? summary::ConnEnd::fin_server : summary::ConnEnd::fin_client);
             case Event::dropped: return summary::ConnEnd::dropped;
             case Event::idle: return summary::ConnEnd::idle;
+            case Event::replaced: return summary::ConnEnd::replaced;
             default: return summary::ConnEnd::still_open;
         }
     }
@@ -153,9 +158,12 @@ private:
 
 // The input's first bytes tell its format: a capture, else a trace file.
 template <class In>
-std::unique_ptr<Source> open_source(In& in, ByteView head, const std::string& name, std::FILE* err) {
-    if (is_capture_magic(head)) return std::make_unique<CaptureEvents>(in, head, name, err);
-    return std::make_unique<TraceSource>(in, head, name, err);
+std::unique_ptr<Source> open_source(In& in, ByteView head, const std::string& name, std::FILE* err,
+                                    const Plan& plan) {
+    if (!is_capture_magic(head)) return std::make_unique<TraceSource>(in, head, name, err);
+    capture::Limits limits;
+    limits.ports = plan.ports;
+    return std::make_unique<CaptureEvents>(in, head, name, err, limits);
 }
 
 // --- the decoders ----------------------------------------------------------------
@@ -169,9 +177,12 @@ class Decoders {
 public:
     Decoders(Plan::Decode decode, bool capture) : rows_(decode == Plan::Decode::rows), capture_(capture) {}
 
-    void decode(TextWriter& out, const Record& rec) {
-        Connection& c = state(rec.connection);
-        c.decoder[side(rec)].decode_buffer(out, rec.direction, rec.data);
+    // Decodes a record; returns whether its decode ended with an empty line
+    // and row lines after it.
+    bool decode(TextWriter& out, const Record& rec) {
+        DdmDecoder& decoder = state(rec.connection).decoder[side(rec)];
+        decoder.decode_buffer(out, rec.direction, rec.data);
+        return rows_ && decoder.ended_blank();
     }
     void gap(const Record& rec) {
         auto it = connections_.find(rec.connection);
@@ -367,8 +378,9 @@ private:
                 source_.print_event(out_);
                 print_buffer(out_, rec.direction, rec.data);
             }
-            if (pass_.decode() != Plan::Decode::none && decodes(rec))
-                decoders_.decode(shown ? out_ : discard_, rec);
+            if (pass_.decode() != Plan::Decode::none && decodes(rec) && decoders_.decode(shown ? out_ : discard_, rec) &&
+                shown && !selection_.any())
+                source_.text_ends_blank();
             if (pass_.evidence && !pass_.evidence->done(rec, shown, out_)) return false;
         }
         views_.record(rec);
@@ -424,7 +436,7 @@ private:
 
 template <class In>
 int read_source(In& in, ByteView head, const std::string& name, TextWriter& out, std::FILE* err, const Pass& pass) {
-    const std::unique_ptr<Source> source = open_source(in, head, name, err);
+    const std::unique_ptr<Source> source = open_source(in, head, name, err, pass.plan);
     return Loop(*source, pass, out, err, name).run();
 }
 
@@ -663,7 +675,9 @@ int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& 
 }
 
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
-                        const Plan& plan, const capture::Limits& limits) {
+                        const Plan& plan, const capture::Limits& given) {
+    capture::Limits limits = given;
+    limits.ports.insert(limits.ports.end(), plan.ports.begin(), plan.ports.end());
     const auto reading = [&](TextWriter& w, std::FILE* e, const Pass& pass) {
         CaptureEvents source(capture, input_name, e, limits);
         return Loop(source, pass, w, e, input_name).run();

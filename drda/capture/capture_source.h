@@ -52,12 +52,17 @@ public:
 
     // The lines of what next() handed out last: a record's header block, or
     // the CONNECTION line of a note, gap or closed.
-    void print_event(TextWriter& out) const;
+    void print_event(TextWriter& out);
     // The time of the record handed out last as its header shows it; empty
     // when it has none.
     std::string_view time_text() const;
-    // At the end (end or failed): the note on IP fragments skipped, if any.
-    void print_notes(TextWriter& out) const;
+    // At the end (end or failed): the notes on IP fragments skipped and on
+    // connections left out, if any.
+    void print_notes(TextWriter& out);
+    // The text written since the last record's header, apart from lines
+    // inserted among its decode (rows), ends with an empty line: the next
+    // line set apart by empty lines needs no other one before it.
+    void text_ends_blank() { ends_blank_ = true; }
 
     // The event of the last `closed`: how the connection ended.
     struct Closing {
@@ -80,8 +85,9 @@ public:
 
 private:
     bool read_packets();
-    void print_line(TextWriter& out, const capture::Event& e) const;
+    void print_line(TextWriter& out, const capture::Event& e);
     void print_record_header(TextWriter& out, const capture::Event& e) const;
+    void set_apart(TextWriter& out);
 
     capture::CaptureInput input_;
     capture::CaptureFile file_;
@@ -93,8 +99,11 @@ private:
     mutable std::size_t time_len_ = 0;  // 0: not made yet
     Closing closing_;
     Stats stats_;
+    bool ends_blank_ = false;
     int record_ = 0;
     std::uint64_t fragments_ = 0;
+    std::size_t limits_max_undecided_ = 0;
+    std::uint64_t undecided_reported_ = 0;
     bool finished_ = false;
     bool failed_ = false;
 };
