@@ -309,8 +309,8 @@ TEST(ResourceBounds, ManyTinyRecordsAreLinear) {
         const std::string t = make_trace(recs);
         std::FILE* in = fmemopen(const_cast<char*>(t.data()), t.size(), "rb");
         std::size_t bytes = text_size([&](drda::TextWriter& w) {
-            drda::TraceOptions o;
-            o.format = true;
+            drda::Plan o;
+            o.decode = drda::Plan::Decode::format;
             EXPECT_EQ(drda::read_trace_stream(in, "t", w, stderr, o), 0);
         });
         std::fclose(in);

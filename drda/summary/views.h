@@ -61,14 +61,6 @@ public:
     static constexpr std::size_t kShownSlowest = 10;
 
 private:
-    struct ConnStats {
-        std::uint64_t exchanges = 0, failed = 0;
-        double server_ms = 0;
-    };
-    struct ConnRow {
-        ConnectionInfo info;
-        ConnStats stats;
-    };
     struct Slow {
         double ms = 0;
         std::uint64_t seq = 0;
@@ -84,7 +76,6 @@ private:
     };
     void header();
     void exchange_line(const Exchange& e, const std::string& outcome);
-    void add_connection(ConnRow&& row);
     void overview(const Totals& t);
     void connections();
     void errors();
@@ -102,13 +93,7 @@ private:
     ShapeTable shapes_;
     ErrorTable errors_;
     Figures figures_;
-    // Figures of connections whose end has not come yet, by number.
-    std::unordered_map<std::uint32_t, ConnStats> open_conns_;
-    std::vector<ConnRow> conns_;      // the kShownConnections with the most server time
-    std::uint64_t conns_total_ = 0;
-    std::uint64_t conns_more_ = 0;    // not among them
-    std::uint64_t conns_more_exchanges_ = 0;
-    double conns_more_ms_ = 0;
+    ConnectionTable<> conns_{kShownConnections};
     std::vector<Slow> slowest_;
 };
 
