@@ -58,6 +58,8 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              overview, a timeline, latency histograms, the -s tables and\n"
                  "              the -r text of the failed and slowest exchanges; alone it\n"
                  "              writes nothing else, with -s, -j, -f or -r both are written\n"
+                 "  --ascii     show every character beyond ASCII in -r, -s and -x as an escape\n"
+                 "              (\\u00fc, \\xFC), as in a locale that is not UTF-8\n"
                  "  -o outfile  write to outfile instead of standard output\n"
                  "  inpfile     the trace or capture; - reads standard input as it comes\n"
                  "              (e.g. from tcpdump -U -w -) and prints each record and\n"
@@ -65,6 +67,11 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "  -V          print the product version (as the only argument)\n"
                  "  -version    print the build description (as the only argument)\n"
                  "  -h, --help  print this help\n"
+                 "\n"
+                 "Characters: in a UTF-8 locale (LC_ALL, LC_CTYPE or LANG, the first that is\n"
+                 "set) -r, -s and -x show names, statements and values as UTF-8; in any other\n"
+                 "locale, and with --ascii, as escapes. Control characters, bidirectional\n"
+                 "controls and bytes not valid in their CCSID are escapes in every locale.\n"
                  "\n"
                  "Selection (with the listing, -f, -r, -s and -j; the options combine with AND,\n"
                  "the items of a list with OR). The listing modes print the blocks of the\n"
@@ -114,6 +121,10 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             return -1;
         }
         if (selection > 0) continue;
+        if (std::strcmp(arg, "--ascii") == 0) {
+            s.ascii = true;
+            continue;
+        }
         if (std::strcmp(arg, "--html") == 0) {
             // The file name must follow; it is opened as -o's is.
             if (last) {

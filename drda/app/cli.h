@@ -22,6 +22,7 @@ struct RunSettings {
     bool json = false;                  // -j: the exchanges as JSON Lines
     bool exchange_lines = false;        // -x: -s with one line per exchange
     bool help = false;                  // -h or --help
+    bool ascii = false;                 // --ascii: escapes beyond ASCII in any locale
     std::FILE* html = nullptr;          // --html FILE: the page goes there
     std::string html_name;
     Selection selection;                // -c, -n, --failed, --slow, --sql, --from, --to

@@ -12,6 +12,7 @@
 #include "build_info.h"
 #include "capture/capture_source.h"
 #include "common/record.h"
+#include "common/text_policy.h"
 #include "ddm/dss_layer.h"
 #include "ddm/rows/conversation.h"
 #include "html/evidence.h"
@@ -529,6 +530,7 @@ static void write_page(html::HtmlReport& page, std::FILE* in, off_t start, const
             options.selection = &sel;
             options.evidence = &collector;
             TextWriter text(collector.sink());
+            text.set_text_mode(TextMode::utf8);  // the page shows characters in any locale
             const Silent silent;
             read_trace_stream(in, input_name, text, silent.or_else(err), options);
             text.flush();
@@ -596,6 +598,7 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     int result;
     try {
         TextWriter out(sink);
+        out.set_text_mode(text::output_mode(settings.ascii));
         if (live && two_passes(options)) {
             // Exchange options with the listing: the records to print are
             // known only at the end of their exchanges; standard input is
