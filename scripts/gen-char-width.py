@@ -8,7 +8,8 @@ on a terminal, from Unicode's data files (Debian's unicode-data package):
 Two columns: East Asian Wide (W) and Fullwidth (F) characters, and the
 unassigned code points of the CJK ideograph blocks, which default to W.
 No column: nonspacing and enclosing marks (Mn, Me), format characters (Cf)
-other than the soft hyphen, and the Hangul medial vowels and final
+other than the soft hyphen and the visible prepended concatenation marks
+(PropList.txt), and the Hangul medial vowels and final
 consonants (U+1160..U+11FF, U+D7B0..U+D7FF) that join the syllable before.
 Everything else takes one column."""
 import os
@@ -46,7 +47,10 @@ def unicode_data(cats):
             first = None
             if fields[2] in cats and cp != 0x00AD:
                 out.append((lo, cp))
-    return out
+    visible = set()
+    for a, b in ranges("PropList.txt", lambda f: f[1] == "Prepended_Concatenation_Mark"):
+        visible.update(range(a, b + 1))
+    return [(c, c) for a, b in out for c in range(a, b + 1) if c not in visible]
 
 
 def merge(rs):
