@@ -37,7 +37,7 @@ void print_usage(const std::string& program_name, std::FILE* err) {
 
 void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--html FILE] [-o outfile] inpfile\n"
+                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--ascii] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -j [selection] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
