@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/selection.h"
 
@@ -26,6 +28,7 @@ struct RunSettings {
     std::FILE* html = nullptr;          // --html FILE: the page goes there
     std::string html_name;
     Selection selection;                // -c, -n, --failed, --slow, --sql, --from, --to
+    std::vector<std::uint16_t> ports;   // --port: DRDA server ports beyond 446, 1527, 50000
 };
 
 // Answers -V and -version when given as the only argument: prints on `out`

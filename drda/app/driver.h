@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/cli.h"
 #include "app/selection.h"
@@ -37,6 +38,8 @@ struct TraceOptions {
     html::HtmlReport* html = nullptr;
     // A pass that takes the -r text of the page's evidence records.
     html::EvidenceCollector* evidence = nullptr;
+    // --port: DRDA server ports of captures beyond the well-known ones.
+    std::vector<std::uint16_t> ports;
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture
