@@ -56,6 +56,7 @@ ChildRun run_child(const std::vector<std::string>& args, const std::string& out_
         dup2(o, 1);
         dup2(e, 2);
         setenv("TZ", "UTC", 1);
+        setenv("LC_ALL", "C", 1);
         std::vector<char*> argv{const_cast<char*>(DSSVIEW_BIN)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);

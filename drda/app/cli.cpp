@@ -38,7 +38,7 @@ void print_usage(const std::string& program_name, std::FILE* err) {
 
 void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--html FILE] [-o outfile] inpfile\n"
+                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--ascii] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -j [selection] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
@@ -59,6 +59,8 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              overview, a timeline, latency histograms, the -s tables and\n"
                  "              the -r text of the failed and slowest exchanges; alone it\n"
                  "              writes nothing else, with -s, -j, -f or -r both are written\n"
+                 "  --ascii     show every character beyond ASCII in -r, -s and -x as an escape\n"
+                 "              (\\u00fc, \\xFC), as in a locale that is not UTF-8\n"
                  "  -o outfile  write to outfile instead of standard output\n"
                  "  --port N[,N...]\n"
                  "              DRDA server ports of a capture beyond 446, 1527 and 50000:\n"
@@ -70,6 +72,11 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "  -V          print the product version (as the only argument)\n"
                  "  -version    print the build description (as the only argument)\n"
                  "  -h, --help  print this help\n"
+                 "\n"
+                 "Characters: in a UTF-8 locale (LC_ALL, LC_CTYPE or LANG, the first that is\n"
+                 "set) -r, -s and -x show names, statements and values as UTF-8; in any other\n"
+                 "locale, and with --ascii, as escapes. Control characters, bidirectional\n"
+                 "controls and bytes not valid in their CCSID are escapes in every locale.\n"
                  "\n"
                  "Selection (with the listing, -f, -r, -s and -j; the options combine with AND,\n"
                  "the items of a list with OR). The listing modes print the blocks of the\n"
@@ -125,6 +132,10 @@ int parse_args(int argc, const char* const* argv, CommandLine& c, std::FILE* err
         const int selection = parse_selection_option(argc, argv, i, c.selection, err);
         if (selection < 0) return usage();
         if (selection > 0) continue;
+        if (std::strcmp(arg, "--ascii") == 0) {
+            c.ascii = true;
+            continue;
+        }
         if (std::strcmp(arg, "--port") == 0) {
             if (last) {
                 std::fprintf(err, "%s: a value must follow\n", arg);
@@ -187,6 +198,7 @@ bool make_plan(const CommandLine& c, Plan& plan, std::FILE* err) {
     plan.decode = c.rows ? Plan::Decode::rows : c.format ? Plan::Decode::format : Plan::Decode::none;
     plan.summary_after = plan.listing() && c.summary;
     plan.exchange_lines = c.exchange_lines;
+    plan.ascii = c.ascii;
     plan.page = c.page;
     plan.selection = c.selection;
     plan.ports = c.ports;

@@ -24,6 +24,7 @@ struct CommandLine {
     bool summary = false;      // -s
     bool json = false;         // -j
     bool exchange_lines = false;  // -x
+    bool ascii = false;        // --ascii: escapes beyond ASCII in any locale
     Selection selection;       // -c, -n, --failed, --slow, --sql, --from, --to
     std::vector<std::uint16_t> ports;  // --port: DRDA server ports beyond 446, 1527, 50000
 };
@@ -43,6 +44,7 @@ struct Plan {
     Decode decode = Decode::none;   // listing only: -f, -r
     bool summary_after = false;     // listing with -s: the summary follows the listing
     bool exchange_lines = false;    // -s -x: one line per exchange first
+    bool ascii = false;             // --ascii: escapes beyond ASCII whatever the locale
     std::optional<std::string> page;  // --html FILE, besides any mode
     Selection selection;
     std::vector<std::uint16_t> ports;  // DRDA server ports of a capture beyond the well-known ones

@@ -24,6 +24,7 @@
 #include "capture/capture_source.h"
 #include "common/record.h"
 #include "common/stream_input.h"
+#include "common/text_policy.h"
 #include "ddm/dss_layer.h"
 #include "ddm/rows/conversation.h"
 #include "html/evidence.h"
@@ -563,6 +564,7 @@ void write_page(html::HtmlReport& page, const Plan& plan, std::FILE* in, off_t s
             Pass evidence{plan};
             evidence.evidence = &collector;
             TextWriter text(collector.sink());
+            text.set_text_mode(TextMode::utf8);  // the page shows characters in any locale
             const Silent silent;
             read_input(in, name, text, silent.or_else(err), evidence);
             text.flush();
@@ -720,6 +722,7 @@ int run(const Plan& plan, std::FILE* err) {
         FileSink sink(outputs.out, outputs.out_name);
         try {
             TextWriter out(sink);
+            out.set_text_mode(text::output_mode(plan.ascii));
             result = input.as_it_comes ? read_live(out, err, pass) : read_input(input.read_from(), name, out, err, pass);
             out.flush();
             if (page) write_page(*page, plan, input.read_from(), input.start, name, outputs.page, err);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/text_policy.h"
 #include "ddm/codepoints.h"
 #include "summary/tracker.h"
 
@@ -14,33 +15,7 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// Length of the valid UTF-8 character at s[i], 0 when the bytes there are
-// not one (overlong forms, surrogates and cut sequences included).
-std::size_t utf8_char(std::string_view s, std::size_t i, std::uint32_t& cp) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    std::size_t len;
-    std::uint32_t min;
-    if (c < 0x80) {
-        cp = c;
-        return 1;
-    } else if ((c & 0xE0) == 0xC0) {
-        len = 2, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        len = 3, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (s.size() - i < len) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
+using text::utf8_char;
 
 void put_u4(TextWriter& w, const char* prefix, std::uint32_t v, int digits) {
     w.put(prefix);
@@ -48,7 +23,8 @@ void put_u4(TextWriter& w, const char* prefix, std::uint32_t v, int digits) {
 }
 
 void put_padded(TextWriter& w, std::string_view s, std::size_t width, bool right) {
-    const int pad = s.size() < width ? static_cast<int>(width - s.size()) : 0;
+    const std::size_t used = text::display_width(s);
+    const int pad = used < width ? static_cast<int>(width - used) : 0;
     if (right) w.spaces(pad);
     w.put(s);
     if (!right) w.spaces(pad);
@@ -139,41 +115,7 @@ std::string codepoint_name(std::uint16_t cp) {
     return s;
 }
 
-void put_printable(TextWriter& w, std::string_view s, bool quoted) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        // Plain runs are copied whole.
-        std::size_t j = i;
-        while (j < s.size() && s[j] >= 0x20 && s[j] <= 0x7E && s[j] != '\\' && !(quoted && s[j] == '"')) ++j;
-        if (j > i) {
-            w.put(s.substr(i, j - i));
-            i = j;
-            continue;
-        }
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '\\' || c == '"') {
-            w.put('\\');
-            w.put(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        if (c == '\t' || c == '\n' || c == '\r') {
-            w.put(c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r");
-            ++i;
-            continue;
-        }
-        std::uint32_t cp = 0;
-        const std::size_t len = utf8_char(s, i, cp);
-        if (len == 0) {
-            put_u4(w, "\\x", c, 2);
-            ++i;
-        } else {
-            if (cp > 0xFFFF) put_u4(w, "\\U", cp, 8);
-            else put_u4(w, "\\u", cp, 4);
-            i += len;
-        }
-    }
-}
+void put_printable(TextWriter& w, std::string_view s, bool quoted) { text::put_visible(w, s, quoted); }
 
 void put_json_string(TextWriter& w, std::string_view s) {
     w.put('"');
@@ -197,7 +139,17 @@ void put_json_string(TextWriter& w, std::string_view s) {
         }
         std::uint32_t cp = 0;
         const std::size_t len = c >= 0x80 ? utf8_char(s, i, cp) : 0;
-        if (len > 0) {
+        if (len > 0 && text::hidden(cp)) {
+            // Invisible and bidirectional controls as escapes that read back
+            // as the same string (past the first plane as a surrogate pair).
+            if (cp > 0xFFFF) {
+                put_u4(w, "\\u", 0xD800 + ((cp - 0x10000) >> 10), 4);
+                put_u4(w, "\\u", 0xDC00 + ((cp - 0x10000) & 0x3FF), 4);
+            } else {
+                put_u4(w, "\\u", cp, 4);
+            }
+            i += len;
+        } else if (len > 0) {
             w.put(s.substr(i, len));
             i += len;
         } else {
@@ -242,11 +194,12 @@ std::string_view end_text(ConnEnd how) {
 namespace {
 
 
-std::string printable(std::string_view s) {
+std::string printable(std::string_view s, TextMode mode) {
     std::string text;
     StringSink sink(text);
     {
         TextWriter w(sink);
+        w.set_text_mode(mode);
         put_printable(w, s);
         w.flush();
     }
@@ -258,11 +211,11 @@ std::string printable(std::string_view s) {
 class Table {
 public:
     explicit Table(std::vector<std::pair<std::string, bool>> columns) : cols_(std::move(columns)) {
-        for (const auto& c : cols_) width_.push_back(c.first.size());
+        for (const auto& c : cols_) width_.push_back(text::display_width(c.first));
     }
     void add(std::vector<std::string> row) {
         for (std::size_t i = 0; i < row.size() && i < width_.size(); ++i)
-            if (row[i].size() > width_[i]) width_[i] = row[i].size();
+            width_[i] = std::max(width_[i], text::display_width(row[i]));
         rows_.push_back(std::move(row));
     }
     void write(TextWriter& w) const {
@@ -299,6 +252,7 @@ TextReport::TextReport(TextWriter& out, bool spool, bool exchange_lines) : out_(
         spool_sink_ = std::make_unique<StringSink>(spool_text_);
     }
     spool_ = std::make_unique<TextWriter>(*spool_sink_);
+    spool_->set_text_mode(out.text_mode());
     lines_ = spool_.get();
 }
 
@@ -416,7 +370,7 @@ void TextReport::connections() {
     Table t({{"conn", true}, {"client > server", false}, {"user", false}, {"database", false},
              {"client product", false}, {"server product", false}, {"secmec", false}, {"start", false},
              {"duration ms", true}, {"exchanges", true}, {"failed", true}, {"server ms", true}, {"ended", false}});
-    const auto text = [](const std::string& s) { return s.empty() ? std::string("-") : printable(s); };
+    const auto text = [&](const std::string& s) { return s.empty() ? std::string("-") : printable(s, w.text_mode()); };
     for (const ConnectionTable<>::Row& r : conns_.rows()) {
         const ConnectionInfo& c = r.info;
         std::string ends = c.client.empty() && c.server.empty() ? "-" : text(c.client) + " > " + text(c.server);

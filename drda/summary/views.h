@@ -26,10 +26,8 @@ std::string date_text(double t);
 // the dictionary has none.
 std::string codepoint_name(std::uint16_t cp);
 
-// Text as printable ASCII: characters of valid UTF-8 beyond ASCII as \uXXXX
-// (\UXXXXXXXX past the first plane), other bytes as \xNN, tab, newline and
-// carriage return as \t \n \r, other control characters as \u00NN, and the
-// backslash doubled; with `quoted` (text between double quotes) '"' as \".
+// Text as the -s view shows it: text::put_visible, in the writer's mode
+// (printable ASCII only in ascii mode).
 void put_printable(TextWriter& w, std::string_view text, bool quoted = false);
 
 // `v` with `decimals` (0 to 6) digits after the point, exactly as
@@ -38,7 +36,8 @@ void put_fixed(TextWriter& w, double v, int decimals);
 
 // A JSON string with its quotes: '"' and '\' escaped, control characters
 // and bytes that are not valid UTF-8 as \u00NN (a byte read as the code
-// point of its value), valid UTF-8 as it stands.
+// point of its value), the characters text::hidden() names as \uXXXX,
+// other valid UTF-8 as it stands.
 void put_json_string(TextWriter& w, std::string_view text);
 
 // The -s view: the overview, the connections, the errors, the slowest
