@@ -145,13 +145,16 @@ inline int run_tool(const std::uint8_t* data, std::size_t size, const char* opt,
     int status;
     {
         drda::TextWriter out(sink);
-        drda::TraceOptions o;
+        drda::CommandLine line;
         const std::string_view option(opt);
-        o.format = option == "-f" || option == "-r";
-        o.rows = option == "-r";
-        o.summary = option == "-s";
-        o.json = option == "-j";
-        o.selection = selection;
+        line.input = "fuzz";
+        line.format = option == "-f";
+        line.rows = option == "-r";
+        line.summary = option == "-s";
+        line.json = option == "-j";
+        if (selection) line.selection = *selection;
+        drda::Plan o;
+        if (!drda::make_plan(line, o, stderr)) std::abort();
         status = drda::read_capture_memory(ByteView(data, size), "fuzz", out, e, o);
         out.flush();
     }

@@ -309,12 +309,15 @@ Streams read_capture(const std::string& path, KeyLog* keys) {
     CaptureSource src(ByteView(bytes), path, stderr);
     src.set_key_log(keys);
     Streams s;
-    EXPECT_TRUE(src.read_header(out));
+    EXPECT_TRUE(src.read_header());
     Record rec;
     for (;;) {
-        const CaptureSource::Next n = src.next(out, rec);
+        const CaptureSource::Next n = src.next(rec);
         if (n == CaptureSource::Next::end || n == CaptureSource::Next::failed) break;
-        if (n != CaptureSource::Next::record) continue;
+        if (n != CaptureSource::Next::record) {
+            src.print_event(out);
+            continue;
+        }
         ++s.records;
         s.dir[rec.direction == kDirectionSend ? 0 : 1].append(reinterpret_cast<const char*>(rec.data.data()) + 1,
                                                             rec.data.size() - 1);
