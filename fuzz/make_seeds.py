@@ -346,6 +346,35 @@ def capture_seeds(c):
                                          for i in range(40)))
 
 
+def tls_seeds(c):
+    """The TLS streams of tests/data/tls with their key logs (fuzz_tls.cpp)."""
+    d = os.path.join(ROOT, "tests", "data", "tls")
+    if not os.path.isdir(d):
+        return
+    for name in sorted(os.listdir(d)):
+        if not name.endswith(".tls"):
+            continue
+        with open(os.path.join(d, name[:-4] + ".keylog"), "rb") as f:
+            keylog = f.read()
+        with open(os.path.join(d, name), "rb") as f:
+            raw = f.read()
+        chunks, p = [], 0
+        while p + 5 <= len(raw):
+            side, n = raw[p], struct.unpack(">I", raw[p + 1:p + 5])[0]
+            data = raw[p + 5:p + 5 + n]
+            p += 5 + n
+            if side > 1:
+                continue
+            for q in range(0, len(data), 4000):
+                part = data[q:q + 4000]
+                h = len(part)
+                chunks.append(bytes([side | (h & 0x7F) << 1, h >> 7]) + part)
+        seed = keylog + b"\0" + b"".join(chunks)
+        c.add("tls", seed, limit=16384)
+        # Without keys, and the handshake alone.
+        c.add("tls", b"\0" + b"".join(chunks), limit=4096)
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
@@ -363,6 +392,7 @@ def main():
         print("make_seeds: no real traces found; hand-built seeds only", file=sys.stderr)
     hand_seeds(c)
     capture_seeds(c)
+    tls_seeds(c)
     print("seeds: " + ", ".join("%s %d" % kv for kv in sorted(c.count.items())))
 
 

@@ -28,7 +28,7 @@ seconds=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(trace listing decoder dispatch rows sqlca tool_rows capture_file capture_reassembly capture_tool)
+[ ${#targets[@]} -gt 0 ] || targets=(trace listing decoder dispatch rows sqlca tool_rows capture_file capture_reassembly capture_tool tls)
 
 if [ -n "${FUZZ_WORK:-}" ]; then
   work=$FUZZ_WORK
@@ -51,7 +51,7 @@ max_len_of() {
   if [ -n "${FUZZ_MAX_LEN:-}" ]; then echo "$FUZZ_MAX_LEN"; return; fi
   case $1 in
     dispatch) echo 2048 ;;
-    capture_file|capture_tool) echo 16384 ;;
+    capture_file|capture_tool|tls) echo 16384 ;;
     *) echo 8192 ;;
   esac
 }

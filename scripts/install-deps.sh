@@ -8,12 +8,22 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# libcrypto (OpenSSL) decrypts TLS captures: the tool's one run-time library.
+[ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
 command -v xxd >/dev/null || need+=(xxd)
 command -v python3 >/dev/null || need+=(python3)
 command -v man >/dev/null || need+=(man-db)
 command -v groff >/dev/null || need+=(groff)
 # The live test captures loopback traffic with tcpdump (skipped without it).
 command -v tcpdump >/dev/null || [ -x /usr/sbin/tcpdump ] || need+=(tcpdump)
+# Fresh encrypted captures: Derby's Network Server and client on Java, and
+# tshark (with editcap) to check the decryption (tests/tls_capture).
+command -v java >/dev/null || need+=(default-jre-headless)
+[ -f /usr/share/java/derbynet.jar ] || need+=(libderby-java)
+[ -f /usr/share/java/derbyclient.jar ] || need+=(libderbyclient-java)
+[ -f /usr/share/java/derbytools.jar ] || need+=(derby-tools)
+command -v tshark >/dev/null || need+=(tshark)
+command -v editcap >/dev/null || need+=(wireshark-common)
 # The --html page is checked in headless Chromium (skipped without it).
 command -v chromium >/dev/null || command -v chromium-headless-shell >/dev/null || need+=(chromium)
 # scripts/capture-intl.sh records tests/data/intl/intl.pcap anew with Derby's

@@ -163,11 +163,11 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
         RunResult r = run_dssview(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out.rfind("Usage: dssview [-f] [-r] [-s [-x]] [selection] [--ascii] [--html FILE] [-o outfile] inpfile\n", 0), 0u)
+        EXPECT_EQ(r.out.rfind("Usage: dssview [-f] [-r] [-s [-x]] [selection] [--keylog FILE] [--ascii] [--html FILE] [-o outfile] inpfile\n", 0), 0u)
             << r.out;
         for (const char* option : {"\n  -f ", "\n  -r ", "\n  -s ", "\n  -x ", "\n  -j ", "\n  -o outfile ", "\n  -V ",
                                    "\n  -version ", "\n  -h, --help ", "\n  -c LIST ", "\n  -n LIST ", "\n  --failed ",
-                                   "\n  --slow MS ", "\n  --sql TEXT ", "\n  --from TIME ", "\n  --to TIME ", "\n  --html FILE ", "\n  --port N",
+                                   "\n  --slow MS ", "\n  --sql TEXT ", "\n  --from TIME ", "\n  --to TIME ", "\n  --html FILE ", "\n  --keylog FILE\n", "\n  --port N",
                                    "\n  --ascii "})
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }

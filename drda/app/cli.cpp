@@ -38,8 +38,8 @@ void print_usage(const std::string& program_name, std::FILE* err) {
 
 void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--ascii] [--html FILE] [-o outfile] inpfile\n"
-                 "       %s -j [selection] [--html FILE] [-o outfile] inpfile\n"
+                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--keylog FILE] [--ascii] [--html FILE] [-o outfile] inpfile\n"
+                 "       %s -j [selection] [--keylog FILE] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
                  "Formats a DRDA communications trace (DRDADBG file) or a packet capture of\n"
@@ -61,6 +61,10 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              writes nothing else, with -s, -j, -f or -r both are written\n"
                  "  --ascii     show every character beyond ASCII in -r, -s and -x as an escape\n"
                  "              (\\u00fc, \\xFC), as in a locale that is not UTF-8\n"
+                 "  --keylog FILE\n"
+                 "              decrypt TLS connections of a capture with the secrets in\n"
+                 "              FILE, a key log as TLS libraries write it (SSLKEYLOGFILE);\n"
+                 "              keys the capture carries (pcapng) are used without it\n"
                  "  -o outfile  write to outfile instead of standard output\n"
                  "  --port N[,N...]\n"
                  "              DRDA server ports of a capture beyond 446, 1527 and 50000:\n"
@@ -136,6 +140,11 @@ int parse_args(int argc, const char* const* argv, CommandLine& c, std::FILE* err
             c.ascii = true;
             continue;
         }
+        if (std::strcmp(arg, "--keylog") == 0) {
+            if (last) return usage();  // the file name must follow
+            c.keylog = argv[++i];
+            continue;
+        }
         if (std::strcmp(arg, "--port") == 0) {
             if (last) {
                 std::fprintf(err, "%s: a value must follow\n", arg);
@@ -205,6 +214,16 @@ bool make_plan(const CommandLine& c, Plan& plan, std::FILE* err) {
     plan.input = c.input;
     plan.output = c.output;
     plan.replaced = c.replaced;
+    if (c.keylog) {
+        // A key log that cannot be read or holds a malformed line stops
+        // the run: decrypting with part of it would mislead.
+        plan.keys = std::make_shared<capture::KeyLog>();
+        std::string error;
+        if (!plan.keys->load_file(*c.keylog, error)) {
+            std::fprintf(err, "%s\n", error.c_str());
+            return false;
+        }
+    }
     return true;
 }
 

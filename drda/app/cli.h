@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/selection.h"
+#include "capture/tls_keylog.h"
 
 namespace drda {
 
@@ -27,6 +29,7 @@ struct CommandLine {
     bool ascii = false;        // --ascii: escapes beyond ASCII in any locale
     Selection selection;       // -c, -n, --failed, --slow, --sql, --from, --to
     std::vector<std::uint16_t> ports;  // --port: DRDA server ports beyond 446, 1527, 50000
+    std::optional<std::string> keylog;  // --keylog FILE
 };
 
 // What one run does, made once from the command line by make_plan: the
@@ -48,6 +51,9 @@ struct Plan {
     std::optional<std::string> page;  // --html FILE, besides any mode
     Selection selection;
     std::vector<std::uint16_t> ports;  // DRDA server ports of a capture beyond the well-known ones
+    // --keylog: the secrets of TLS connections, read whole when the plan is
+    // made (null: only those the capture carries).
+    std::shared_ptr<capture::KeyLog> keys;
     std::string input;              // "-": standard input, read as it comes
     std::optional<std::string> output;  // none: standard output
     // Files named by an -o or --html that a later one replaced: created or

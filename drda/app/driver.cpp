@@ -123,6 +123,7 @@ public:
     void print_event(TextWriter& out) override { source_.print_event(out); }
     void text_ends_blank() override { source_.text_ends_blank(); }
     std::string_view time_text() override { return source_.time_text(); }
+    void set_key_log(capture::KeyLog* keys) { source_.set_key_log(keys); }
     int cut_record() const override { return 0; }
     void print_cut(TextWriter&) override {}
     void print_notes(TextWriter& out) override { source_.print_notes(out); }
@@ -136,6 +137,8 @@ public:
         i.snaplen = st.cut_to;
         i.missing_bytes = st.missing_bytes;
         i.gaps = st.gaps;
+        i.tls_keyed = st.tls_keyed;
+        i.tls_unkeyed = st.tls_unkeyed;
         return i;
     }
     summary::ConnEnd how_closed() const override {
@@ -164,7 +167,9 @@ std::unique_ptr<Source> open_source(In& in, ByteView head, const std::string& na
     if (!is_capture_magic(head)) return std::make_unique<TraceSource>(in, head, name, err);
     capture::Limits limits;
     limits.ports = plan.ports;
-    return std::make_unique<CaptureEvents>(in, head, name, err, limits);
+    auto source = std::make_unique<CaptureEvents>(in, head, name, err, limits);
+    source->set_key_log(plan.keys.get());
+    return source;
 }
 
 // --- the decoders ----------------------------------------------------------------
@@ -682,6 +687,7 @@ int read_capture_memory(ByteView capture, const std::string& input_name, TextWri
     limits.ports.insert(limits.ports.end(), plan.ports.begin(), plan.ports.end());
     const auto reading = [&](TextWriter& w, std::FILE* e, const Pass& pass) {
         CaptureEvents source(capture, input_name, e, limits);
+        source.set_key_log(plan.keys.get());
         return Loop(source, pass, w, e, input_name).run();
     };
     Pass pass{plan};

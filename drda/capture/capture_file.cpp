@@ -14,6 +14,11 @@ constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
 constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
 // More interfaces than this in one section is damage, not a capture.
 constexpr std::size_t kMaxInterfaces = 4096;
+// Decryption Secrets Block; its secrets type for TLS key log text ("TLSK").
+constexpr std::uint32_t kSecretsBlock = 0x0000000A;
+constexpr std::uint32_t kTlsKeyLog = 0x544C534B;
+// A key log line longer than this is not one.
+constexpr std::size_t kMaxKeyLine = 4096;
 
 std::uint32_t le32(ByteView v, std::size_t off) {
     return std::uint32_t{v.u8(off)} | std::uint32_t{v.u8(off + 1)} << 8 | std::uint32_t{v.u8(off + 2)} << 16 |
@@ -218,6 +223,11 @@ ReadStatus CaptureFile::next_pcapng(Packet& p) {
         const std::uint32_t type = u32(h, 0);
         const std::uint32_t total = u32(h, 4);
         if (total < 12 || total % 4 != 0) return damaged(at);
+        if (type == kSecretsBlock) {
+            const ReadStatus st = read_secrets(at, total);
+            if (st != ReadStatus::ok) return st;
+            continue;
+        }
         const bool known = type == kSectionHeader || type == 1 || type == 2 || type == 3 || type == 6;
         if (!known) {
             // Skipped without being held: any length the file really has.
@@ -254,6 +264,7 @@ ReadStatus CaptureFile::next_pcapng(Packet& p) {
                 p.link = itf.link;
                 set_time(p, itf, std::uint64_t{u32(block, 12)} << 32 | u32(block, 16));
                 in_.skip(total);
+                ++packets_;
                 return ReadStatus::ok;
             }
             case 3: {
@@ -270,11 +281,56 @@ ReadStatus CaptureFile::next_pcapng(Packet& p) {
                 p.nsec = 0;
                 p.has_time = false;
                 in_.skip(total);
+                ++packets_;
                 return ReadStatus::ok;
             }
         }
         in_.skip(total);
     }
+}
+
+// A Decryption Secrets Block: secrets type, length, the secrets, padding
+// and options. Read a window at a time, so that it may be of any size; its
+// TLS key log lines go to the key log.
+ReadStatus CaptureFile::read_secrets(std::uint64_t at, std::uint32_t total) {
+    const ByteView h = in_.peek(16);
+    if (h.size() < 16) return short_read(h.size());
+    const std::uint32_t kind = u32(h, 8);
+    const std::uint32_t len = u32(h, 12);
+    if (total < 20 || len > total - 20) return damaged(at);
+    in_.skip(16);
+    std::string carry;  // a line cut by the end of a piece
+    const bool keep = kind == kTlsKeyLog && keys_;
+    for (std::uint32_t left = len; left > 0;) {
+        const std::size_t n = std::min<std::size_t>(left, kMaxBlock);
+        const ByteView piece = in_.peek(n);
+        if (piece.size() < n) return short_read(1);
+        if (keep) {
+            const std::string_view text(reinterpret_cast<const char*>(piece.data()), piece.size());
+            const std::size_t last = text.rfind('\n');
+            if (last == std::string_view::npos) {
+                if (carry.size() + text.size() <= kMaxKeyLine) carry.append(text);
+            } else {
+                carry.append(text.substr(0, last + 1));
+                keys_->add_text(carry);
+                carry.assign(text.substr(last + 1).substr(0, kMaxKeyLine));
+            }
+        }
+        in_.skip(n);
+        left -= static_cast<std::uint32_t>(n);
+    }
+    if (keep && !carry.empty()) keys_->add_text(carry);
+    const std::uint64_t rest = total - 16 - std::uint64_t{len} - 4;
+    if (in_.skip(rest) < rest) return short_read(1);
+    const ByteView tail = in_.peek(4);
+    if (tail.size() < 4) return short_read(1);
+    if (u32(tail, 0) != total) return damaged(at);
+    in_.skip(4);
+    if (kind == kTlsKeyLog) {
+        ++secrets_blocks_;
+        if (packets_) ++late_secrets_;
+    }
+    return ReadStatus::ok;
 }
 
 }  // namespace drda::capture

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "capture/tls_keylog.h"
 #include "common/byte_view.h"
 #include "common/stream_input.h"
 
@@ -96,6 +97,14 @@ public:
     std::uint32_t link_type() const { return link_; }
     std::uint64_t damage_offset() const { return damage_at_; }
 
+    // pcapng Decryption Secrets Blocks of TLS key log text go into `keys`
+    // (none: they are skipped).
+    void set_key_log(KeyLog* keys) { keys_ = keys; }
+    // Such blocks read, and those read after packets (whose connections
+    // may have come too early for them).
+    std::uint64_t secrets_blocks() const { return secrets_blocks_; }
+    std::uint64_t late_secrets_blocks() const { return late_secrets_; }
+
 private:
     struct Interface {
         std::uint32_t link = 0;
@@ -115,6 +124,7 @@ private:
     std::uint32_t u32(ByteView v, std::size_t off) const;
     void read_interface(ByteView block);
     void set_time(Packet& p, const Interface& itf, std::uint64_t ts) const;
+    ReadStatus read_secrets(std::uint64_t at, std::uint32_t total);
 
     CaptureInput& in_;
     bool pcapng_ = false;
@@ -125,6 +135,10 @@ private:
     std::uint32_t snaplen_ = 0;
     std::vector<Interface> interfaces_;
     std::uint64_t damage_at_ = 0;
+    KeyLog* keys_ = nullptr;
+    std::uint64_t packets_ = 0;
+    std::uint64_t secrets_blocks_ = 0;
+    std::uint64_t late_secrets_ = 0;
 };
 
 }  // namespace drda::capture

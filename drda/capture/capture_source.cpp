@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "capture/capture_source.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -25,17 +26,59 @@ bool is_capture_magic(ByteView head) {
 
 CaptureSource::CaptureSource(std::FILE* in, ByteView head, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
+    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err), file_in_(in),
+      head_(head.begin(), head.end()), limits_max_undecided_(limits.max_undecided) {
+    set_key_log(&own_keys_);
+}
 
 CaptureSource::CaptureSource(StreamInput& live, ByteView head, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
+    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err),
+      limits_max_undecided_(limits.max_undecided) {
+    set_key_log(&own_keys_);
+}
 
 CaptureSource::CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
+    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err),
+      limits_max_undecided_(limits.max_undecided) {
+    set_key_log(&own_keys_);
+}
+
+void CaptureSource::set_key_log(capture::KeyLog* keys) {
+    if (!keys) keys = &own_keys_;
+    keys_ = keys;
+    file_.set_key_log(keys);
+    tracker_.set_key_log(keys);
+}
+
+// A pcapng file may carry its keys after the packets they unlock: a file
+// that can be read twice is first read for its Decryption Secrets Blocks
+// alone. (A pipe cannot; its late keys are reported as they come.)
+void CaptureSource::read_secrets_first() {
+    if (!file_in_ || head_.size() < 4 || ByteView(head_.data(), head_.size()).be32(0) != 0x0A0D0D0A) return;
+    const off_t start = ftello(file_in_);
+    if (start < 0) return;
+    {
+        capture::CaptureInput again(file_in_, ByteView(head_.data(), head_.size()));
+        capture::CaptureFile scan(again);
+        scan.set_key_log(keys_);
+        capture::Packet p;
+        if (scan.open() == ReadStatus::ok)
+            while (scan.next(p) == ReadStatus::ok) {
+            }
+        skip_late_note_ = scan.late_secrets_blocks();
+    }
+    if (fseeko(file_in_, start, SEEK_SET) != 0) {
+        // Cannot go back: read on where the scan left off would be wrong.
+        file_in_ = nullptr;
+        return;
+    }
+    std::clearerr(file_in_);
+}
 
 bool CaptureSource::read_header() {
+    read_secrets_first();
     switch (file_.open()) {
         case ReadStatus::ok: break;
         case ReadStatus::error:
@@ -73,6 +116,15 @@ bool CaptureSource::read_packets() {
             if (!tracker_.empty()) break;
         }
         const ReadStatus st = file_.next(p);
+        if (file_.late_secrets_blocks() > skip_late_note_ && file_.late_secrets_blocks() != late_secrets_told_) {
+            // Keys that come after packets unlock only the connections
+            // that begin after them.
+            late_secrets_told_ = file_.late_secrets_blocks();
+            std::fprintf(err_,
+                         "%s: TLS keys in the capture after packets: the connections before them are not "
+                         "decrypted, since a pipe is read once (give the keys with --keylog FILE)\n",
+                         name_.c_str());
+        }
         if (st == ReadStatus::ok) {
             ++stats_.packets;
             if (p.data.size() < p.orig_len) {
@@ -141,6 +193,7 @@ void CaptureSource::print_line(TextWriter& out, const Event& e) {
         case Event::dropped: out.put("no longer followed: too many connections open at once"); break;
         case Event::idle: out.put("no longer followed: idle"); break;
         case Event::replaced: out.put("replaced by a new connection on the same ports"); break;
+        case Event::tls: out.put(e.text); break;
         case Event::record: break;
     }
     out.put("\n\n");
@@ -223,6 +276,10 @@ CaptureSource::Next CaptureSource::next(Record& rec) {
         ++stats_.gaps;
         stats_.missing_bytes += e.count;
         return Next::gap;
+    }
+    if (e.kind == Event::tls) {
+        if (e.tls_kind == capture::TlsNote::keyed) ++stats_.tls_keyed;
+        else if (e.tls_kind != capture::TlsNote::bad_record && e.tls_kind != capture::TlsNote::lost) ++stats_.tls_unkeyed;
     }
     if (e.done) {
         closing_ = Closing{e.kind, e.side, e.rst};

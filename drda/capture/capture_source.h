@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/capture_file.h"
 #include "capture/connection_tracker.h"
@@ -63,6 +64,9 @@ public:
     // inserted among its decode (rows), ends with an empty line: the next
     // line set apart by empty lines needs no other one before it.
     void text_ends_blank() { ends_blank_ = true; }
+    // The key log TLS connections are decrypted with; keys carried in the
+    // capture are added to it. Without one the source keeps its own.
+    void set_key_log(capture::KeyLog* keys);
 
     // The event of the last `closed`: how the connection ended.
     struct Closing {
@@ -80,20 +84,27 @@ public:
         std::uint32_t cut_to = 0;        // the longest such cut packet
         std::uint64_t missing_bytes = 0; // bytes reported missing in gaps
         std::uint64_t gaps = 0;
+        std::uint64_t tls_keyed = 0;     // TLS connections decrypted
+        std::uint64_t tls_unkeyed = 0;   // ... not decrypted (no keys, suite, late start)
     };
     const Stats& stats() const { return stats_; }
 
 private:
     bool read_packets();
+    void read_secrets_first();
     void print_line(TextWriter& out, const capture::Event& e);
     void print_record_header(TextWriter& out, const capture::Event& e) const;
     void set_apart(TextWriter& out);
 
+    capture::KeyLog own_keys_;
+    capture::KeyLog* keys_ = &own_keys_;
     capture::CaptureInput input_;
     capture::CaptureFile file_;
     capture::ConnectionTracker tracker_;
     const std::string& name_;
     std::FILE* err_;
+    std::FILE* file_in_ = nullptr;  // a file (not a live stream): may be read twice
+    std::vector<std::uint8_t> head_;
     capture::Event current_;  // the event handed out last
     mutable char time_text_[48] = {};
     mutable std::size_t time_len_ = 0;  // 0: not made yet
@@ -102,6 +113,8 @@ private:
     bool ends_blank_ = false;
     int record_ = 0;
     std::uint64_t fragments_ = 0;
+    std::uint64_t late_secrets_told_ = 0;
+    std::uint64_t skip_late_note_ = 0;  // late keys read beforehand
     std::size_t limits_max_undecided_ = 0;
     std::uint64_t undecided_reported_ = 0;
     bool finished_ = false;

@@ -13,6 +13,8 @@ constexpr std::size_t kPoolBuffers = 2;
 constexpr std::size_t kHeadBytes = 6;
 // Packets an undecided connection keeps, beside Limits::max_undecided bytes.
 constexpr std::size_t kMaxUndecidedPackets = 1024;
+// For decide(): the first bytes are a TLS ClientHello whose keys are known.
+constexpr int kTlsHello = 0x16;
 
 // The DSS type when `p` begins with a DSS header (0xD0 in byte 2, a known
 // type, a length that can hold the header), else 0.
@@ -81,11 +83,31 @@ struct ConnectionTracker::Conn {
     bool timed = false;         // a packet with a valid time was seen
     std::int64_t last_sec = 0;  // packet time of its last such packet
     Dir dir[2];  // by the sending endpoint
+    bool looked = false;               // its first bytes were looked at for TLS
+    std::unique_ptr<TlsSession> tls;   // a TLS connection
     Side side(int d) const { return d == client ? kClient : kServer; }
 };
 
+// What the TLS layer of a connection hands on: application data as the
+// bytes of the run, notes as events.
+struct ConnectionTracker::TlsOut final : TlsReceiver {
+    ConnectionTracker& t;
+    Conn& c;
+    TlsOut(ConnectionTracker& tracker, Conn& conn) : t(tracker), c(conn) {}
+    void plaintext(int side, ByteView data, const TlsTime& time) override {
+        t.append(c, side == 0 ? c.client : 1 - c.client, data, Time{time.sec, time.nsec, time.valid});
+    }
+    void note(TlsNote&& n) override {
+        t.emit_pending(c);
+        Event& e = t.push(Event::tls, c);
+        e.side = n.side == 0 ? kClient : kServer;
+        e.tls_kind = n.kind;
+        e.text = std::move(n.text);
+    }
+};
+
 ConnectionTracker::ConnectionTracker(const Limits& limits) : limits_(limits), ports_(65536, false) {
-    for (const int p : {446, 1527, 50000}) ports_[static_cast<std::size_t>(p)] = true;
+    for (const int p : {446, 1527, 50000, 448, 50001}) ports_[static_cast<std::size_t>(p)] = true;
     for (std::uint16_t p : limits_.ports) ports_[p] = true;
 }
 
@@ -214,6 +236,7 @@ void ConnectionTracker::forget(Conn& c) {
         if (!x.rec.empty()) pending_total_ -= x.rec.capacity();
         std::vector<std::uint8_t>().swap(x.rec);
     }
+    c.tls.reset();
     c.state = Conn::dead;
     dead_.push_back(c.key);
 }
@@ -235,7 +258,7 @@ void ConnectionTracker::decide(Conn& c, int from, int type) {
     // one DRDA server port; else the higher port.
     if (c.syn_client >= 0) {
         c.client = c.syn_client;
-    } else if (type == 1 || type == 5) {
+    } else if (type == 1 || type == 5 || type == kTlsHello) {
         c.client = from;
     } else if (type == 2) {
         c.client = 1 - from;
@@ -302,7 +325,11 @@ void ConnectionTracker::keep(Conn& c, int from, const Segment& seg, const Time& 
         if (seg.missing && cut < static_cast<std::int64_t>(kHeadBytes) && cut + seg.missing > 0) u.lost[from] = true;
     }
     constexpr unsigned kAll = (1u << kHeadBytes) - 1;
+    // A TLS ClientHello whose keys the key log holds: on any port.
+    ClientRandom random;
+    if (n && keys_ && client_hello_random(seg.payload, random) && keys_->find(random)) decide(c, from, kTlsHello);
     for (const int d : {from, to}) {
+        if (c.state != Conn::undecided) break;
         if (u.filled[d] != kAll && !u.lost[d]) continue;
         const int type = u.filled[d] == kAll ? dss_type(ByteView(u.head[d], kHeadBytes)) : 0;
         decide(c, d, type);
@@ -448,6 +475,7 @@ void ConnectionTracker::end_connection(Conn& c, Event::Kind kind) {
         }
     }
     if (c.state != Conn::shown) return;
+    tls_end(c);
     emit_pending(c);
     push(kind, c).done = true;
     forget(c);
@@ -582,6 +610,10 @@ void ConnectionTracker::gap_to(Conn& c, int d, std::uint32_t seq) {
 
 void ConnectionTracker::gap(Conn& c, int d, std::uint64_t count) {
     emit_pending(c);
+    if (c.tls) {
+        TlsOut out(*this, c);
+        c.tls->gap(c.side(d) == kClient ? 0 : 1, count, out);
+    }
     Event& e = push(Event::gap, c);
     e.side = c.side(d);
     e.count = count;
@@ -589,6 +621,23 @@ void ConnectionTracker::gap(Conn& c, int d, std::uint64_t count) {
 }
 
 void ConnectionTracker::deliver(Conn& c, int d, ByteView bytes, const Time& t) {
+    if (!c.looked) {
+        // TLS is known by its first bytes: a record header, not a DSS.
+        c.looked = true;
+        if (!dss_type(bytes) && looks_like_tls_record(bytes)) c.tls = std::make_unique<TlsSession>(keys_);
+    }
+    if (c.tls) {
+        TlsOut out(*this, c);
+        c.tls->feed(c.side(d) == kClient ? 0 : 1, bytes, TlsTime{t.sec, t.nsec, t.valid}, out);
+        c.dir[d].next += static_cast<std::uint32_t>(bytes.size());
+        return;
+    }
+    append(c, d, bytes, t);
+    c.dir[d].next += static_cast<std::uint32_t>(bytes.size());
+}
+
+// Adds bytes to the run of direction d (a direction change ends the other's).
+void ConnectionTracker::append(Conn& c, int d, ByteView bytes, const Time& t) {
     Dir& x = c.dir[d];
     if (!c.dir[1 - d].rec.empty()) emit(c, 1 - d);
     const std::size_t full = limits_.max_record_data + 1;
@@ -610,7 +659,6 @@ void ConnectionTracker::deliver(Conn& c, int d, ByteView bytes, const Time& t) {
         off += take;
         if (x.rec.size() == full) emit(c, d);
     }
-    x.next += static_cast<std::uint32_t>(bytes.size());
     if (pending_total_ > limits_.max_pending_total) cap_pending();
 }
 
@@ -644,6 +692,12 @@ void ConnectionTracker::cap_pending() {
     }
 }
 
+void ConnectionTracker::tls_end(Conn& c) {
+    if (!c.tls) return;
+    TlsOut out(*this, c);
+    c.tls->end(out);
+}
+
 void ConnectionTracker::close(Conn& c, int d, bool rst) {
     if (c.state != Conn::shown) return;
     if (rst) {
@@ -651,6 +705,7 @@ void ConnectionTracker::close(Conn& c, int d, bool rst) {
         resolve_held(c, 1);
         if (c.state != Conn::shown) return;
     }
+    if (rst || c.dir[1 - d].ended) tls_end(c);
     emit_pending(c);
     c.dir[d].ended = true;
     Event& e = push(Event::closed, c);

@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "capture/packet_layers.h"
+#include "capture/tls_session.h"
 
 namespace drda::capture {
 
@@ -80,6 +81,7 @@ struct Event {
         still_open,  // at the end of the capture
         dropped,     // no longer tracked: too many connections at once
         idle,        // no longer tracked: no packet for Limits::idle_seconds
+        tls,         // `text`: what the TLS layer found (`tls_kind`)
         replaced,    // a SYN began a new connection on the same ports
     } kind = record;
     std::uint32_t connection = 0;
@@ -91,11 +93,16 @@ struct Event {
     Time time;
     std::vector<std::uint8_t> data;
     std::string client, server;  // "address:port"
+    TlsNote::Kind tls_kind = TlsNote::keyed;
+    std::string text;
 };
 
 class ConnectionTracker {
 public:
     explicit ConnectionTracker(const Limits& limits = Limits());
+    // The secrets TLS connections are decrypted with (may be null: TLS
+    // connections are then only described).
+    void set_key_log(KeyLog* keys) { keys_ = keys; }
     ~ConnectionTracker();
     ConnectionTracker(const ConnectionTracker&) = delete;
     ConnectionTracker& operator=(const ConnectionTracker&) = delete;
@@ -121,6 +128,7 @@ public:
 
     struct Conn;
     struct Dir;
+    struct TlsOut;
 
 private:
     Conn* find_or_make(const Segment& seg, int& from);
@@ -135,6 +143,8 @@ private:
     void decide(Conn& c, int from, int type);
     void data(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing, const Time& t);
     void deliver(Conn& c, int d, ByteView bytes, const Time& t);
+    void append(Conn& c, int d, ByteView bytes, const Time& t);
+    void tls_end(Conn& c);
     void hold(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing, const Time& t);
     void drain(Conn& c, int d);
     void gap(Conn& c, int d, std::uint64_t count);
@@ -152,6 +162,7 @@ private:
     std::vector<std::uint8_t> take_buffer();
 
     Limits limits_;
+    KeyLog* keys_ = nullptr;
     // Both endpoints, the lower one first, and the address family.
     using Key = std::array<std::uint8_t, 37>;
     struct KeyHash {

@@ -108,6 +108,8 @@ struct InputInfo {
     std::uint32_t snaplen = 0;       // the length packets were cut to when captured
     std::uint64_t cut_packets = 0;   // packets cut so
     std::uint64_t packets = 0;       // packets read
+    std::uint64_t tls_keyed = 0;     // TLS connections decrypted
+    std::uint64_t tls_unkeyed = 0;   // TLS connections not decrypted
     std::string selection;           // the selection options shown (-c, -n, ...); empty: all
 };
 

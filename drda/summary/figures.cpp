@@ -68,6 +68,10 @@ bool start_time(const Exchange& e, double& t) {
 
 std::vector<Note> overview_notes(const InputInfo& input, const Totals& t) {
     std::vector<Note> notes;
+    if (input.tls_keyed || input.tls_unkeyed)
+        notes.push_back({"encrypted", num(input.tls_keyed + input.tls_unkeyed) + " TLS connections: " +
+                                          num(input.tls_keyed) + " decrypted, " + num(input.tls_unkeyed) +
+                                          " without keys"});
     if (input.gaps)
         notes.push_back({"bytes missing", num(input.missing_bytes) + " bytes in " + num(input.gaps) +
                                               " places are not in the capture"});
