@@ -39,6 +39,8 @@ void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
                  "Usage: %s [-f] [-r] [-s [-x]] [selection] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -j [selection] [--html FILE] [-o outfile] inpfile\n"
+                 "       %s --compare BASE NEW [-j] [--threshold R] [--fail-on LIST] [selection]\n"
+                 "               [--html FILE] [-o outfile]\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
                  "Formats a DRDA communications trace (DRDADBG file) or a packet capture of\n"
@@ -58,6 +60,17 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              overview, a timeline, latency histograms, the -s tables and\n"
                  "              the -r text of the failed and slowest exchanges; alone it\n"
                  "              writes nothing else, with -s, -j, -f or -r both are written\n"
+                 "  --compare BASE NEW\n"
+                 "              what changed from BASE to NEW (two traces or captures): the\n"
+                 "              overview side by side with the common factor, the statements\n"
+                 "              by shape that got SLOWER or FASTER (by executions, beyond the\n"
+                 "              run's common factor and noise), NEW or GONE, the errors and\n"
+                 "              the connection facts that changed; with -j as JSON Lines, with\n"
+                 "              --html FILE as a page; the selection applies to both inputs\n"
+                 "  --threshold R  with --compare: SLOWER or FASTER from a ratio of medians\n"
+                 "              (over the common factor) of R or 1/R on (default 2)\n"
+                 "  --fail-on LIST  with --compare: exit status 3 when one of these changes\n"
+                 "              is found: slower, new-error, new, gone (e.g. slower,new-error)\n"
                  "  -o outfile  write to outfile instead of standard output\n"
                  "  inpfile     the trace or capture; - reads standard input as it comes\n"
                  "              (e.g. from tcpdump -U -w -) and prints each record and\n"
@@ -80,7 +93,8 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "                (\"2026-12-09 00:07:56.25\") or a time of day alone, on the\n"
                  "                day of the first record\n"
                  "Example: the decode of every failed exchange: %s -r --failed capture.pcapng\n",
-                 program_name.c_str(), program_name.c_str(), program_name.c_str(), program_name.c_str());
+                 program_name.c_str(), program_name.c_str(), program_name.c_str(), program_name.c_str(),
+                 program_name.c_str());
 }
 
 namespace {
@@ -114,6 +128,12 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             return -1;
         }
         if (selection > 0) continue;
+        const int compare = parse_compare_option(argc, argv, i, s.compare, err);
+        if (compare < 0) {
+            print_usage(s.program_name, err);
+            return -1;
+        }
+        if (compare > 0) continue;
         if (std::strcmp(arg, "--html") == 0) {
             // The file name must follow; it is opened as -o's is.
             if (last) {
@@ -168,9 +188,16 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             have_input = true;
         }
     }
+    // --compare names both inputs and prints the comparison alone (or its
+    // JSON Lines, or its page); --threshold and --fail-on go with it only.
+    if (s.compare.given ? have_input || s.format || s.summary || s.exchange_lines
+                        : s.compare.threshold_given || s.compare.fail_on) {
+        print_usage(s.program_name, err);
+        return -1;
+    }
     // -j writes nothing but JSON: no listing, no summary beside it.
     // -x adds the exchange lines to -s and means nothing without it.
-    if (!have_input || (s.json && (s.format || s.summary)) || (s.exchange_lines && !s.summary)) {
+    if ((!have_input && !s.compare.given) || (s.json && (s.format || s.summary)) || (s.exchange_lines && !s.summary)) {
         print_usage(s.program_name, err);
         return -1;
     }

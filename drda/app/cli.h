@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/compare_run.h"
 #include "app/selection.h"
 
 namespace drda {
@@ -25,6 +26,7 @@ struct RunSettings {
     std::FILE* html = nullptr;          // --html FILE: the page goes there
     std::string html_name;
     Selection selection;                // -c, -n, --failed, --slow, --sql, --from, --to
+    CompareOptions compare;             // --compare BASE NEW, --threshold, --fail-on
 };
 
 // Answers -V and -version when given as the only argument: prints on `out`

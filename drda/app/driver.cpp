@@ -27,7 +27,7 @@ namespace {
 // Whether the record listing (with -f the decode) is printed: not in a
 // first pass, and not when only -s, -j or --html is asked for.
 bool shows_listing(const TraceOptions& o) {
-    return !o.collect && (o.format || (!o.summary && !o.json && !o.html));
+    return !o.collect && !o.sink && (o.format || (!o.summary && !o.json && !o.html));
 }
 
 // Only the page: nothing but it is written.
@@ -108,11 +108,16 @@ public:
             tracker_ = std::make_unique<summary::ExchangeTracker>(*options.collect);
             return;
         }
-        if (!options.summary && !options.json && !options.html) return;
+        if (!options.summary && !options.json && !options.html && !options.sink) return;
         if (!listing()) quiet_ = std::make_unique<TextWriter>(quiet_sink_);
-        if (options.json) view_ = std::make_unique<summary::JsonLines>(out);
-        else if (options.summary) view_ = std::make_unique<summary::TextReport>(out, listing(), options.exchange_lines);
-        summary::ExchangeSink* sink = view_.get();
+        if (options.sink) {
+            // --compare's collector: no view of its own
+        } else if (options.json) {
+            view_ = std::make_unique<summary::JsonLines>(out);
+        } else if (options.summary) {
+            view_ = std::make_unique<summary::TextReport>(out, listing(), options.exchange_lines);
+        }
+        summary::ExchangeSink* sink = options.sink ? options.sink : view_.get();
         if (options.html && sink) {
             tee_ = std::make_unique<TeeSink>(*sink, *options.html);
             sink = tee_.get();
@@ -163,6 +168,7 @@ public:
     void input(const summary::InputInfo& info) {
         if (selecting_) selecting_->input(info);
         else if (tee_) tee_->input(info);
+        else if (options_.sink) options_.sink->input(info);
         else if (view_) view_->input(info);
         else if (options_.html) options_.html->input(info);
     }
@@ -176,7 +182,7 @@ public:
         if (quiet_) quiet_->flush();
         if (options_.html && result != 0) options_.html->stopped(quiet_ ? quiet_sink_.line : std::string());
         if (!quiet_ || quiet_sink_.line.empty()) return;
-        if (options_.json || html_only(options_)) {
+        if (options_.json || options_.sink || html_only(options_)) {
             std::fprintf(err_, "%s: %s\n", input_name_.c_str(), quiet_sink_.line.c_str());
         } else {
             out_.put('\n');

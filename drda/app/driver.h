@@ -15,6 +15,10 @@
 
 namespace drda {
 
+namespace summary {
+class ExchangeSink;
+}  // namespace summary
+
 namespace html {
 class HtmlReport;
 class EvidenceCollector;
@@ -37,6 +41,9 @@ struct TraceOptions {
     html::HtmlReport* html = nullptr;
     // A pass that takes the -r text of the page's evidence records.
     html::EvidenceCollector* evidence = nullptr;
+    // Another view of the exchanges (--compare's per-input collector): fed
+    // instead of -s, -j and the page, with no listing.
+    summary::ExchangeSink* sink = nullptr;
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture

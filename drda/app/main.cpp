@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    int result = drda::read_trace(settings, stderr);
+    int result = settings.compare.given ? drda::run_compare(settings, stderr) : drda::read_trace(settings, stderr);
 
     errno = 0;
     if (std::fclose(settings.out) != 0 && result == 0) {
@@ -37,5 +37,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", settings.html_name.c_str(), std::strerror(errno ? errno : EIO));
         result = -1;
     }
-    return result == 0 ? 0 : 255;
+    // --compare --fail-on: 3 when a change it names was found.
+    return result == 0 ? 0 : result == drda::kCompareChangeStatus ? drda::kCompareChangeStatus : 255;
 }
