@@ -72,8 +72,9 @@ Comparison compare_runs(const RunAggregate& base, const RunAggregate& next, doub
         ch.next = s;
     }
 
-    // The ratio of medians of every shape timed in both runs; their median
-    // is the common factor, by which the run as a whole moved.
+    // The ratio of medians of every shape timed in both runs; the median of
+    // those timed often enough is the common factor, by which the run as a
+    // whole moved.
     std::vector<float> ratios;
     for (ShapeChange& ch : c.shapes) {
         ch.before = side_of(ch.base);
@@ -81,11 +82,12 @@ Comparison compare_runs(const RunAggregate& base, const RunAggregate& next, doub
         if (ch.before.timed && ch.after.timed && ch.before.p50 > 0) {
             ch.has_ratio = true;
             ch.ratio = ch.after.p50 / ch.before.p50;
-            ratios.push_back(static_cast<float>(ch.ratio));
+            if (ch.before.timed >= kMinExecutions && ch.after.timed >= kMinExecutions)
+                ratios.push_back(static_cast<float>(ch.ratio));
         }
     }
     c.factor_shapes = ratios.size();
-    if (!ratios.empty()) c.factor = median(ratios);
+    if (ratios.size() >= kMinFactorShapes) c.factor = median(ratios);
     if (!(c.factor > 0) || !std::isfinite(c.factor)) c.factor = 1;
 
     for (ShapeChange& ch : c.shapes) {

@@ -61,8 +61,8 @@ struct Comparison {
     const RunAggregate* next = nullptr;
     RunFigures base_figures, next_figures;
     double threshold = kDefaultThreshold;
-    double factor = 1;                 // median of the per-shape ratios
-    std::size_t factor_shapes = 0;     // the shapes it is the median of
+    double factor = 1;                 // median of the per-shape ratios (1: too few shapes)
+    std::size_t factor_shapes = 0;     // the shapes with kMinExecutions in each run
     std::vector<ShapeChange> shapes;   // flagged first (SLOWER, FASTER, NEW, GONE), each by impact; SAME last
     std::size_t unchanged = 0;
     std::vector<ErrorChange> errors;   // NEW, GONE, CHANGED, SAME

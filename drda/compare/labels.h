@@ -3,6 +3,7 @@
 // errors, the changes --fail-on names, and when a change stands out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -38,5 +39,9 @@ inline constexpr FailOnName kFailOnNames[] = {
 inline constexpr std::uint64_t kMinExecutions = 5;
 inline constexpr double kDefaultThreshold = 2.0;
 inline constexpr double kMaxP = 0.01;
+// The common factor is the median ratio of the shapes with kMinExecutions
+// in each run, when there are at least this many; else 1 (with fewer, it
+// would be the change of those few shapes itself).
+inline constexpr std::size_t kMinFactorShapes = 3;
 
 }  // namespace drda::compare

@@ -84,7 +84,11 @@ void write_text(TextWriter& w, const Comparison& c) {
     row(w, "executions per second", f(fa.per_second, 1), f(fb.per_second, 1));
     row(w, "server ms per execution, p50", f(fa.p50), f(fb.p50));
     row(w, "server ms per execution, p95", f(fa.p95), f(fb.p95));
-    w.printf("  %-34s %33.3f  (median ratio of %zu shapes)\n", "common factor", c.factor, c.factor_shapes);
+    if (c.factor_shapes >= kMinFactorShapes)
+        w.printf("  %-34s %33.3f  (median ratio of %zu shapes)\n", "common factor", c.factor, c.factor_shapes);
+    else
+        w.printf("  %-34s %33.3f  (%zu shapes with %" PRIu64 " executions in each run: too few to take it from)\n",
+                 "common factor", c.factor, c.factor_shapes, kMinExecutions);
     notes(w, "BASE", a);
     notes(w, "NEW", b);
 

@@ -57,7 +57,7 @@ double exact_cdf(std::size_t n, std::size_t m, double u) {
 
 }  // namespace
 
-RankSum rank_sum(const std::vector<float>& a, const std::vector<float>& b) {
+RankSum rank_sum(const std::vector<float>& a, const std::vector<float>& b, std::size_t exact_max) {
     RankSum r;
     const std::size_t n = a.size(), m = b.size();
     if (n == 0 || m == 0) return r;
@@ -83,7 +83,7 @@ RankSum rank_sum(const std::vector<float>& a, const std::vector<float>& b) {
     }
     const double dn = static_cast<double>(n), dm = static_cast<double>(m), total = dn + dm;
     r.u = rank_first - dn * (dn + 1) / 2;
-    if (n <= kExactMax && m <= kExactMax && ties == 0) {
+    if (n <= exact_max && m <= exact_max && ties == 0) {
         r.exact = true;
         const double lower = exact_cdf(n, m, std::min(r.u, dn * dm - r.u));
         r.p = std::min(1.0, 2 * lower);

@@ -27,10 +27,10 @@ struct RankSum {
 };
 
 // The two-sided rank-sum test of `a` against `b`: for samples of at most
-// kExactMax values without ties the exact p-value (the null distribution
+// `exact_max` values without ties the exact p-value (the null distribution
 // of U counted); otherwise the normal approximation with the variance
 // corrected for ties and a continuity correction of 0.5. p is 1 when
 // either sample is empty.
-RankSum rank_sum(const std::vector<float>& a, const std::vector<float>& b);
+RankSum rank_sum(const std::vector<float>& a, const std::vector<float>& b, std::size_t exact_max = kExactMax);
 
 }  // namespace drda::compare
