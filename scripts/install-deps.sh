@@ -22,6 +22,15 @@ if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then
   compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
     need+=(libclang-rt-dev)
 fi
+# tests/compare/make_captures.sh (and the compare_fresh_derby test) run a
+# real Derby Network Server and its client, compiled with javac.
+if [ "${DSSVIEW_WITH_DERBY:-0}" = 1 ]; then
+  command -v java >/dev/null || need+=(default-jre-headless)
+  command -v javac >/dev/null || need+=(default-jdk-headless)
+  [ -f /usr/share/java/derby.jar ] && [ -f /usr/share/java/derbynet.jar ] || need+=(libderby-java)
+  [ -f /usr/share/java/derbyclient.jar ] || need+=(libderbyclient-java)
+  [ -f /usr/share/java/derbytools.jar ] || need+=(derby-tools)
+fi
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

@@ -139,7 +139,8 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
             << r.out;
         for (const char* option : {"\n  -f ", "\n  -r ", "\n  -s ", "\n  -x ", "\n  -j ", "\n  -o outfile ", "\n  -V ",
                                    "\n  -version ", "\n  -h, --help ", "\n  -c LIST ", "\n  -n LIST ", "\n  --failed ",
-                                   "\n  --slow MS ", "\n  --sql TEXT ", "\n  --from TIME ", "\n  --to TIME ", "\n  --html FILE "})
+                                   "\n  --slow MS ", "\n  --sql TEXT ", "\n  --from TIME ", "\n  --to TIME ", "\n  --html FILE ",
+                                   "\n  --compare BASE NEW", "\n  --threshold R ", "\n  --fail-on LIST "})
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
 }
