@@ -79,7 +79,7 @@ Comparison compare_runs(const RunAggregate& base, const RunAggregate& next, doub
     for (ShapeChange& ch : c.shapes) {
         ch.before = side_of(ch.base);
         ch.after = side_of(ch.next);
-        if (ch.before.timed && ch.after.timed && ch.before.p50 > 0) {
+        if (ch.before.timed && ch.after.timed && ch.before.p50 > 0 && std::isfinite(ch.after.p50 / ch.before.p50)) {
             ch.has_ratio = true;
             ch.ratio = ch.after.p50 / ch.before.p50;
             if (ch.before.timed >= kMinExecutions && ch.after.timed >= kMinExecutions)

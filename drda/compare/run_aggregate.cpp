@@ -77,8 +77,9 @@ void RunCollector::count(const Execution& x) {
     // the input began) has no shape.
     if (!x.has_sql) return;
     ++run_.executions;
-    if (x.timed) run_.all.add_time(x.ms);
-    run_.shapes.add(x.sql, x.failed, x.rows, x.timed ? x.ms : -1.0);
+    const bool timed = x.timed && std::isfinite(x.ms) && x.ms <= 3.0e38;  // kept as float
+    if (timed) run_.all.add_time(x.ms);
+    run_.shapes.add(x.sql, x.failed, x.rows, timed ? x.ms : -1.0);
 }
 
 void RunCollector::end(std::map<Key, Execution>::iterator it) {
