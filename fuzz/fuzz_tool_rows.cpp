@@ -1,119 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
-// libFuzzer target: the whole tool with -r on a trace file read from memory.
-//
-// Input: a trace file (header and records).
-//
-// Properties (a failure aborts, so libFuzzer keeps the input): -r and -f end
-// with the same result; every line of the -f output comes in the -r output,
-// in order, and every other line is a row line in a group (a group opens
-// with a ROWS, ROW or EXTDTA line at a depth of 4 or more, holds no empty
-// line, and its other lines are row lines or continuations of a wrapped
-// value, which may begin with any text); every character is printable
-// ASCII or a newline (tabs only in -f lines); the text stays within a
-// bound linear in the input.
+// libFuzzer target: the whole tool with -r against -f on an input read from
+// memory (a trace file or a capture); the properties are in
+// tool_rows_checks.h. A failure aborts, so libFuzzer keeps the input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
-#include "common/text_writer.h"
-#include "app/driver.h"
-
-namespace {
-
-[[noreturn]] void fail(const char* what, std::string_view line = {}) {
-    std::fprintf(stderr, "PROPERTY FAILED: %s\n", what);
-    if (!line.empty()) std::fprintf(stderr, "line: \"%.*s\"\n", static_cast<int>(line.size()), line.data());
-    std::abort();
-}
-
-int run(const std::uint8_t* data, std::size_t size, bool rows, std::string& text) {
-    std::FILE* in = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-    std::FILE* err = std::fopen("/dev/null", "w");
-    if (!in || !err) std::abort();
-    drda::StringSink sink(text);
-    int status;
-    {
-        drda::TextWriter out(sink);
-        drda::TraceOptions options;
-        options.format = true;
-        options.rows = rows;
-        status = drda::read_trace_stream(in, "fuzz", out, err, options);
-        out.flush();
-    }
-    std::fclose(in);
-    std::fclose(err);
-    return status;
-}
-
-bool starts(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
-// 0: not a row line; 1: opens a group; 2: may be followed by continuations.
-int row_kind(std::string_view line) {
-    const std::size_t at = line.find_first_not_of(' ');
-    if (at == std::string_view::npos || at < 4) return 0;
-    const std::string_view t = line.substr(at);
-    if (starts(t, "ROWS: ") || starts(t, "ROW ") || starts(t, "EXTDTA: ") || starts(t, "SQLCA: ") ||
-        starts(t, "SQLDA: "))
-        return 1;
-    if (starts(t, "COL ") || starts(t, "VALUE: ") || starts(t, "SQL: ") || starts(t, "SQLERRMC") ||
-        starts(t, "SQLRDBNAME: ") || starts(t, "SQLRDBNME: "))
-        return 2;
-    // Detail lines of an SQLCA or SQLDA: inside a group, never wrapped.
-    if (starts(t, "SQLDH: ") || starts(t, "PARAM ") || starts(t, "SQLWARN: ") || starts(t, "SQLDIAGGRP: "))
-        return 4;
-    return 0;
-}
-
-}  // namespace
+#include "tool_rows_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > (1u << 20)) return 0;
-    std::string f, r;
-    const int fs = run(data, size, false, f);
-    const int rs = run(data, size, true, r);
-    if (fs != rs) fail("-r changed the result");
-    if (r.size() > 4096 * size + 65536) fail("output not linear in the input");
-
-    std::size_t fi = 0, ri = 0;
-    bool in_group = false;
-    int last = 0;
-    std::size_t prev_size = 0;
-    while (ri < r.size()) {
-        std::size_t re = r.find('\n', ri);
-        if (re == std::string::npos) re = r.size();
-        const std::string_view line(r.data() + ri, re - ri);
-        std::size_t fe = fi < f.size() ? f.find('\n', fi) : std::string::npos;
-        if (fi < f.size() && fe == std::string::npos) fe = f.size();
-        if (fi < f.size() && std::string_view(f.data() + fi, fe - fi) == line) {
-            fi = fe + 1;
-            in_group = false;
-        } else {
-            for (char c : line)
-                if (c < 0x20 || c > 0x7E) fail("unprintable character in a row line", line);
-            int kind = row_kind(line);
-            const bool may_continue = in_group && (last == 2 || last == 3) && !line.empty() && line[0] == ' ' &&
-                                      line.find_first_not_of(' ') != std::string_view::npos;
-            // A wrapped value goes on at the indentation of its first line,
-            // 70 characters a line, so its text can begin with anything,
-            // "PARAM " or "ROW " included: a line that follows a full one
-            // is taken as its continuation.
-            const std::size_t indent = line.find_first_not_of(' ');
-            if (kind != 0 && may_continue && prev_size >= 70 && prev_size - 70 <= indent) kind = 3;
-            if (kind == 0) {
-                if (!may_continue) fail("a line that is neither -f output nor a row line", line);
-                kind = 3;
-            } else if (!in_group && kind != 1) {
-                fail("a row group that opens with no ROWS, ROW or EXTDTA line", line);
-            }
-            in_group = true;
-            last = kind;
-        }
-        prev_size = line.size();
-        ri = re + 1;
+    const std::string failure = rowscheck::check(data, size);
+    if (!failure.empty()) {
+        std::fprintf(stderr, "PROPERTY FAILED: %s\n", failure.c_str());
+        std::abort();
     }
-    if (fi < f.size()) fail("a -f line is missing from the -r output");
     return 0;
 }

@@ -60,11 +60,13 @@ max_len_of() {
 run_one() {
   local t=$1 bin="$build/fuzz/fuzz_$1" rc execs cov
   mkdir -p "$work/corpus/$t"
-  # The tool with rows shown starts from the whole-trace inputs.
+  # The tool with rows shown starts from the whole-trace inputs (and its
+  # own findings).
   local from=$t
   [ "$t" = tool_rows ] && from=trace
   local dirs=("$work/corpus/$t")
   [ -d "$here/corpus/$from" ] && dirs+=("$here/corpus/$from")
+  [ "$from" != "$t" ] && [ -d "$here/corpus/$t" ] && dirs+=("$here/corpus/$t")
   [ -d "$work/seeds/$from" ] && dirs+=("$work/seeds/$from")
   local log="$work/logs/$t.log"
   set +e

@@ -109,6 +109,7 @@ public:
         return log_;
     }
     const std::string& log() const { return log_; }
+    const ConnectionTracker& tracker() const { return tracker_; }
 
 private:
     void collect() {
@@ -127,6 +128,7 @@ private:
                 case Event::still_open: log_ += "end " + n; break;
                 case Event::dropped: log_ += "dropped " + n; break;
                 case Event::idle: log_ += "idle " + n; break;
+                case Event::replaced: log_ += "replaced " + n; break;
             }
             if (e.done) log_ += " done";
             log_ += "\n";
@@ -298,6 +300,44 @@ TEST(CaptureReassembly, ClientSideBySynThenRequestDssThenPorts) {
         r.payload = dss(8);  // later bytes do not make it DRDA
         t << r;
         EXPECT_EQ(t.finish(), "");
+    }
+}
+
+// On a port not known for DRDA the first bytes of a direction decide,
+// however they were cut and ordered; what came before is kept and shown.
+// A named port needs no DSS; an undecided connection has a cap.
+TEST(CaptureReassembly, FirstBytesDecideHoweverTheyAreCut) {
+    const std::string req = dss(10);
+    const auto on = [](Tcp t, std::uint16_t port) {
+        (t.sport == 40000 ? t.dport : t.sport) = port;
+        return t;
+    };
+    {   // Two bytes, then the rest of the header ahead of a one-byte hole, then the hole.
+        Track t;
+        t << on(c2s(999, "", kSyn, 0), 7000) << on(s2c(5000, "", kSyn | kAck, 1000), 7000)
+          << on(c2s(1000, req.substr(0, 2)), 7000) << on(c2s(1003, req.substr(3)), 7000);
+        EXPECT_EQ(t.log(), "");
+        t << on(c2s(1002, req.substr(2, 1)), 7000) << on(s2c(5001, "R", kAck | kPsh, 1010), 7000);
+        EXPECT_EQ(t.finish(), "open 1 10.0.0.1:40000 > 10.0.0.2:7000 syn\nrec 1 C " + req +
+                                  "\nrec 1 S R\nend 1 done\n");
+    }
+    {   // Odd first bytes: left out, unless the port is named.
+        Limits named;
+        named.ports = {7000};
+        for (const Limits& l : {Limits(), named}) {
+            Track t(l);
+            t << on(c2s(1, "xy"), 7000) << on(c2s(3, "zzzz"), 7000);
+            EXPECT_EQ(t.finish(), l.ports.empty() ? "" : "open 1 10.0.0.1:40000 > 10.0.0.2:7000 seen\nrec 1 C xyzzzz\nend 1 done\n");
+        }
+    }
+    {   // The first byte never comes: past the cap the connection is left out and counted.
+        Limits l;
+        l.max_undecided = 8;
+        Track t(l);
+        t << on(c2s(999, "", kSyn, 0), 7000) << on(c2s(1001, req.substr(1, 5)), 7000)
+          << on(c2s(1006, req.substr(6)), 7000) << on(c2s(1000, req.substr(0, 1)), 7000);
+        EXPECT_EQ(t.finish(), "");
+        EXPECT_EQ(t.tracker().undecided(), 1u);
     }
 }
 

@@ -129,6 +129,23 @@ TEST(CommandLine, VersionOptions) {
     EXPECT_EQ(lines, 8);
 }
 
+TEST(CommandLine, PortListIsCheckedLikeTheSelectionLists) {
+    const std::string t = header_only_trace();
+    for (const char* bad : {"0", "65536", "100000000", "1527,", ",1527", "15x", "", "1527;1528", "1527,,1528", "-1"}) {
+        RunResult r = run_dssview({"--port", bad, t});
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_EQ(r.out, "") << bad;
+        EXPECT_EQ(r.err, std::string("--port ") + bad +
+                             ": not a list of port numbers from 1 to 65535 (such as 15270,15271)\n" + kUsage)
+            << bad;
+    }
+    RunResult r = run_dssview({"-f", "--port"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("--port: a value must follow\n") + kUsage);
+    r = run_dssview({"--port", "1,65535", "--port", "15270", t});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
 TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
     for (const std::vector<std::string> args : {std::vector<std::string>{"-h"}, {"--help"}, {"-f", "--help", "x"},
                                                 {"-h", "?"}}) {
@@ -139,7 +156,7 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
             << r.out;
         for (const char* option : {"\n  -f ", "\n  -r ", "\n  -s ", "\n  -x ", "\n  -j ", "\n  -o outfile ", "\n  -V ",
                                    "\n  -version ", "\n  -h, --help ", "\n  -c LIST ", "\n  -n LIST ", "\n  --failed ",
-                                   "\n  --slow MS ", "\n  --sql TEXT ", "\n  --from TIME ", "\n  --to TIME ", "\n  --html FILE ",
+                                   "\n  --slow MS ", "\n  --sql TEXT ", "\n  --from TIME ", "\n  --to TIME ", "\n  --html FILE ", "\n  --port N",
                                    "\n  --compare BASE NEW", "\n  --threshold R ", "\n  --fail-on LIST "})
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }

@@ -13,6 +13,7 @@
 
 #include "../fuzz/capture_checks.h"
 #include "../fuzz/checks.h"
+#include "../fuzz/tool_rows_checks.h"
 
 namespace fs = std::filesystem;
 
@@ -70,6 +71,18 @@ TEST_P(CaptureCorpusReplay, EveryInputKeepsEveryProperty) {
 INSTANTIATE_TEST_SUITE_P(Targets, CaptureCorpusReplay,
                          ::testing::Values("capture_file", "capture_reassembly", "capture_tool"),
                          [](const auto& info) { return std::string(info.param); });
+
+// -r against -f on the inputs that once broke that property (the target
+// itself starts from the trace corpus).
+TEST(ToolRowsCorpusReplay, EveryInputKeepsEveryProperty) {
+    const auto files = corpus_files("tool_rows");
+    ASSERT_FALSE(files.empty());
+    for (const auto& f : files) {
+        const std::string bytes = read_bytes(f);
+        EXPECT_EQ(rowscheck::check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), "")
+            << f.filename().string();
+    }
+}
 
 // The checks themselves must catch what they are there for: a listing that
 // loses, repeats or misplaces a byte is rejected.

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: Apache-2.0
-"""Watching live with the real capture tool: tcpdump -U -w - | dssview -j -.
+"""Watching live with the real capture tool:
+tcpdump --immediate-mode -U -w - | dssview -j -.
 
     tests/live_tcpdump_check.py DSSVIEW CAPTURE
 
@@ -110,7 +111,11 @@ def main():
     listener.settimeout(WAIT_S)
     port = listener.getsockname()[1]
 
-    dump = subprocess.Popen([tcpdump, "-i", "lo", "-U", "-n", "-w", "-", f"tcp port {port} and host 127.0.0.1"],
+    # --immediate-mode: without it libpcap hands packets over in blocks,
+    # up to a second late, and the lines wait for them. In that mode the
+    # kernel's buffer holds only a few packets of up to 64 KiB (loopback):
+    # -B 32768 (KiB) so that a burst of them is not dropped on a busy machine.
+    dump = subprocess.Popen([tcpdump, "-i", "lo", "--immediate-mode", "-B", "32768", "-U", "-n", "-w", "-", f"tcp port {port} and host 127.0.0.1"],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     view = subprocess.Popen([dssview, "-j", "-"], stdin=dump.stdout, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)

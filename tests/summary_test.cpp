@@ -50,7 +50,8 @@ private:
 };
 
 // The exchanges of a whole trace file or capture, read in this process.
-Collected exchanges_of_bytes(const std::string& bytes) {
+Collected exchanges_of_bytes(const std::string& bytes,
+                             std::size_t max_waiting = drda::summary::kMaxOpenExchanges) {
     Collected c;
     std::string copy = bytes;
     std::FILE* err = std::fopen("/dev/null", "w");
@@ -59,7 +60,7 @@ Collected exchanges_of_bytes(const std::string& bytes) {
         drda::TextWriter w(null);
         const std::string name = "input";
         Collect sink(c);
-        drda::summary::ExchangeTracker tracker(sink);
+        drda::summary::ExchangeTracker tracker(sink, max_waiting);
         drda::Record rec;
         const drda::ByteView all(copy);
         if (drda::is_capture_magic(all.first(4))) {
@@ -478,9 +479,9 @@ TEST(SummaryConversations, OpenExchangesAreBounded) {
     // Unanswered requests, each its own chain: past the cap the oldest is
     // shown before its end, and every exchange still comes in order.
     std::string buffer;
-    const std::size_t n = drda::summary::kMaxOpenExchanges + 76;
+    const std::size_t limit = 2048, n = limit + 76;
     for (std::size_t i = 0; i < n; ++i) buffer += dss(1, static_cast<std::uint16_t>(i + 1), obj(0x200E, kPkg));
-    const Collected c = exchanges_of_bytes(make_trace({send(buffer)}));
+    const Collected c = exchanges_of_bytes(make_trace({send(buffer)}), limit);
     ASSERT_EQ(c.all.size(), n);
     EXPECT_EQ(c.totals.forced, 76u);
     for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(c.all[i].corr, i + 1);

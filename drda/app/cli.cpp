@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "build_info.h"
 
@@ -72,9 +74,13 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "  --fail-on LIST  with --compare: exit status 3 when one of these changes\n"
                  "              is found: slower, new-error, new, gone (e.g. slower,new-error)\n"
                  "  -o outfile  write to outfile instead of standard output\n"
+                 "  --port N[,N...]\n"
+                 "              DRDA server ports of a capture beyond 446, 1527 and 50000:\n"
+                 "              a connection on one is shown even when its first bytes are\n"
+                 "              not a DSS header\n"
                  "  inpfile     the trace or capture; - reads standard input as it comes\n"
-                 "              (e.g. from tcpdump -U -w -) and prints each record and\n"
-                 "              exchange as soon as it is complete\n"
+                 "              (e.g. from tcpdump --immediate-mode -U -w -) and prints each\n"
+                 "              record and exchange as soon as it is complete\n"
                  "  -V          print the product version (as the only argument)\n"
                  "  -version    print the build description (as the only argument)\n"
                  "  -h, --help  print this help\n"
@@ -107,6 +113,23 @@ std::FILE* open_output(const char* name, std::FILE* err) {
     return f;
 }
 
+// --port N[,N...]: ports from 1 to 65535, added to `ports`.
+bool parse_ports(std::string_view text, std::vector<std::uint16_t>& ports) {
+    std::vector<std::uint16_t> got;
+    std::size_t i = 0;
+    for (;;) {
+        unsigned long n = 0;
+        const std::size_t begin = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - begin < 6) n = n * 10 + (text[i++] - '0');
+        if (i == begin || n == 0 || n > 65535) return false;
+        got.push_back(static_cast<std::uint16_t>(n));
+        if (i == text.size()) break;
+        if (text[i++] != ',') return false;
+    }
+    ports.insert(ports.end(), got.begin(), got.end());
+    return true;
+}
+
 }  // namespace
 
 int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err) {
@@ -134,6 +157,20 @@ int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err
             return -1;
         }
         if (compare > 0) continue;
+        if (std::strcmp(arg, "--port") == 0) {
+            if (last) {
+                std::fprintf(err, "%s: a value must follow\n", arg);
+                print_usage(s.program_name, err);
+                return -1;
+            }
+            if (!parse_ports(argv[++i], s.ports)) {
+                std::fprintf(err, "%s %s: not a list of port numbers from 1 to 65535 (such as 15270,15271)\n", arg,
+                             argv[i]);
+                print_usage(s.program_name, err);
+                return -1;
+            }
+            continue;
+        }
         if (std::strcmp(arg, "--html") == 0) {
             // The file name must follow; it is opened as -o's is.
             if (last) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/compare_run.h"
 #include "app/selection.h"
@@ -27,6 +29,7 @@ struct RunSettings {
     std::string html_name;
     Selection selection;                // -c, -n, --failed, --slow, --sql, --from, --to
     CompareOptions compare;             // --compare BASE NEW, --threshold, --fail-on
+    std::vector<std::uint16_t> ports;   // --port: DRDA server ports beyond 446, 1527, 50000
 };
 
 // Answers -V and -version when given as the only argument: prints on `out`

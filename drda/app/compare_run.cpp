@@ -85,6 +85,7 @@ int collect(const std::string& name, const RunSettings& settings, compare::RunAg
     Selection selection = settings.selection;  // its time of day is fixed by each input's first record
     TraceOptions options;
     options.sink = &collector;
+    options.ports = settings.ports;  // --port: for both inputs
     if (selection.any()) options.selection = &selection;
     NullSink nothing;
     TextWriter quiet(nothing);

@@ -161,6 +161,7 @@ public:
                 break;
             case Event::dropped: end = summary::ConnEnd::dropped; break;
             case Event::idle: end = summary::ConnEnd::idle; break;
+            case Event::replaced: end = summary::ConnEnd::replaced; break;
             default: break;
         }
         tracker_->closed(rec, end);
@@ -225,10 +226,14 @@ public:
     // A record not shown of a connection that has others shown is still
     // decoded (into `discard`) for the state its decoders carry; a
     // connection none of whose records can be shown is not decoded at all.
-    void print(TextWriter& out, const Record& rec, bool shown, bool conn_shown, TextWriter& discard) {
+    // Returns whether the shown text ends with an empty line but for row
+    // lines after it.
+    bool print(TextWriter& out, const Record& rec, bool shown, bool conn_shown, TextWriter& discard) {
         if (shown) print_buffer(out, rec.direction, rec.data);
-        if (options_.format && conn_shown)
-            state(rec.connection).decoder[side(rec)].decode_buffer(shown ? out : discard, rec.direction, rec.data);
+        if (!options_.format || !conn_shown) return false;
+        DdmDecoder& decoder = state(rec.connection).decoder[side(rec)];
+        decoder.decode_buffer(shown ? out : discard, rec.direction, rec.data);
+        return shown && options_.rows && decoder.ended_blank();
     }
     void gap(const Record& rec) {
         auto it = connections_.find(rec.connection);
@@ -322,7 +327,9 @@ int print_capture(CaptureSource& source, const std::string& input_name, TextWrit
                     if (views.listing()) {
                         if (options.evidence) options.evidence->start(out);
                         const bool shown = !gate || gate->record(rec);
-                        printer.print(out, rec, shown, !gate || gate->conn_selected(rec.connection), discard);
+                        if (printer.print(out, rec, shown, !gate || gate->conn_selected(rec.connection), discard) &&
+                            !gate)
+                            source.text_ends_blank();
                         if (shown && options.evidence && !options.evidence->done(rec, out)) more = false;
                     }
                     views.record(rec);
@@ -466,7 +473,9 @@ template <class Input>
 int print_input(Input& in, ByteView first, const std::string& input_name, TextWriter& out, std::FILE* err,
                 const TraceOptions& options) {
     if (is_capture_magic(first)) {
-        CaptureSource source(in, first, input_name, err);
+        capture::Limits limits;
+        limits.ports = options.ports;
+        CaptureSource source(in, first, input_name, err, limits);
         return print_capture(source, input_name, out, err, options);
     }
     TraceFile source(in, input_name, err);
@@ -498,7 +507,9 @@ int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter&
 }
 
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
-                        const TraceOptions& options, const capture::Limits& limits) {
+                        const TraceOptions& options, const capture::Limits& given) {
+    capture::Limits limits = given;
+    limits.ports.insert(limits.ports.end(), options.ports.begin(), options.ports.end());
     if (two_passes(options)) {
         SelectedRecords held(*options.selection);
         {
@@ -534,6 +545,7 @@ static void write_page(html::HtmlReport& page, std::FILE* in, off_t start, const
             options.format = options.rows = true;
             options.selection = &sel;
             options.evidence = &collector;
+            options.ports = settings.ports;
             TextWriter text(collector.sink());
             const Silent silent;
             read_trace_stream(in, input_name, text, silent.or_else(err), options);
@@ -597,6 +609,7 @@ int read_trace(const RunSettings& settings, std::FILE* err) {
     options.exchange_lines = settings.exchange_lines;
     options.prompt = live && prompt_output(settings.out);
     options.html = page.get();
+    options.ports = settings.ports;
     Selection selection = settings.selection;
     if (selection.any()) options.selection = &selection;
     int result;

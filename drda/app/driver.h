@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/cli.h"
 #include "app/selection.h"
@@ -44,6 +45,8 @@ struct TraceOptions {
     // Another view of the exchanges (--compare's per-input collector): fed
     // instead of -s, -j and the page, with no listing.
     summary::ExchangeSink* sink = nullptr;
+    // --port: DRDA server ports of captures beyond the well-known ones.
+    std::vector<std::uint16_t> ports;
 };
 
 // Reads the open input `in` to its end: a DRDADBG trace or a packet capture

@@ -25,15 +25,15 @@ bool is_capture_magic(ByteView head) {
 
 CaptureSource::CaptureSource(std::FILE* in, ByteView head, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(in, head), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
 
 CaptureSource::CaptureSource(StreamInput& live, ByteView head, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(live, head), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
 
 CaptureSource::CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
                              const capture::Limits& limits)
-    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err) {}
+    : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
 
 bool CaptureSource::read_header(TextWriter& out) {
     switch (file_.open()) {
@@ -110,11 +110,19 @@ bool CaptureSource::read_packets() {
     return !tracker_.empty();
 }
 
+// An empty line before a line set apart by empty lines, where the record
+// before does not end with one (a raw listing ends with its last dump
+// line). Row lines inserted after a decode's last empty line do not count:
+// they come in the place of the next line.
+void CaptureSource::set_apart(TextWriter& out) {
+    if (!ends_blank_ && !out.at_blank_line()) out.put('\n');
+    ends_blank_ = false;
+}
+
 void CaptureSource::print_line(TextWriter& out, const Event& e) {
     // Each CONNECTION line is set apart by empty lines: one after it, and
-    // one before it where the record before does not end with one (a raw
-    // listing ends with its last dump line).
-    if (!out.at_blank_line()) out.put('\n');
+    // one before it (set_apart).
+    set_apart(out);
     out.printf("CONNECTION %u: ", e.connection);
     const char* side = e.side == capture::kClient ? "client" : "server";
     switch (e.kind) {
@@ -132,6 +140,7 @@ void CaptureSource::print_line(TextWriter& out, const Event& e) {
         case Event::still_open: out.put("still open at the end of the capture"); break;
         case Event::dropped: out.put("no longer followed: too many connections open at once"); break;
         case Event::idle: out.put("no longer followed: idle"); break;
+        case Event::replaced: out.put("replaced by a new connection on the same ports"); break;
         case Event::record: break;
     }
     out.put("\n\n");
@@ -158,10 +167,16 @@ CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
     for (;;) {
         if (!read_packets()) {
             if (fragments_) {
-                if (!out.at_blank_line()) out.put('\n');
+                set_apart(out);
                 out.printf("IP FRAGMENTS: %llu packets skipped, not reassembled\n\n",
                            static_cast<unsigned long long>(fragments_));
                 fragments_ = 0;
+            }
+            if (const std::uint64_t n = tracker_.undecided() - undecided_reported_) {
+                undecided_reported_ += n;
+                set_apart(out);
+                out.printf("LEFT OUT: %llu connections whose first bytes did not come within %zu bytes\n\n",
+                           static_cast<unsigned long long>(n), limits_max_undecided_);
             }
             if (failed_) return Next::failed;
             if (tracker_.shown() == 0) std::fprintf(err_, "no DRDA connection in the capture\n");
@@ -171,6 +186,7 @@ CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
         rec.connection = e.connection;
         rec.direction = e.side == capture::kClient ? kDirectionSend : kDirectionReceive;
         if (e.kind == Event::record) {
+            ends_blank_ = false;
             ++record_;
             if (record_headers_) print_record_header(out, e);
             current_ = std::move(e);

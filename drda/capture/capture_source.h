@@ -46,6 +46,11 @@ public:
     bool read_header(TextWriter& out);
     Next next(TextWriter& out, Record& rec);
 
+    // The text written since the last record's header, apart from lines
+    // inserted among its decode (rows), ends with an empty line: the next
+    // line set apart by empty lines needs no other one before it.
+    void text_ends_blank() { ends_blank_ = true; }
+
     // Whether record header lines are written (not when only a summary
     // is shown: they would be thrown away).
     void set_record_headers(bool on) { record_headers_ = on; }
@@ -73,6 +78,7 @@ private:
     bool read_packets();
     void print_line(TextWriter& out, const capture::Event& e);
     void print_record_header(TextWriter& out, const capture::Event& e);
+    void set_apart(TextWriter& out);
 
     capture::CaptureInput input_;
     capture::CaptureFile file_;
@@ -83,8 +89,11 @@ private:
     Closing closing_;
     Stats stats_;
     bool record_headers_ = true;
+    bool ends_blank_ = false;
     int record_ = 0;
     std::uint64_t fragments_ = 0;
+    std::size_t limits_max_undecided_ = 0;
+    std::uint64_t undecided_reported_ = 0;
     bool finished_ = false;
     bool failed_ = false;
 };

@@ -9,8 +9,10 @@ namespace {
 
 constexpr std::size_t kFirstRecordCapacity = 512;
 constexpr std::size_t kPoolBuffers = 2;
-
-bool drda_port(std::uint16_t port) { return port == 446 || port == 1527 || port == 50000; }
+// Bytes at the start of a direction that tell whether it carries DRDA.
+constexpr std::size_t kHeadBytes = 6;
+// Packets an undecided connection keeps, beside Limits::max_undecided bytes.
+constexpr std::size_t kMaxUndecidedPackets = 1024;
 
 // The DSS type when `p` begins with a DSS header (0xD0 in byte 2, a known
 // type, a length that can hold the header), else 0.
@@ -43,6 +45,25 @@ struct ConnectionTracker::Dir {
     std::size_t held_bytes = 0;
 };
 
+// The packets of a connection not yet known to carry DRDA, and the first
+// bytes of each direction as far as they have come.
+struct Undecided {
+    struct Kept {
+        int from = 0;
+        std::uint32_t seq = 0, ack = 0, missing = 0;
+        std::uint8_t flags = 0;
+        std::size_t off = 0, len = 0;  // the payload in `bytes`
+        Time time;
+    };
+    std::vector<Kept> kept;
+    std::vector<std::uint8_t> bytes;
+    bool known[2] = {false, false};  // start[] is set, by the same rules as Dir::next
+    std::uint32_t start[2] = {0, 0};
+    std::uint8_t head[2][kHeadBytes] = {};
+    unsigned filled[2] = {0, 0};  // a bit per byte of head
+    bool lost[2] = {false, false};  // the capture lacks some of head
+};
+
 struct ConnectionTracker::Conn {
     enum State { undecided, shown, ignored, dead } state = undecided;
     std::array<std::uint8_t, 37> key{};
@@ -52,6 +73,10 @@ struct ConnectionTracker::Conn {
     int client = 0;       // index of the client's endpoint
     int syn_client = -1;  // the client by the SYN or SYN-ACK seen
     bool syn = false;
+    bool opened = false;      // a SYN without ACK was seen: open_seq from open_from
+    int open_from = 0;
+    std::uint32_t open_seq = 0;
+    std::unique_ptr<Undecided> early;  // while undecided on a port not known for DRDA
     std::uint64_t stamp = 0;
     bool timed = false;         // a packet with a valid time was seen
     std::int64_t last_sec = 0;  // packet time of its last such packet
@@ -59,7 +84,14 @@ struct ConnectionTracker::Conn {
     Side side(int d) const { return d == client ? kClient : kServer; }
 };
 
-ConnectionTracker::ConnectionTracker(const Limits& limits) : limits_(limits) {}
+ConnectionTracker::ConnectionTracker(const Limits& limits) : limits_(limits), ports_(65536, false) {
+    for (const int p : {446, 1527, 50000}) ports_[static_cast<std::size_t>(p)] = true;
+    for (std::uint16_t p : limits_.ports) ports_[p] = true;
+}
+
+bool ConnectionTracker::drda_port(std::uint16_t port) const { return ports_[port]; }
+
+bool ConnectionTracker::named(const Conn& c) const { return drda_port(c.ep[0].port) || drda_port(c.ep[1].port); }
 ConnectionTracker::~ConnectionTracker() = default;
 
 Event ConnectionTracker::pop() {
@@ -114,7 +146,16 @@ ConnectionTracker::Conn* ConnectionTracker::find_or_make(const Segment& seg, int
     key[34] = static_cast<std::uint8_t>(a.port);
     key[35] = static_cast<std::uint8_t>(b.port >> 8);
     key[36] = static_cast<std::uint8_t>(b.port);
-    if (auto it = index_.find(key); it != index_.end()) return it->second.get();
+    if (auto it = index_.find(key); it != index_.end()) {
+        Conn& old = *it->second;
+        // A SYN without ACK begins a new connection on these ports, unless
+        // it is the one that opened this connection, sent again.
+        if ((seg.flags & (kTcpSyn | kTcpAck)) != kTcpSyn || (old.opened && old.open_from == from && old.open_seq == seg.seq))
+            return &old;
+        if (old.state == Conn::shown) end_connection(old, Event::replaced);
+        else forget(old);
+        bury();
+    }
     // Only a SYN or data begins a connection: the last ACKs of one that
     // ended are not one.
     if (!(seg.flags & kTcpSyn) && seg.payload.empty() && seg.missing == 0) return nullptr;
@@ -165,6 +206,7 @@ void ConnectionTracker::expire(std::int64_t now) {
 
 void ConnectionTracker::forget(Conn& c) {
     if (c.state == Conn::dead) return;
+    drop_kept(c);
     for (Dir& x : c.dir) {
         held_total_ -= x.held_bytes;
         x.held_bytes = 0;
@@ -181,10 +223,8 @@ void ConnectionTracker::bury() {
     dead_.clear();
 }
 
-void ConnectionTracker::decide(Conn& c, int from, const Segment& seg) {
-    const int type = dss_type(seg.payload);
-    const bool port = drda_port(c.ep[0].port) || drda_port(c.ep[1].port);
-    if (!port && !type) {
+void ConnectionTracker::decide(Conn& c, int from, int type) {
+    if (!named(c) && !type) {
         c.state = Conn::ignored;
         return;
     }
@@ -192,7 +232,7 @@ void ConnectionTracker::decide(Conn& c, int from, const Segment& seg) {
     c.number = ++shown_;
     // The client: by the SYN; else the side sending a request DSS (or the
     // other side of one sending a reply DSS); else the side away from the
-    // one well-known DRDA port; else the higher port.
+    // one DRDA server port; else the higher port.
     if (c.syn_client >= 0) {
         c.client = c.syn_client;
     } else if (type == 1 || type == 5) {
@@ -209,6 +249,90 @@ void ConnectionTracker::decide(Conn& c, int from, const Segment& seg) {
     push(Event::opened, c).syn = c.syn;
 }
 
+// A connection on ports not known for DRDA: its packets are kept until the
+// first bytes of a direction are there. A DSS header shows it and its kept
+// packets are taken in, in order, as if it had been shown from the start.
+void ConnectionTracker::keep(Conn& c, int from, const Segment& seg, const Time& t) {
+    if (!c.early) c.early = std::make_unique<Undecided>();
+    Undecided& u = *c.early;
+    const std::size_t n = seg.payload.size();
+    if (u.bytes.size() + n > limits_.max_undecided || u.kept.size() >= kMaxUndecidedPackets ||
+        undecided_total_ + n > limits_.max_undecided_total) {
+        ++undecided_;
+        drop_kept(c);
+        c.state = Conn::ignored;
+        if (seg.flags & (kTcpFin | kTcpRst)) forget(c);
+        return;
+    }
+    Undecided::Kept k;
+    k.from = from;
+    k.seq = seg.seq;
+    k.ack = seg.ack;
+    k.missing = seg.missing;
+    k.flags = seg.flags;
+    k.off = u.bytes.size();
+    k.len = n;
+    k.time = t;
+    u.kept.push_back(k);
+    u.bytes.insert(u.bytes.end(), seg.payload.begin(), seg.payload.end());
+    undecided_total_ += n;
+
+    // Where each direction starts (as process() will find it), and its
+    // first bytes.
+    const int to = 1 - from;
+    std::uint32_t seq = seg.seq;
+    if (seg.flags & kTcpSyn) {
+        if (!u.known[from]) u.known[from] = true, u.start[from] = seq + 1;
+        ++seq;
+    }
+    if ((seg.flags & kTcpAck) && !u.known[to]) u.known[to] = true, u.start[to] = seg.ack;
+    if (n || seg.missing) {
+        if (!u.known[from]) u.known[from] = true, u.start[from] = seq;
+        const std::int32_t at = diff(seq, u.start[from]);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::int64_t o = std::int64_t{at} + static_cast<std::int64_t>(i);
+            if (o < 0) continue;
+            if (o >= static_cast<std::int64_t>(kHeadBytes)) break;
+            if (!(u.filled[from] & (1u << o))) {
+                u.head[from][o] = seg.payload.u8(i);
+                u.filled[from] |= 1u << o;
+            }
+        }
+        const std::int64_t cut = std::int64_t{at} + static_cast<std::int64_t>(n);
+        if (seg.missing && cut < static_cast<std::int64_t>(kHeadBytes) && cut + seg.missing > 0) u.lost[from] = true;
+    }
+    constexpr unsigned kAll = (1u << kHeadBytes) - 1;
+    for (const int d : {from, to}) {
+        if (u.filled[d] != kAll && !u.lost[d]) continue;
+        const int type = u.filled[d] == kAll ? dss_type(ByteView(u.head[d], kHeadBytes)) : 0;
+        decide(c, d, type);
+        break;
+    }
+    if (c.state == Conn::shown) {
+        const std::unique_ptr<Undecided> all = std::move(c.early);
+        undecided_total_ -= all->bytes.size();
+        for (const Undecided::Kept& x : all->kept) {
+            if (c.state != Conn::shown) break;
+            Segment s;
+            s.seq = x.seq;
+            s.ack = x.ack;
+            s.flags = x.flags;
+            s.missing = x.missing;
+            s.payload = ByteView(all->bytes.data() + x.off, x.len);
+            process(c, x.from, s, x.time);
+        }
+        return;
+    }
+    if (c.state == Conn::ignored) drop_kept(c);
+    if (seg.flags & (kTcpFin | kTcpRst)) forget(c);
+}
+
+void ConnectionTracker::drop_kept(Conn& c) {
+    if (!c.early) return;
+    undecided_total_ -= c.early->bytes.size();
+    c.early.reset();
+}
+
 void ConnectionTracker::segment(const Segment& seg, const Time& t) {
     if (t.valid) expire(t.sec);
     int from = 0;
@@ -223,11 +347,39 @@ void ConnectionTracker::segment(const Segment& seg, const Time& t) {
         bury();
         return;
     }
+    if (f & kTcpSyn) {
+        c.syn = true;
+        c.syn_client = f & kTcpAck ? 1 - from : from;
+        if (!(f & kTcpAck) && !c.opened) {
+            c.opened = true;
+            c.open_from = from;
+            c.open_seq = seg.seq;
+        }
+    }
+    if (c.state == Conn::undecided) {
+        if (!named(c)) {
+            keep(c, from, seg, t);
+            bury();
+            return;
+        }
+        const bool has_data = !seg.payload.empty() || seg.missing;
+        if (has_data || (f & kTcpSyn)) decide(c, from, dss_type(seg.payload));
+        if (c.state != Conn::shown) {
+            if (f & (kTcpFin | kTcpRst)) forget(c);
+            bury();
+            return;
+        }
+    }
+    process(c, from, seg, t);
+    bury();
+}
+
+// A packet of a shown connection.
+void ConnectionTracker::process(Conn& c, int from, const Segment& seg, const Time& t) {
+    const std::uint8_t f = seg.flags;
     const int to = 1 - from;
     std::uint32_t seq = seg.seq;
     if (f & kTcpSyn) {
-        c.syn = true;
-        c.syn_client = f & kTcpAck ? to : from;
         if (!c.dir[from].known) {
             c.dir[from].known = true;
             c.dir[from].next = seq + 1;
@@ -235,15 +387,6 @@ void ConnectionTracker::segment(const Segment& seg, const Time& t) {
         ++seq;  // data behind a SYN starts after it
     }
     const bool has_data = !seg.payload.empty() || seg.missing;
-    if (c.state == Conn::undecided) {
-        const bool port = drda_port(c.ep[0].port) || drda_port(c.ep[1].port);
-        if (has_data || ((f & kTcpSyn) && port)) decide(c, from, seg);
-        if (c.state != Conn::shown) {
-            if (f & (kTcpFin | kTcpRst)) forget(c);
-            bury();
-            return;
-        }
-    }
     if (f & kTcpAck) {
         // The peer's next byte, where none of its bytes were seen yet (a
         // capture started mid-connection): bytes after it that the capture
@@ -274,7 +417,6 @@ void ConnectionTracker::segment(const Segment& seg, const Time& t) {
         }
         drain(c, from);
     }
-    bury();
 }
 
 void ConnectionTracker::finish() {

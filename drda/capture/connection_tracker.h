@@ -23,6 +23,17 @@
 // A connection without a packet for idle_seconds of packet time is no
 // longer followed, so that a capture of any length holds only the state of
 // the connections still in use.
+//
+// Which connections carry DRDA: every connection with a DRDA server port
+// (446, 1527, 50000 and Limits::ports), shown from its SYN or first data
+// on; on any other port, a connection whose first bytes in one direction
+// (reassembled, however they were cut into segments) are a DSS header. Its
+// packets are kept until those bytes are there and then taken in as if it
+// had been shown from the start; a connection still undecided when it has
+// kept max_undecided payload bytes or packets is left out and counted.
+//
+// A SYN without ACK on ports still in use ends the connection there
+// (replaced) and begins a new one, unless it repeats the SYN that opened it.
 #pragma once
 
 #include <array>
@@ -45,6 +56,11 @@ struct Limits {
     std::size_t max_pending_total = std::size_t{4} << 20;    // record bytes waiting in all connections
     std::size_t max_connections = 4096;                      // connections tracked at once
     std::int64_t idle_seconds = 600;                         // packet time without a packet
+    std::size_t max_undecided = std::size_t{64} << 10;       // payload bytes (and packets) kept before
+                                                             // a connection is known to carry DRDA
+    std::size_t max_undecided_total = std::size_t{4} << 20;  // ... in all connections
+    // DRDA server ports beyond the well-known ones (--port).
+    std::vector<std::uint16_t> ports;
 };
 
 struct Time {
@@ -64,6 +80,7 @@ struct Event {
         still_open,  // at the end of the capture
         dropped,     // no longer tracked: too many connections at once
         idle,        // no longer tracked: no packet for Limits::idle_seconds
+        replaced,    // a SYN began a new connection on the same ports
     } kind = record;
     std::uint32_t connection = 0;
     Side side = kClient;
@@ -98,16 +115,24 @@ public:
 
     // Connections shown so far.
     std::uint32_t shown() const { return shown_; }
+    // Connections left out because their first bytes did not come within
+    // Limits::max_undecided.
+    std::uint64_t undecided() const { return undecided_; }
 
     struct Conn;
     struct Dir;
 
 private:
     Conn* find_or_make(const Segment& seg, int& from);
+    bool drda_port(std::uint16_t port) const;
+    bool named(const Conn& c) const;
+    void keep(Conn& c, int from, const Segment& seg, const Time& t);
+    void drop_kept(Conn& c);
+    void process(Conn& c, int from, const Segment& seg, const Time& t);
     void evict();
     void expire(std::int64_t now);
     void bury();
-    void decide(Conn& c, int from, const Segment& seg);
+    void decide(Conn& c, int from, int type);
     void data(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing, const Time& t);
     void deliver(Conn& c, int d, ByteView bytes, const Time& t);
     void hold(Conn& c, int d, std::uint32_t seq, ByteView bytes, std::uint32_t missing, const Time& t);
@@ -142,6 +167,9 @@ private:
     std::uint32_t shown_ = 0;
     std::size_t held_total_ = 0;
     std::size_t pending_total_ = 0;
+    std::size_t undecided_total_ = 0;  // payload bytes kept by undecided connections
+    std::uint64_t undecided_ = 0;
+    std::vector<bool> ports_;          // by port number: a DRDA server port
     std::int64_t next_expiry_ = 0;  // packet time of the next look for idle connections
 };
 

@@ -41,6 +41,7 @@ void DdmDecoder::decode_buffer(TextWriter& out, int direction, ByteView record) 
         offset += static_cast<std::size_t>(*occupied);
         if (offset >= data.size()) break;
     }
+    ended_blank_ = out.at_blank_line();
     if (observer_) observer_->buffer_end(out);
 }
 

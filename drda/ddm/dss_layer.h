@@ -28,6 +28,10 @@ public:
     // A listener told where each buffer decode stands (null: none).
     void set_observer(DecodeObserver* observer) { observer_ = observer; }
 
+    // Whether the decode of the last buffer, before what the observer
+    // added at its end, ended with an empty line.
+    bool ended_blank() const { return ended_blank_; }
+
 private:
     // Decodes the DSS at `pos` of `data`; returns the number of buffer bytes
     // it occupies, or nothing when the walk of this buffer must end.
@@ -49,6 +53,7 @@ private:
     std::uint8_t saved_header_[6] = {};
     int saved_count_ = 0;
     DecodeObserver* observer_ = nullptr;
+    bool ended_blank_ = false;
 };
 
 }  // namespace drda

@@ -85,6 +85,7 @@ enum class ConnEnd : std::uint8_t {
     still_open,    // open at the end of the capture
     dropped,       // no longer followed: too many connections at once
     idle,          // no longer followed: idle for too long
+    replaced,      // a new connection began on the same ports
     interrupted,   // the run was stopped by a signal
 };
 

@@ -64,15 +64,17 @@ Key key_of(ByteView v) {
 using Insid = std::array<std::uint8_t, 8>;
 
 struct Text {
+    std::uint32_t slot = 0;
     bool used = false;
     std::uint64_t stamp = 0;
     std::uint32_t conn = 0;
     Key pkg;
-    std::string sql;
+    std::shared_ptr<const std::string> sql;
     std::size_t total = 0;
 };
 
 struct Query {
+    std::uint32_t slot = 0;
     bool used = false;
     std::uint64_t stamp = 0;
     std::uint64_t gen = 0;
@@ -111,6 +113,12 @@ struct Open {
     bool closed = false;
     std::uint64_t chain = 0;         // the request chain it came in (0: none)
     bool same_corr_next = false;     // its last request DSS announced the same correlator next
+    // Its statement text, shared with the text kept for its package section
+    // and with the other exchanges that execute it: copied into e.sql only
+    // when it is handed on.
+    std::shared_ptr<const std::string> sql;
+    bool reply_done = false;         // a reply DSS of it announced no more of its group
+    std::uint8_t statements = 0;     // SQLSTTs of its own request (up to 255 counted)
     bool has_pkg = false;
     Key pkg;
     Insid insid{};
@@ -186,7 +194,15 @@ struct Conn {
     bool cut_has_time[2] = {false, false};
     double cut_time[2] = {0, 0};
     std::uint64_t chain = 0;         // the current request chain
+    // The exchange the last reply DSS went to, its correlator, and whether
+    // it announced the same correlator for the next one.
+    Open* reply_to = nullptr;
+    std::uint16_t reply_corr = 0;
+    bool reply_more = false;
     bool chain_open = false;         // the last request DSS was chained
+    // The statement text and query slots it took (some since taken by
+    // others): given up when it ends.
+    std::vector<std::uint32_t> text_slots, query_slots;
 };
 
 // Counts the rows of one object through the row cursor and keeps the
@@ -235,14 +251,15 @@ bool RowCounter::boundary(rows::RowEngine&) {
 // Whether the statement of `e` changes rows, so that SQLERRD3 is its update
 // count: its text begins with INSERT, UPDATE, DELETE or MERGE; without a
 // text, any EXCSQLIMM or EXCSQLSTT.
-bool changes_rows(const Exchange& e) {
+bool changes_rows(const Exchange& e, const std::string* text) {
     if (e.command != kCpExcsqlimm && e.command != kCpExcsqlstt) return false;
-    if (!e.has_sql) return true;
+    if (!e.has_sql || !text) return true;
+    const std::string& sql = *text;
     std::size_t i = 0;
-    while (i < e.sql.size() && (e.sql[i] == ' ' || e.sql[i] == '(' || e.sql[i] == '\t' || e.sql[i] == '\n' || e.sql[i] == '\r')) ++i;
+    while (i < sql.size() && (sql[i] == ' ' || sql[i] == '(' || sql[i] == '\t' || sql[i] == '\n' || sql[i] == '\r')) ++i;
     std::string word;
-    while (i < e.sql.size() && word.size() < 6 && std::isalpha(static_cast<unsigned char>(e.sql[i])))
-        word.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(e.sql[i++]))));
+    while (i < sql.size() && word.size() < 6 && std::isalpha(static_cast<unsigned char>(sql[i])))
+        word.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++]))));
     return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "MERGE";
 }
 
@@ -266,29 +283,69 @@ void set_tokens(Exchange& e, const rows::Sqlca& ca, const rows::Typdef& td) {
     }
 }
 
-template <class Slots>
-auto& reuse_slot(Slots& slots) {
-    auto* oldest = &slots[0];
-    for (auto& slot : slots) {
-        if (!slot.used) return slot;
-        if (slot.stamp < oldest->stamp) oldest = &slot;
+// Statement texts or queries: slots made as they are needed, up to `cap`;
+// a slot given up is taken again first; when all are in use the one used
+// least recently is handed out (the caller forgets what it held).
+template <class T>
+class Slots {
+public:
+    explicit Slots(std::size_t cap) : cap_(cap) {}
+    T& operator[](std::size_t i) { return *slots_[i]; }
+    std::size_t size() const { return slots_.size(); }
+    std::size_t index(const T& t) const { return t.slot; }
+    T& take() {
+        if (!free_.empty()) {
+            T& t = *slots_[free_.back()];
+            free_.pop_back();
+            return t;
+        }
+        if (slots_.size() < cap_) {
+            slots_.push_back(std::make_unique<T>());
+            slots_.back()->slot = static_cast<std::uint32_t>(slots_.size() - 1);
+            return *slots_.back();
+        }
+        T* oldest = slots_[0].get();
+        for (auto& t : slots_)
+            if (t->stamp < oldest->stamp) oldest = t.get();
+        return *oldest;
     }
-    return *oldest;
+    void give_up(T& t) {
+        if (!t.used) return;
+        t.used = false;
+        free_.push_back(t.slot);
+    }
+
+private:
+    std::size_t cap_;
+    std::vector<std::unique_ptr<T>> slots_;
+    std::vector<std::uint32_t> free_;
+};
+
+// Notes slot i in a connection's list; past twice the slots it holds the
+// list keeps only those it still holds.
+template <class Holds>
+void keep_slot(std::vector<std::uint32_t>& list, std::uint32_t i, Holds holds) {
+    list.push_back(i);
+    if (list.size() < 64 || list.size() < 2 * std::max<std::size_t>(kMaxTexts, kMaxQueries)) return;
+    std::erase_if(list, [&](std::uint32_t j) { return !holds(j); });
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
 }
 
 }  // namespace
 
 struct ExchangeTracker::State {
-    explicit State(ExchangeSink& s) : sink(s) {}
+    State(ExchangeSink& s, std::size_t limit) : sink(s), max_waiting(limit) {}
 
     ExchangeSink& sink;
+    std::size_t max_waiting;
     Totals totals;
     std::uint64_t clock = 0;
     std::uint64_t seq = 0;
     std::uint64_t gen = 0;
     std::unordered_map<std::uint32_t, std::unique_ptr<Conn>> conns;
     Conn* last_conn = nullptr;
-    std::vector<Text> texts = std::vector<Text>(kMaxTexts);
+    Slots<Text> texts{kMaxTexts};
     // The slot of each text in use, by connection and package section.
     struct TextKey {
         std::uint32_t conn;
@@ -301,7 +358,34 @@ struct ExchangeTracker::State {
         }
     };
     std::unordered_map<TextKey, std::size_t, TextKeyHash> text_index;
-    std::vector<Query> queries = std::vector<Query>(kMaxQueries);
+    Slots<Query> queries{kMaxQueries};
+    // The slot of each query in use, by connection, package section and
+    // query instance.
+    struct QueryKey {
+        std::uint32_t conn;
+        Key pkg;
+        Insid insid;
+        bool operator==(const QueryKey&) const = default;
+    };
+    struct QueryKeyHash {
+        std::size_t operator()(const QueryKey& k) const noexcept {
+            std::uint64_t h = k.pkg.a ^ (k.pkg.b << 1) ^ (std::uint64_t{k.conn} * 0x9E3779B97F4A7C15ull);
+            for (const std::uint8_t b : k.insid) h = (h ^ b) * 0x100000001b3ull;
+            return static_cast<std::size_t>(h);
+        }
+    };
+    std::unordered_map<QueryKey, std::uint32_t, QueryKeyHash> query_index;
+    void drop_query(Query& q) {
+        if (!q.used) return;
+        query_index.erase(QueryKey{q.conn, q.pkg, q.insid});
+        queries.give_up(q);
+    }
+    void drop_text(Text& t) {
+        if (!t.used) return;
+        text_index.erase(TextKey{t.conn, t.pkg});
+        t.sql.reset();
+        texts.give_up(t);
+    }
     std::size_t queued = 0;          // exchanges in all queues
     // (seq, connection) of the queued exchanges in request order, with
     // entries of exchanges handed on since: the oldest is found here when
@@ -334,7 +418,8 @@ struct ExchangeTracker::State {
     Conn* lookup(std::uint32_t id);
     void end_connection(Conn& c, ConnEnd how);
     Open* newest(std::uint16_t corr);
-    Open* oldest(std::uint16_t corr);
+    Open* reply_owner(std::uint16_t corr);
+    Open* reply_target(std::uint16_t corr);
     Open& add(std::uint16_t corr, int record, bool has_time, double time);
     void note_record(Open& x, int first, int last);
     void close(Conn& c, Open& x);
@@ -346,7 +431,7 @@ struct ExchangeTracker::State {
     void reply_facts(const Obj& o);
 
     const Text* text_of(const Key& pkg);
-    void put_text(const Key& pkg, const std::string& sql, std::size_t total);
+    void put_text(const Key& pkg, std::shared_ptr<const std::string> sql, std::size_t total);
     Query* query_of(Open& x);
     Query* find_query(const Key& pkg, const Insid& insid);
     void count_rows(Open& x, Query* q, ByteView data, bool fdo, const rows::Descriptor* d, const rows::Typdef& td);
@@ -402,13 +487,10 @@ void ExchangeTracker::State::end_connection(Conn& c, ConnEnd how) {
     for (std::size_t i = 0; i < c.queue.size(); ++i)
         if (!c.queue[i].closed) close(c, c.queue[i]);
     drain(c);
-    for (Query& q : queries)
-        if (q.used && q.conn == c.id) q.used = false;
-    for (Text& t : texts)
-        if (t.used && t.conn == c.id) {
-            text_index.erase(TextKey{t.conn, t.pkg});
-            t.used = false;
-        }
+    for (const std::uint32_t i : c.query_slots)
+        if (queries[i].conn == c.id) drop_query(queries[i]);
+    for (const std::uint32_t i : c.text_slots)
+        if (texts[i].conn == c.id) drop_text(texts[i]);
     c.info.how = how;
     sink.connection(c.info);
     if (last_conn == &c) last_conn = nullptr;
@@ -489,7 +571,7 @@ void ExchangeTracker::State::joined(rows::DssAssembler& a) {
         unreadable(static_cast<std::size_t>(wire));
         const ByteView hv(h, 6);
         if (side == kServer) {
-            if (Open* x = oldest(hv.be16(4))) {
+            if (Open* x = reply_owner(hv.be16(4))) {
                 if (Query* q = query_of(*x)) q->failed = true;
             }
         }
@@ -517,17 +599,9 @@ Open* ExchangeTracker::State::newest(std::uint16_t corr) {
     return it == conn->by_corr.end() ? nullptr : it->second.back();
 }
 
-// The connection's open exchange of `corr` asked first: replies are paired
-// first in, first out, so that a requester that sends a correlator again
-// before its answer still gets each answer paired with its own request.
-Open* ExchangeTracker::State::oldest(std::uint16_t corr) {
-    const auto it = conn->by_corr.find(corr);
-    return it == conn->by_corr.end() ? nullptr : it->second.front();
-}
-
 Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
                                                           double time) {
-    if (queued >= kMaxOpenExchanges) {
+    if (queued >= max_waiting) {
         ++totals.forced;
         force_oldest();
     }
@@ -535,7 +609,7 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
     ++queued;
     x.e.seq = ++seq;
     conn->by_corr[corr].push_back(&x);
-    if (order.size() >= 4 * kMaxOpenExchanges) {
+    if (order.size() >= 2 * queued + 4096) {
         // Mostly entries of exchanges handed on: keep those still waiting.
         std::deque<std::pair<std::uint64_t, std::uint32_t>> kept;
         for (const auto& entry : order)
@@ -595,6 +669,8 @@ void ExchangeTracker::State::emit_front(Conn& c) {
     x.e.client = c.client;
     x.e.server = c.server;
     x.extra.reset();
+    if (x.sql) x.e.sql = *x.sql;
+    if (c.reply_to == &x) c.reply_to = nullptr;
     ++totals.exchanges;
     sink.exchange(x.e);
     c.queue.pop_front();
@@ -659,7 +735,7 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
             if (x->has_pkg && (cp == kCpExcsqlstt || cp == kCpOpnqry || cp == kCpDscsqlstt || cp == kCpCntqry)) {
                 if (const Text* t = text_of(x->pkg)) {
                     x->e.has_sql = true;
-                    x->e.sql = t->sql;
+                    x->sql = t->sql;
                     x->e.sql_total = t->total;
                 }
             }
@@ -685,11 +761,22 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                 bool single = false;
                 const ByteView t = rows::sqlstt_text(o.value, single);
                 const rows::Typdef& td = x->req_typdef(conn->req_typdef);
-                x->e.sql.clear();
-                append_decoded(x->e.sql, t, single ? td.sbc : td.mbc, kTextBytes);
-                x->e.sql_total = t.size();
+                // Several statements of one command are kept in order,
+                // joined by "; ".
+                std::string text;
+                if (x->statements == 0 || !x->sql) {
+                    x->e.sql_total = 0;
+                } else {
+                    text = *x->sql;
+                    if (text.size() + 2 <= kTextBytes) text += "; ";
+                    x->e.sql_total += 2;
+                }
+                if (x->statements < 255) ++x->statements;
+                append_decoded(text, t, single ? td.sbc : td.mbc, kTextBytes);
+                x->e.sql_total += t.size();
                 x->e.has_sql = true;
-                if (x->has_pkg) put_text(x->pkg, x->e.sql, x->e.sql_total);
+                x->sql = std::make_shared<const std::string>(std::move(text));
+                if (x->has_pkg) put_text(x->pkg, x->sql, x->e.sql_total);
                 break;
             }
             case kCpTypdefnam:
@@ -741,18 +828,80 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
 
 // --- replies -------------------------------------------------------------------
 
+// The exchange a reply DSS that starts a reply group belongs to. The
+// server answers request chains in order, and within a chain each command
+// under its correlator: so the group belongs to the oldest exchange of its
+// correlator in the chain being answered whose own group has not ended
+// (first in, first out). A correlator that only a later chain waits for
+// means the end of this chain's answer went missing; one that no waiting
+// exchange used is taken, in order, by the chain's next exchange after the
+// last one answered.
+Open* ExchangeTracker::State::reply_target(std::uint16_t corr) {
+    // The chain being answered: that of the oldest open exchange of a request.
+    std::size_t at = conn->queue.size();
+    for (std::size_t i = 0; i < conn->queue.size(); ++i) {
+        const Open& o = conn->queue[i];
+        if (!o.closed && o.chain != 0) {
+            at = i;
+            break;
+        }
+    }
+    const std::uint64_t current = at < conn->queue.size() ? conn->queue[at].chain : 0;
+    const auto it = conn->by_corr.find(corr);
+    if (it != conn->by_corr.end()) {
+        Open* again = nullptr;  // an exchange of this chain whose group ended
+        Open* later = nullptr;  // the oldest of a later chain
+        for (Open* o : it->second) {
+            if (o->chain == current && current != 0) {
+                if (!o->reply_done) return o;
+                if (!again) again = o;
+            } else if (o->chain > current && !later) {
+                later = o;
+            }
+        }
+        if (later && !later->e.replied()) {
+            // The chains before it got no (further) answer: they are over.
+            for (std::size_t i = at; i < conn->queue.size() && conn->queue[i].chain < later->chain; ++i)
+                if (!conn->queue[i].closed) close(*conn, conn->queue[i]);
+            return later;
+        }
+        if (again) return again;
+    }
+    // A correlator no open exchange of the requester used: the chain's next
+    // exchange after the last one answered, when there is one.
+    Open* next = nullptr;
+    for (std::size_t i = at; i < conn->queue.size() && conn->queue[i].chain == current && current != 0; ++i) {
+        Open& o = conn->queue[i];
+        if (o.e.replied() || o.closed) next = nullptr;
+        else if (!next) next = &o;
+    }
+    return next;
+}
+
+// The exchange a reply DSS of `corr` belongs to: a DSS that the one before
+// announced (same correlator next) goes on with that reply group.
+Open* ExchangeTracker::State::reply_owner(std::uint16_t corr) {
+    if (conn->reply_to && conn->reply_more && conn->reply_corr == corr) return conn->reply_to;
+    return reply_target(corr);
+}
+
 void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start_record, bool has_time,
                                        double time) {
     const std::uint8_t fmt = d.u8(3);
     const int type = fmt & 0x0F;
     const bool chained = (fmt & 0x40) != 0;
+    const bool same_next = chained && (fmt & 0x10) != 0;
     const std::uint16_t corr = d.be16(4);
-    Open* x = oldest(corr);
+    Open* x = reply_owner(corr);
     if (!x) {
         // A reply whose request is not in the input.
         x = &add(corr, start_record, false, 0);
         x->chain = 0;
     }
+    conn->reply_to = x;
+    conn->reply_corr = corr;
+    conn->reply_more = same_next;
+    if (!same_next) x->reply_done = true;
     if (!x->e.replied()) {
         x->e.reply_record = start_record;
         x->e.has_first = has_time;
@@ -775,17 +924,21 @@ void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start
         for (; object_at(payload, off, o); off += o.whole.size()) reply_object(*x, o, start_record);
         if (off < payload.size()) unreadable(payload.size() - off);
     }
-    if (!chained) close_through(x->chain);
+    if (!chained) {
+        // The end of the chain's answer: its exchanges without a reply of
+        // their own got none.
+        conn->reply_to = nullptr;
+        conn->reply_more = false;
+        close_through(x->chain);
+    }
 }
 
 Query* ExchangeTracker::State::find_query(const Key& pkg, const Insid& insid) {
-    for (Query& q : queries) {
-        if (q.used && q.conn == conn->id && q.insid == insid && q.pkg == pkg) {
-            q.stamp = ++clock;
-            return &q;
-        }
-    }
-    return nullptr;
+    const auto it = query_index.find(QueryKey{conn->id, pkg, insid});
+    if (it == query_index.end()) return nullptr;
+    Query& q = queries[it->second];
+    q.stamp = ++clock;
+    return &q;
 }
 
 Query* ExchangeTracker::State::query_of(Open& x) {
@@ -796,7 +949,7 @@ Query* ExchangeTracker::State::query_of(Open& x) {
     }
     if (x.e.command == kCpCntqry && x.has_pkg) {
         if (Query* q = find_query(x.pkg, x.insid)) {
-            x.query = static_cast<int>(q - queries.data());
+            x.query = static_cast<int>(q->slot);
             x.query_gen = q->gen;
             return q;
         }
@@ -812,21 +965,22 @@ const Text* ExchangeTracker::State::text_of(const Key& pkg) {
     return &t;
 }
 
-void ExchangeTracker::State::put_text(const Key& pkg, const std::string& sql, std::size_t total) {
+void ExchangeTracker::State::put_text(const Key& pkg, std::shared_ptr<const std::string> sql, std::size_t total) {
     Text* slot = nullptr;
     const auto it = text_index.find(TextKey{conn->id, pkg});
     if (it != text_index.end()) {
         slot = &texts[it->second];
     } else {
-        slot = &reuse_slot(texts);
+        slot = &texts.take();
         if (slot->used) text_index.erase(TextKey{slot->conn, slot->pkg});
-        text_index.emplace(TextKey{conn->id, pkg}, static_cast<std::size_t>(slot - texts.data()));
+        text_index.emplace(TextKey{conn->id, pkg}, slot->slot);
+        keep_slot(conn->text_slots, slot->slot, [&](std::uint32_t i) { return texts[i].used && texts[i].conn == conn->id; });
     }
     slot->used = true;
     slot->stamp = ++clock;
     slot->conn = conn->id;
     slot->pkg = pkg;
-    slot->sql = sql;
+    slot->sql = std::move(sql);
     slot->total = total;
 }
 
@@ -850,7 +1004,7 @@ void ExchangeTracker::State::take_sqlca(Open& x, const rows::Sqlca& ca, const ro
     else append_decoded(e.sqlstate, ByteView(ca.sqlstate, sizeof ca.sqlstate), td.sbc, 16);
     e.sqlca_record = record;
     set_tokens(e, ca, td);
-    e.has_updated = changes_rows(e) && !ca.null && ca.has_errd && code >= 0 && ca.sqlerrd[2] >= 0;
+    e.has_updated = changes_rows(e, x.sql.get()) && !ca.null && ca.has_errd && code >= 0 && ca.sqlerrd[2] >= 0;
     e.updated = ca.sqlerrd[2];
 }
 
@@ -939,8 +1093,12 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
                 if (m.cp == kCpQryinsid)
                     for (std::size_t i = 0; i < 8; ++i) insid[i] = m.value.u8(i);
             });
-            if (Query* old = find_query(pkg, insid)) old->used = false;
-            Query& q = reuse_slot(queries);
+            if (Query* old = find_query(pkg, insid)) drop_query(*old);
+            Query& q = queries.take();
+            if (q.used) query_index.erase(QueryKey{q.conn, q.pkg, q.insid});
+            query_index[QueryKey{conn->id, pkg, insid}] = q.slot;
+            keep_slot(conn->query_slots, q.slot,
+                      [&](std::uint32_t i) { return queries[i].used && queries[i].conn == conn->id; });
             q.used = true;
             q.stamp = ++clock;
             q.gen = ++gen;
@@ -958,12 +1116,12 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
             q.dirty = false;
             q.started = false;
             q.failed = false;
-            x.query = static_cast<int>(&q - queries.data());
+            x.query = static_cast<int>(q.slot);
             x.query_gen = q.gen;
             break;
         }
         case kCpEndqryrm:
-            if (Query* q = query_of(x)) q->used = false;
+            if (Query* q = query_of(x)) drop_query(*q);
             break;
         case kCpQrydsc: {
             Query* q = query_of(x);
@@ -1098,7 +1256,8 @@ void ExchangeTracker::State::reply_facts(const Obj& o) {
 
 // --- the tracker ----------------------------------------------------------------
 
-ExchangeTracker::ExchangeTracker(ExchangeSink& sink) : s_(std::make_unique<State>(sink)) {}
+ExchangeTracker::ExchangeTracker(ExchangeSink& sink, std::size_t max_waiting)
+    : s_(std::make_unique<State>(sink, max_waiting > 0 ? max_waiting : 1)) {}
 ExchangeTracker::~ExchangeTracker() = default;
 
 void ExchangeTracker::feed(const Record& rec) { s_->feed(rec); }

@@ -21,16 +21,25 @@
 
 namespace drda::summary {
 
-// Exchanges waiting to be handed on, in all connections together.
-inline constexpr std::size_t kMaxOpenExchanges = 2048;
+// Exchanges waiting to be handed on, in all connections together: a
+// memory bound (a waiting exchange keeps its figures and the records it
+// spans; its statement text is shared with the statement's, its
+// connection's addresses and user are the connection's), not a limit any
+// real concurrency reaches. Past it the oldest is handed on before its end.
+inline constexpr std::size_t kMaxOpenExchanges = 1000000;
 // Connections followed at once; past it the one idle longest is ended.
 inline constexpr std::size_t kMaxConnections = 4096;
-inline constexpr std::size_t kMaxTexts = 256;
-inline constexpr std::size_t kMaxQueries = 64;
+// Statement texts of package sections (each at most kTextBytes) and open
+// queries, of all connections together; past them the one used least
+// recently is forgotten.
+inline constexpr std::size_t kMaxTexts = 16384;
+inline constexpr std::size_t kMaxQueries = 4096;
 
 class ExchangeTracker {
 public:
-    explicit ExchangeTracker(ExchangeSink& sink);
+    // `max_waiting`: exchanges waiting at once before the oldest is handed
+    // on before its end.
+    explicit ExchangeTracker(ExchangeSink& sink, std::size_t max_waiting = kMaxOpenExchanges);
     ~ExchangeTracker();
     ExchangeTracker(const ExchangeTracker&) = delete;
     ExchangeTracker& operator=(const ExchangeTracker&) = delete;

@@ -239,6 +239,7 @@ std::string_view end_text(ConnEnd how) {
         case ConnEnd::still_open: return "still open";
         case ConnEnd::dropped: return "not followed: too many at once";
         case ConnEnd::idle: return "not followed: idle";
+        case ConnEnd::replaced: return "replaced by a new connection on the same ports";
         case ConnEnd::interrupted: return "interrupted";
     }
     return "-";
