@@ -148,13 +148,16 @@ inline int run_tool(const std::uint8_t* data, std::size_t size, const char* opt,
     int status;
     {
         drda::TextWriter out(sink);
-        drda::TraceOptions o;
+        drda::CommandLine line;
         const std::string_view option(opt);
-        o.format = option == "-f" || option == "-r";
-        o.rows = option == "-r";
-        o.summary = option == "-s";
-        o.json = option == "-j";
-        o.selection = selection;
+        line.input = "fuzz";
+        line.format = option == "-f";
+        line.rows = option == "-r";
+        line.summary = option == "-s";
+        line.json = option == "-j";
+        if (selection) line.selection = *selection;
+        drda::Plan o;
+        if (!drda::make_plan(line, o, stderr)) std::abort();
         status = drda::read_capture_memory(ByteView(data, size), "fuzz", out, e, o);
         out.flush();
     }
@@ -202,9 +205,12 @@ inline std::string check_capture_compare(const std::uint8_t* data, std::size_t s
         drda::TextWriter out(none);
         std::FILE* e = std::fopen("/dev/null", "w");
         if (!e) std::abort();
-        drda::TraceOptions o;
-        o.sink = &collector;
-        const int got = drda::read_capture_memory(ByteView(data, size), "fuzz", out, e, o);
+        drda::CommandLine line;
+        line.compare.given = true;
+        line.compare.base = line.compare.next = "fuzz";
+        drda::Plan o;
+        if (!drda::make_plan(line, o, stderr)) std::abort();
+        const int got = drda::read_capture_memory(ByteView(data, size), "fuzz", out, e, o, {}, &collector);
         std::fclose(e);
         if (got != status) return "--compare changes the result";
         if (run.executions > run.figures.exchanges) return "--compare: more executions than exchanges";

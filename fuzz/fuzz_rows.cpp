@@ -8,8 +8,10 @@
 //
 // Properties (a failure aborts, so libFuzzer keeps the input): the row lines
 // written for the stream fed whole and fed in pieces are the same; every
-// character written is printable ASCII or a newline; at most one stop; the
-// text stays within a bound linear in the input.
+// character written is printable ASCII or a newline; written for a UTF-8
+// locale, the text is valid UTF-8 without a control, bidirectional or
+// invisible format character, and the same fed in pieces; at most one stop;
+// the text stays within a bound linear in the input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "ddm/rows/row_engine.h"
 #include "ddm/rows/row_text.h"
 #include "ddm/rows/typdef.h"
+#include "common/text_policy.h"
 #include "common/text_writer.h"
 
 namespace {
@@ -56,10 +59,12 @@ private:
     RowEngine& e_;
 };
 
-std::string run(const Descriptor& d, const Typdef& td, int sqlam, ByteView stream, std::size_t piece) {
+std::string run(const Descriptor& d, const Typdef& td, int sqlam, ByteView stream, std::size_t piece,
+                TextMode mode = TextMode::ascii) {
     std::string text;
     StringSink sink(text);
     TextWriter out(sink);
+    out.set_text_mode(mode);
     RowEngine e;
     Printer p(out, td, e);
     e.start(&d, td.little, sqlam);
@@ -98,5 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (char c : whole)
         if (c != '\n' && (c < 0x20 || c > 0x7E)) fail("unprintable character");
     if (whole.size() > 4096 * size + 65536) fail("output not linear in the input");
+    const std::string utf8 = run(d, td, sqlam, stream, stream.size() ? stream.size() : 1, TextMode::utf8);
+    if (utf8 != run(d, td, sqlam, stream, static_cast<std::size_t>(opts >> 2) + 1, TextMode::utf8))
+        fail("pieces give other rows than the whole stream (UTF-8)");
+    for (std::size_t i = 0; i < utf8.size();) {
+        std::uint32_t cp = 0;
+        const std::size_t len = text::utf8_char(utf8, i, cp);
+        if (len == 0) fail("not UTF-8");
+        if (cp != '\n' && text::hidden(cp)) fail("a hidden character written raw");
+        i += len;
+    }
     return 0;
 }

@@ -32,9 +32,8 @@ inline int run(const std::uint8_t* data, std::size_t size, bool rows, std::strin
     int status;
     {
         drda::TextWriter out(sink);
-        drda::TraceOptions options;
-        options.format = true;
-        options.rows = rows;
+        drda::Plan options;
+        options.decode = rows ? drda::Plan::Decode::rows : drda::Plan::Decode::format;
         status = drda::read_trace_stream(in, "fuzz", out, err, options);
         out.flush();
     }

@@ -16,6 +16,15 @@ command -v groff >/dev/null || need+=(groff)
 command -v tcpdump >/dev/null || [ -x /usr/sbin/tcpdump ] || need+=(tcpdump)
 # The --html page is checked in headless Chromium (skipped without it).
 command -v chromium >/dev/null || command -v chromium-headless-shell >/dev/null || need+=(chromium)
+# scripts/capture-intl.sh records tests/data/intl/intl.pcap anew with Derby's
+# network server and client; the tests read the committed capture and need
+# no Java, so these come only on request.
+if [ "${DSSVIEW_WITH_DERBY:-0}" = 1 ]; then
+  command -v java >/dev/null || need+=(default-jre-headless)
+  [ -f /usr/share/java/derbynet.jar ] || need+=(libderby-java)
+  [ -f /usr/share/java/derbyclient.jar ] || need+=(libderbyclient-java)
+  [ -f /usr/share/java/derbytools.jar ] || need+=(derby-tools)
+fi
 if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   # libFuzzer's runtime comes with clang only as a recommended package.

@@ -49,9 +49,10 @@ RunOut run_capture(const std::string& file, const char* opt = "", const Limits& 
     char* err_text = nullptr;
     std::size_t err_len = 0;
     std::FILE* err = open_memstream(&err_text, &err_len);
-    drda::TraceOptions o;
-    o.format = opt[0] != '\0';
-    o.rows = std::string(opt) == "-r";
+    drda::Plan o;
+    o.decode = std::string(opt) == "-r" ? drda::Plan::Decode::rows
+               : opt[0] != '\0'         ? drda::Plan::Decode::format
+                                        : drda::Plan::Decode::none;
     r.out = capture([&](drda::TextWriter& w) {
         r.status = drda::read_capture_memory(drda::ByteView(file), "cap", w, err, o, limits);
     });
@@ -621,8 +622,8 @@ TEST(CaptureFiles, EveryPrefixOfARealCaptureEndsAsTheRulesSay) {
         char* err_text = nullptr;
         std::size_t err_len = 0;
         std::FILE* err = open_memstream(&err_text, &err_len);
-        drda::TraceOptions o;
-        o.format = o.rows = n % 31 == 0;
+        drda::Plan o;
+        if (n % 31 == 0) o.decode = drda::Plan::Decode::rows;
         int status = 0;
         rig.run([&](drda::TextWriter& w) {
             status = drda::read_trace_stream(in, "cap", w, err, o);
@@ -662,8 +663,8 @@ TEST(CaptureFiles, AStreamLargerThanTheReadWindowReadsAsFromMemory) {
     ASSERT_EQ(memory.status, 0);
     std::FILE* in = fmemopen(file.data(), file.size(), "rb");
     std::FILE* err = std::fopen("/dev/null", "w");
-    drda::TraceOptions o;
-    o.format = true;
+    drda::Plan o;
+    o.decode = drda::Plan::Decode::format;
     int status = 0;
     const std::string stream = capture([&](drda::TextWriter& w) { status = drda::read_trace_stream(in, "cap", w, err, o); });
     std::fclose(in);

@@ -83,13 +83,24 @@ TEST(CommandLine, OutputFileReceivesTheListingAndTwoDashOTruncateBoth) {
     EXPECT_EQ(read_file(b), "DRDADBG Version 7\n\n");
 }
 
-TEST(CommandLine, DashOWithOnlyANameCreatesTheFileThenPrintsUsage) {
-    const std::string a = temp_path("created.txt");
+// A refused command line opens no file: -o and --html files keep what they held.
+TEST(CommandLine, RefusedCommandLineLeavesTheOutputFilesUntouched) {
+    const std::string a = temp_path("kept.txt"), page = temp_path("kept.html");
     write_file(a, "old");
+    write_file(page, "old page");
     RunResult r = run_dssview({"-o", a});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, kUsage);
-    EXPECT_EQ(read_file(a), "");
+    EXPECT_EQ(read_file(a), "old");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--html", page, "-j", "-s", header_only_trace()},
+          std::vector<std::string>{"--html", page, "-o", a, "-x", header_only_trace()},
+          std::vector<std::string>{"-o", a, "--html", page, "-c", "x", header_only_trace()}}) {
+        r = run_dssview(args);
+        EXPECT_EQ(r.status, 1) << args[4];
+        EXPECT_EQ(read_file(page), "old page") << args[4];
+        EXPECT_EQ(read_file(a), "old") << args[4];
+    }
 }
 
 TEST(CommandLine, UnopenableOutputFileIsReportedWithStatusOne) {
@@ -152,12 +163,13 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
         RunResult r = run_dssview(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out.rfind("Usage: dssview [-f] [-r] [-s [-x]] [selection] [--html FILE] [-o outfile] inpfile\n", 0), 0u)
+        EXPECT_EQ(r.out.rfind("Usage: dssview [-f] [-r] [-s [-x]] [selection] [--ascii] [--html FILE] [-o outfile] inpfile\n", 0), 0u)
             << r.out;
         for (const char* option : {"\n  -f ", "\n  -r ", "\n  -s ", "\n  -x ", "\n  -j ", "\n  -o outfile ", "\n  -V ",
                                    "\n  -version ", "\n  -h, --help ", "\n  -c LIST ", "\n  -n LIST ", "\n  --failed ",
                                    "\n  --slow MS ", "\n  --sql TEXT ", "\n  --from TIME ", "\n  --to TIME ", "\n  --html FILE ", "\n  --port N",
-                                   "\n  --compare BASE NEW", "\n  --threshold R ", "\n  --fail-on LIST "})
+                                   "\n  --compare BASE NEW", "\n  --threshold R ", "\n  --fail-on LIST ",
+                                   "\n  --ascii "})
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
 }

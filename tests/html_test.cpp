@@ -9,6 +9,7 @@
 #include <string>
 
 #include "html/escape.h"
+#include "html/evidence.h"
 #include "html/html_report.h"
 #include "support/trace_builder.h"
 
@@ -204,6 +205,94 @@ TEST(HtmlOption, BesideOtherOutputsAndOnFailure) {
         return s;
     };
     EXPECT_EQ(strip(a, trace), strip(b, "standard input"));
+}
+
+}  // namespace
+
+namespace {
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// -j, --from/--to and the page's timeline share one start time: an exchange
+// whose request has no valid time has none in all three (its reply's time
+// does not stand in for it).
+TEST(HtmlOption, PageJsonAndTimeWindowAgreeOnWhenAnExchangeBegan) {
+    std::string bytes = read_file(data_path("s06_errors.req.drdadbg"));
+    const auto be32 = [&](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(bytes[at])) << 24 |
+               static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 1])) << 16 |
+               static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 2])) << 8 |
+               static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 3]));
+    };
+    // Record 11 is the request of a failed EXCSQLIMM; its time becomes NaN.
+    std::size_t at = 11;
+    for (int record = 1; record < 11; ++record) {
+        const std::size_t name = be32(at + 1);
+        at += 1 + 4 + name + 4 + 8 + be32(at + 5 + name);
+    }
+    const std::size_t time_at = at + 1 + 4 + be32(at + 1) + 4;
+    ASSERT_LT(time_at + 8, bytes.size());
+    bytes.replace(time_at, 8, std::string("\x7F\xF8\0\0\0\0\0\0", 8));
+    const std::string trace = temp_path("no_request_time.drdadbg");
+    write_file(trace, bytes);
+
+    const RunResult json = run_dssview({"-j", trace});
+    ASSERT_EQ(json.status, 0);
+    const std::size_t all = count_of(json.out, "\n"), timeless = count_of(json.out, "{\"ts\":null");
+    ASSERT_GE(timeless, 1u) << json.out;  // the request of record 11 and any chained to it
+    const RunResult window = run_dssview({"-j", "--from", "00:00", "--to", "23:59:59", trace});
+    EXPECT_EQ(count_of(window.out, "\n"), all - timeless);
+    EXPECT_EQ(window.out.find("\"record\":11,"), std::string::npos);
+    const std::string page = temp_path("no_request_time.html");
+    ASSERT_EQ(run_dssview({"--html", page, trace}).status, 0);
+    EXPECT_EQ(count_of(read_file(page), "<rect class=\"m "), all - timeless);
+}
+
+}  // namespace
+
+namespace {
+
+// The evidence reading asks for records by connection and number, and once
+// an exchange's text reached its cap neither prints nor decodes its records
+// past the last one another exchange of the connection still wants.
+TEST(HtmlEvidence, RecordsAreWantedByConnectionAndNumberUntilTheirTextIsCut) {
+    std::vector<drda::html::Evidence> ev(3);
+    ev[0].has_conn = true, ev[0].conn = 2, ev[0].records = {{3, 4}, {9, 9}};
+    ev[1].has_conn = true, ev[1].conn = 2, ev[1].records = {{6, 7}};
+    ev[2].has_conn = true, ev[2].conn = 5, ev[2].records = {{4, 4}};
+    drda::html::EvidenceCollector c(ev);
+    EXPECT_TRUE(c.wants(2, 3) && c.wants(2, 4) && c.wants(2, 9) && c.wants(2, 6) && c.wants(5, 4));
+    EXPECT_FALSE(c.wants(2, 5) || c.wants(5, 3) || c.wants(3, 4) || c.wants(2, 10));
+    EXPECT_TRUE(c.wants_connection(2, 1) && c.wants_connection(2, 9) && c.wants_connection(5, 4));
+    EXPECT_FALSE(c.wants_connection(2, 10) || c.wants_connection(5, 5) || c.wants_connection(4, 1));
+
+    drda::TextWriter out(c.sink());
+    drda::Record rec;
+    rec.connection = 2;
+    rec.number = 3;
+    c.start(out);
+    out.put("record 3\n");
+    EXPECT_TRUE(c.done(rec, true, out));
+    EXPECT_EQ(ev[0].text, "record 3\n");
+    // Record 4 is more than the exchange may keep: its text is cut, and
+    // record 9, wanted only by it, is no longer wanted.
+    rec.number = 4;
+    c.start(out);
+    out.put(std::string(drda::html::HtmlReport::kEvidenceBytes, 'x'));
+    EXPECT_TRUE(c.done(rec, true, out));
+    EXPECT_TRUE(ev[0].cut);
+    EXPECT_EQ(ev[0].text, "record 3\n");
+    EXPECT_FALSE(c.wants(2, 9));
+    EXPECT_FALSE(c.wants_connection(2, 8));
+    EXPECT_TRUE(c.wants_connection(2, 7));
+    // Past the last record still wanted anywhere, the reading may stop.
+    rec.connection = 5;
+    rec.number = 7;
+    EXPECT_FALSE(c.done(rec, false, out));
 }
 
 }  // namespace

@@ -203,7 +203,7 @@ TEST(TraceReader, ReadAheadAndStreamGiveTheSameText) {
             drda::StringSink sink(text);
             drda::TextWriter out(sink);
             std::FILE* err = std::tmpfile();
-            const int rc = drda::read_trace_stream(in, "t", out, err, {});
+            const int rc = drda::read_trace_stream(in, "t", out, err, drda::Plan());
             out.flush();
             std::rewind(err);
             char e[256] = {};
@@ -231,7 +231,7 @@ TEST(TraceReader, InProcessStreamRun) {
     drda::StringSink sink(text);
     drda::TextWriter out(sink);
     std::FILE* err = std::tmpfile();
-    int rc = drda::read_trace_stream(in, "mem", out, err, {});
+    int rc = drda::read_trace_stream(in, "mem", out, err, drda::Plan());
     out.flush();
     std::fclose(in);
     std::fclose(err);

@@ -56,6 +56,7 @@ ChildRun run_child(const std::vector<std::string>& args, const std::string& out_
         dup2(o, 1);
         dup2(e, 2);
         setenv("TZ", "UTC", 1);
+        setenv("LC_ALL", "C", 1);
         std::vector<char*> argv{const_cast<char*>(DSSVIEW_BIN)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -309,8 +310,8 @@ TEST(ResourceBounds, ManyTinyRecordsAreLinear) {
         const std::string t = make_trace(recs);
         std::FILE* in = fmemopen(const_cast<char*>(t.data()), t.size(), "rb");
         std::size_t bytes = text_size([&](drda::TextWriter& w) {
-            drda::TraceOptions o;
-            o.format = true;
+            drda::Plan o;
+            o.decode = drda::Plan::Decode::format;
             EXPECT_EQ(drda::read_trace_stream(in, "t", w, stderr, o), 0);
         });
         std::fclose(in);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/cli.h"
 
-#include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -39,10 +38,10 @@ void print_usage(const std::string& program_name, std::FILE* err) {
 
 void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--html FILE] [-o outfile] inpfile\n"
+                 "Usage: %s [-f] [-r] [-s [-x]] [selection] [--ascii] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -j [selection] [--html FILE] [-o outfile] inpfile\n"
                  "       %s --compare BASE NEW [-j] [--threshold R] [--fail-on LIST] [selection]\n"
-                 "               [--html FILE] [-o outfile]\n"
+                 "               [--ascii] [--html FILE] [-o outfile]\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
                  "Formats a DRDA communications trace (DRDADBG file) or a packet capture of\n"
@@ -68,11 +67,14 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              by shape that got SLOWER or FASTER (by executions, beyond the\n"
                  "              run's common factor and noise), NEW or GONE, the errors and\n"
                  "              the connection facts that changed; with -j as JSON Lines, with\n"
-                 "              --html FILE as a page; the selection applies to both inputs\n"
+                 "              --html FILE as a page; the selection and --port apply to both\n"
+                 "              inputs\n"
                  "  --threshold R  with --compare: SLOWER or FASTER from a ratio of medians\n"
                  "              (over the common factor) of R or 1/R on (default 2)\n"
                  "  --fail-on LIST  with --compare: exit status 3 when one of these changes\n"
                  "              is found: slower, new-error, new, gone (e.g. slower,new-error)\n"
+                 "  --ascii     show every character beyond ASCII in -r, -s and -x as an escape\n"
+                 "              (\\u00fc, \\xFC), as in a locale that is not UTF-8\n"
                  "  -o outfile  write to outfile instead of standard output\n"
                  "  --port N[,N...]\n"
                  "              DRDA server ports of a capture beyond 446, 1527 and 50000:\n"
@@ -84,6 +86,11 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "  -V          print the product version (as the only argument)\n"
                  "  -version    print the build description (as the only argument)\n"
                  "  -h, --help  print this help\n"
+                 "\n"
+                 "Characters: in a UTF-8 locale (LC_ALL, LC_CTYPE or LANG, the first that is\n"
+                 "set) -r, -s and -x show names, statements and values as UTF-8; in any other\n"
+                 "locale, and with --ascii, as escapes. Control characters, bidirectional\n"
+                 "controls and bytes not valid in their CCSID are escapes in every locale.\n"
                  "\n"
                  "Selection (with the listing, -f, -r, -s and -j; the options combine with AND,\n"
                  "the items of a list with OR). The listing modes print the blocks of the\n"
@@ -105,14 +112,6 @@ void print_help(const std::string& program_name, std::FILE* out) {
 
 namespace {
 
-// An output file named on the command line, created or truncated; null
-// (the reason on `err`) when it cannot be.
-std::FILE* open_output(const char* name, std::FILE* err) {
-    std::FILE* f = std::fopen(name, "w");
-    if (!f) std::fprintf(err, "%s: %s\n", name, std::strerror(errno));
-    return f;
-}
-
 // --port N[,N...]: ports from 1 to 65535, added to `ports`.
 bool parse_ports(std::string_view text, std::vector<std::uint16_t>& ports) {
     std::vector<std::uint16_t> got;
@@ -132,117 +131,108 @@ bool parse_ports(std::string_view text, std::vector<std::uint16_t>& ports) {
 
 }  // namespace
 
-int parse_args(int argc, const char* const* argv, RunSettings& s, std::FILE* err) {
+int parse_args(int argc, const char* const* argv, CommandLine& c, std::FILE* err) {
     const char* argv0 = argc > 0 && argv[0] ? argv[0] : "dssview";
     const char* slash = std::strrchr(argv0, '/');
-    s.program_name = slash ? slash + 1 : argv0;
+    c.program_name = slash ? slash + 1 : argv0;
+    const auto usage = [&] {
+        print_usage(c.program_name, err);
+        return -1;
+    };
 
-    bool have_input = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const bool last = i == argc - 1;
-        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-            s.help = true;
-            return 1;
-        }
-        const int selection = parse_selection_option(argc, argv, i, s.selection, err);
-        if (selection < 0) {
-            print_usage(s.program_name, err);
-            return -1;
-        }
+        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) return 1;
+        const int selection = parse_selection_option(argc, argv, i, c.selection, err);
+        if (selection < 0) return usage();
         if (selection > 0) continue;
-        const int compare = parse_compare_option(argc, argv, i, s.compare, err);
-        if (compare < 0) {
-            print_usage(s.program_name, err);
-            return -1;
-        }
+        const int compare = parse_compare_option(argc, argv, i, c.compare, err);
+        if (compare < 0) return usage();
         if (compare > 0) continue;
+        if (std::strcmp(arg, "--ascii") == 0) {
+            c.ascii = true;
+            continue;
+        }
         if (std::strcmp(arg, "--port") == 0) {
             if (last) {
                 std::fprintf(err, "%s: a value must follow\n", arg);
-                print_usage(s.program_name, err);
-                return -1;
+                return usage();
             }
-            if (!parse_ports(argv[++i], s.ports)) {
+            if (!parse_ports(argv[++i], c.ports)) {
                 std::fprintf(err, "%s %s: not a list of port numbers from 1 to 65535 (such as 15270,15271)\n", arg,
                              argv[i]);
-                print_usage(s.program_name, err);
-                return -1;
+                return usage();
             }
             continue;
         }
         if (std::strcmp(arg, "--html") == 0) {
-            // The file name must follow; it is opened as -o's is.
-            if (last) {
-                print_usage(s.program_name, err);
-                return -1;
-            }
-            const char* name = argv[++i];
-            std::FILE* f = open_output(name, err);
-            if (!f) return -1;
-            if (s.html) std::fclose(s.html);
-            s.html = f;
-            s.html_name = name;
+            if (last) return usage();  // the file name must follow
+            if (c.page) c.replaced.push_back(*c.page);
+            c.page = argv[++i];
             continue;
         }
         // "-" alone is an input name: standard input.
         if (arg[0] == '-' && arg[1] != '\0') {
             if (arg[1] == 'f') {
-                s.format = true;
+                c.format = true;
             } else if (arg[1] == 'r' && arg[2] == '\0') {
-                // -r exactly: row values; implies -f.
-                s.rows = true;
-                s.format = true;
+                c.rows = true;
             } else if (arg[1] == 's' && arg[2] == '\0') {
-                s.summary = true;
+                c.summary = true;
             } else if (arg[1] == 'j' && arg[2] == '\0') {
-                s.json = true;
+                c.json = true;
             } else if (arg[1] == 'x' && arg[2] == '\0') {
-                s.exchange_lines = true;
+                c.exchange_lines = true;
             } else if (arg[1] == 'o') {
                 // The file name must follow; "-o" at the end names nothing.
-                if (arg[2] != '\0' || last) {
-                    print_usage(s.program_name, err);
-                    return -1;
-                }
-                const char* name = argv[++i];
-                std::FILE* f = open_output(name, err);
-                if (!f) return -1;
-                if (s.out_is_file) std::fclose(s.out);
-                s.out = f;
-                s.out_name = name;
-                s.out_is_file = true;
+                if (arg[2] != '\0' || last) return usage();
+                if (c.output) c.replaced.push_back(*c.output);
+                c.output = argv[++i];
             } else {
-                print_usage(s.program_name, err);
-                return -1;
+                return usage();
             }
         } else {
-            if (std::strchr(arg, '?') || !last) {
-                print_usage(s.program_name, err);
-                return -1;
-            }
-            s.input_name = arg;
-            have_input = true;
+            if (std::strchr(arg, '?') || !last) return usage();
+            c.input = arg;
         }
     }
+    return 0;
+}
+
+bool make_plan(const CommandLine& c, Plan& plan, std::FILE* err) {
     // --compare names both inputs and prints the comparison alone (or its
     // JSON Lines, or its page); --threshold and --fail-on go with it only.
-    if (s.compare.given ? have_input || s.format || s.summary || s.exchange_lines
-                        : s.compare.threshold_given || s.compare.fail_on) {
-        print_usage(s.program_name, err);
-        return -1;
-    }
     // -j writes nothing but JSON: no listing, no summary beside it.
     // -x adds the exchange lines to -s and means nothing without it.
-    if ((!have_input && !s.compare.given) || (s.json && (s.format || s.summary)) || (s.exchange_lines && !s.summary)) {
-        print_usage(s.program_name, err);
-        return -1;
+    const bool compare_ok = c.compare.given
+                                ? c.input.empty() && !c.format && !c.rows && !c.summary && !c.exchange_lines
+                                : !c.compare.threshold_given && !c.compare.fail_on;
+    if (!compare_ok || (c.input.empty() && !c.compare.given) || (c.json && (c.format || c.rows || c.summary)) ||
+        (c.exchange_lines && !c.summary)) {
+        print_usage(c.program_name, err);
+        return false;
     }
-    if (!s.out_is_file) {
-        s.out = stdout;
-        s.out_name = "standard output";
-    }
-    return 0;
+    plan = Plan();
+    const bool decode = c.format || c.rows;
+    if (c.compare.given) plan.mode = Plan::Mode::compare;
+    else if (c.json) plan.mode = Plan::Mode::json;
+    else if (decode || (!c.summary && !c.page)) plan.mode = Plan::Mode::listing;
+    else if (c.summary) plan.mode = Plan::Mode::summary;
+    else plan.mode = Plan::Mode::page_only;
+    plan.decode = c.rows ? Plan::Decode::rows : c.format ? Plan::Decode::format : Plan::Decode::none;
+    plan.summary_after = plan.listing() && c.summary;
+    plan.exchange_lines = c.exchange_lines;
+    plan.ascii = c.ascii;
+    plan.page = c.page;
+    plan.selection = c.selection;
+    plan.ports = c.ports;
+    plan.input = c.input;
+    plan.output = c.output;
+    plan.replaced = c.replaced;
+    plan.compare = c.compare;
+    plan.compare_json = c.compare.given && c.json;
+    return true;
 }
 
 }  // namespace drda

@@ -9,7 +9,9 @@
 
 #include "app/cli.h"
 #include "app/driver.h"
+#include "app/live_run.h"
 #include "build_info.h"
+#include "common/text_policy.h"
 #include "compare/comparison.h"
 #include "compare/report.h"
 #include "compare/run_aggregate.h"
@@ -73,46 +75,44 @@ int parse_compare_option(int argc, const char* const* argv, int& i, CompareOptio
 namespace {
 
 // One input read into `run`; -1 when it cannot be read to its end.
-int collect(const std::string& name, const RunSettings& settings, compare::RunAggregate& run, std::FILE* err) {
+int collect(const std::string& name, const Plan& plan, compare::RunAggregate& run, std::FILE* err) {
     run.name = name;
-    const bool from_stdin = name == "-";
+    const bool from_stdin = is_stdin_name(name);
     std::FILE* in = from_stdin ? stdin : std::fopen(name.c_str(), "rb");
     if (!in) {
         std::fprintf(err, "%s: %s\n", name.c_str(), std::strerror(errno));
         return -1;
     }
     compare::RunCollector collector(run);
-    Selection selection = settings.selection;  // its time of day is fixed by each input's first record
-    TraceOptions options;
-    options.sink = &collector;
-    options.ports = settings.ports;  // --port: for both inputs
-    if (selection.any()) options.selection = &selection;
     NullSink nothing;
     TextWriter quiet(nothing);
-    const int result = read_trace_stream(in, from_stdin ? "standard input" : name, quiet, err, options);
+    // The selection's times of day are fixed by each input's first record.
+    const int result = read_trace_stream(in, from_stdin ? "standard input" : name, quiet, err, plan, &collector);
     if (!from_stdin) std::fclose(in);
     return result;
 }
 
 }  // namespace
 
-int run_compare(const RunSettings& settings, std::FILE* err) {
-    const CompareOptions& o = settings.compare;
+int run_compare(const Plan& plan, std::FILE* out_file, const std::string& out_name, std::FILE* page_file,
+                std::FILE* err) {
+    const CompareOptions& o = plan.compare;
     compare::RunAggregate base, next;
-    int result = collect(o.base, settings, base, err);
+    int result = collect(o.base, plan, base, err);
     if (!base.finished) return -1;  // not opened
-    const int second = collect(o.next, settings, next, err);
+    const int second = collect(o.next, plan, next, err);
     if (!next.finished) return -1;
     if (second != 0) result = second;
     const compare::Comparison c = compare::compare_runs(base, next, o.threshold);
     try {
-        FileSink sink(settings.out, settings.out_name);
+        FileSink sink(out_file, out_name);
         TextWriter out(sink);
-        if (settings.json) compare::write_json(out, c);
-        else if (!settings.html) compare::write_text(out, c);
+        out.set_text_mode(text::output_mode(plan.ascii));
+        if (plan.compare_json) compare::write_json(out, c);
+        else if (!plan.page) compare::write_text(out, c);
         out.flush();
-        if (settings.html) {
-            FileSink page_sink(settings.html, settings.html_name);
+        if (plan.page) {
+            FileSink page_sink(page_file, *plan.page);
             TextWriter page(page_sink);
             compare::write_page(page, c, build::kProductVersion);
             page.flush();

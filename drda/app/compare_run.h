@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // --compare BASE NEW: both inputs read one after the other into a run
 // aggregate each (the selection applies to both), then the comparison as
-// text, JSON Lines (-j) and a page (--html).
+// text, JSON Lines (-j) and a page (--html). Each input goes through the
+// driver's loop (app/driver.h) with the run's collector as its exchange view.
 #pragma once
 
 #include <cstdio>
@@ -9,7 +10,7 @@
 
 namespace drda {
 
-struct RunSettings;
+struct Plan;
 
 // run_compare's result (and the exit status) when a change --fail-on
 // names is found.
@@ -28,9 +29,11 @@ struct CompareOptions {
 // value that is wrong (the reason is on `err`).
 int parse_compare_option(int argc, const char* const* argv, int& i, CompareOptions& options, std::FILE* err);
 
-// Runs the comparison `settings` asks for: 0, 3 when a change --fail-on
-// names is found, -1 when an input cannot be read to its end (reported on
-// `err`; the comparison of what was read is written all the same).
-int run_compare(const RunSettings& settings, std::FILE* err);
+// Runs the comparison of a plan in Mode::compare, writing to the output
+// files run() opened (`page`: null without --html): 0, 3 when a change
+// --fail-on names is found, -1 when an input cannot be read to its end or
+// the output cannot be written (reported on `err`; the comparison of what
+// was read is written all the same).
+int run_compare(const Plan& plan, std::FILE* out, const std::string& out_name, std::FILE* page, std::FILE* err);
 
 }  // namespace drda

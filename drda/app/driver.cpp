@@ -1,17 +1,31 @@
 // SPDX-License-Identifier: Apache-2.0
+// How a run goes, top to bottom:
+//   - a record source (trace file or capture) hands out events: a record, a
+//     connection note, a gap, a connection closed, the end, a failure;
+//   - one loop (read_source) takes them: the listing shows the records the
+//     selection lets through, the decoders see every record of the
+//     connections shown, the exchange tracker feeds -s, -j and the page;
+//   - a pass (Pass) says what one reading of the input does: the plan's
+//     output, the first of two readings that only finds the records of the
+//     selected exchanges, or the page's evidence reading;
+//   - run() opens the output files, reads the input once (twice with
+//     exchange options in the listing modes), then writes the page after
+//     a last reading for its evidence.
 #include "app/driver.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
 
+#include "app/compare_run.h"
 #include "app/live_run.h"
 #include "build_info.h"
 #include "capture/capture_source.h"
 #include "common/record.h"
+#include "common/stream_input.h"
+#include "common/text_policy.h"
 #include "ddm/dss_layer.h"
 #include "ddm/rows/conversation.h"
 #include "html/evidence.h"
@@ -24,17 +38,214 @@
 namespace drda {
 namespace {
 
-// Whether the record listing (with -f the decode) is printed: not in a
-// first pass, and not when only -s, -j or --html is asked for.
-bool shows_listing(const TraceOptions& o) {
-    return !o.collect && !o.sink && (o.format || (!o.summary && !o.json && !o.html));
+// --- record sources as events ---------------------------------------------------
+
+enum class Event { record, note, gap, closed, end, failed };
+
+// What the loop needs of a record source: its events, and its own lines
+// printed on request.
+class Source {
+public:
+    virtual ~Source() = default;
+    virtual bool capture() const = 0;
+    // Reads the file header; false when the input cannot be read at all.
+    virtual bool open() = 0;
+    virtual Event next(Record& rec) = 0;
+    virtual void print_header(TextWriter& out) = 0;
+    // The lines of the last event: a record's header block, a CONNECTION line.
+    virtual void print_event(TextWriter& out) = 0;
+    // What was written since the last record's header ends with an empty
+    // line but for row lines after it: a line set apart needs no other.
+    virtual void text_ends_blank() {}
+    // The time of the last record as its header shows it; empty: none.
+    virtual std::string_view time_text() = 0;
+    // After the end: a record the input ended inside (0: none) and its lines.
+    virtual int cut_record() const = 0;
+    virtual void print_cut(TextWriter& out) = 0;
+    // After the end: the notes that are always shown (skipped fragments, the
+    // ERROR line of a damaged file).
+    virtual void print_notes(TextWriter& out) = 0;
+    // The ERROR line without its line breaks; empty: none.
+    virtual std::string_view error_line() const = 0;
+    virtual summary::InputInfo info() const = 0;
+    // How the connection of the last `closed` ended.
+    virtual summary::ConnEnd how_closed() const = 0;
+};
+
+class TraceSource final : public Source {
+public:
+    template <class In>
+    TraceSource(In& in, ByteView head, const std::string& name, std::FILE* err) : file_(in, name, err), head_(head) {}
+    bool capture() const override { return false; }
+    bool open() override { return file_.read_header(head_); }
+    Event next(Record& rec) override {
+        switch (file_.next(rec)) {
+            case TraceFile::Next::record: return Event::record;
+            case TraceFile::Next::end: return Event::end;
+            default: return Event::failed;
+        }
+    }
+    void print_header(TextWriter& out) override { file_.print_header(out); }
+    void print_event(TextWriter& out) override { file_.print_record(out); }
+    std::string_view time_text() override { return file_.time_text(); }
+    int cut_record() const override { return file_.cut_record(); }
+    void print_cut(TextWriter& out) override { file_.print_record(out); }
+    void print_notes(TextWriter& out) override { file_.print_error(out); }
+    std::string_view error_line() const override { return file_.error_line(); }
+    summary::InputInfo info() const override {
+        summary::InputInfo i;
+        i.kind = "trace file";
+        return i;
+    }
+    summary::ConnEnd how_closed() const override { return summary::ConnEnd::end_of_input; }
+
+private:
+    TraceFile file_;
+    ByteView head_;
+};
+
+class CaptureEvents final : public Source {
+public:
+    template <class... Args>
+    explicit CaptureEvents(Args&&... args) : source_(std::forward<Args>(args)...) {}
+    bool capture() const override { return true; }
+    bool open() override { return source_.read_header(); }
+    Event next(Record& rec) override {
+        switch (source_.next(rec)) {
+            case CaptureSource::Next::record: return Event::record;
+            case CaptureSource::Next::note: return Event::note;
+            case CaptureSource::Next::gap: return Event::gap;
+            case CaptureSource::Next::closed: return Event::closed;
+            case CaptureSource::Next::end: return Event::end;
+            default: return Event::failed;
+        }
+    }
+    void print_header(TextWriter& out) override { source_.print_header(out); }
+    void print_event(TextWriter& out) override { source_.print_event(out); }
+    void text_ends_blank() override { source_.text_ends_blank(); }
+    std::string_view time_text() override { return source_.time_text(); }
+    int cut_record() const override { return 0; }
+    void print_cut(TextWriter&) override {}
+    void print_notes(TextWriter& out) override { source_.print_notes(out); }
+    std::string_view error_line() const override { return {}; }
+    summary::InputInfo info() const override {
+        const CaptureSource::Stats& st = source_.stats();
+        summary::InputInfo i;
+        i.kind = st.kind;
+        i.packets = st.packets;
+        i.cut_packets = st.cut_packets;
+        i.snaplen = st.cut_to;
+        i.missing_bytes = st.missing_bytes;
+        i.gaps = st.gaps;
+        return i;
+    }
+    summary::ConnEnd how_closed() const override {
+        using capture::Event;
+        const CaptureSource::Closing& how = source_.closing();
+        const bool server = how.side == capture::kServer;
+        switch (how.kind) {
+            case Event::closed:
+                return how.rst ? (server ? summary::ConnEnd::rst_server : summary::ConnEnd::rst_client)
+                               : (server ? summary::ConnEnd::fin_server : summary::ConnEnd::fin_client);
+            case Event::dropped: return summary::ConnEnd::dropped;
+            case Event::idle: return summary::ConnEnd::idle;
+            case Event::replaced: return summary::ConnEnd::replaced;
+            default: return summary::ConnEnd::still_open;
+        }
+    }
+
+private:
+    CaptureSource source_;
+};
+
+// The input's first bytes tell its format: a capture, else a trace file.
+template <class In>
+std::unique_ptr<Source> open_source(In& in, ByteView head, const std::string& name, std::FILE* err,
+                                    const Plan& plan) {
+    if (!is_capture_magic(head)) return std::make_unique<TraceSource>(in, head, name, err);
+    capture::Limits limits;
+    limits.ports = plan.ports;
+    return std::make_unique<CaptureEvents>(in, head, name, err, limits);
 }
 
-// Only the page: nothing but it is written.
-bool html_only(const TraceOptions& o) { return o.html && !o.summary && !o.json && !o.format; }
+// --- the decoders ----------------------------------------------------------------
+
+// The -f decoder (with -r the row decoder listening to it) of each
+// connection: a trace file is one conversation with one decoder; a capture's
+// connection decodes as if it were alone, with a decoder per direction (a
+// cut DSS header belongs to one direction). A connection's state is
+// dropped when it ends.
+class Decoders {
+public:
+    Decoders(Plan::Decode decode, bool capture) : rows_(decode == Plan::Decode::rows), capture_(capture) {}
+
+    // Decodes a record; returns whether its decode ended with an empty line
+    // and row lines after it.
+    bool decode(TextWriter& out, const Record& rec) {
+        DdmDecoder& decoder = state(rec.connection).decoder[side(rec)];
+        decoder.decode_buffer(out, rec.direction, rec.data);
+        return rows_ && decoder.ended_blank();
+    }
+    void gap(const Record& rec) {
+        auto it = connections_.find(rec.connection);
+        if (it == connections_.end()) return;
+        it->second->decoder[side(rec)].drop_carried();
+        if (it->second->rows) it->second->rows->bytes_missing(side(rec) == 1);
+    }
+    void closed(const Record& rec) {
+        connections_.erase(rec.connection);
+        last_ = nullptr;
+    }
+
+private:
+    struct Connection {
+        DdmDecoder decoder[2];  // client's bytes, server's bytes
+        std::unique_ptr<rows::Conversation> rows;
+    };
+    int side(const Record& rec) const { return capture_ && rec.direction != kDirectionSend ? 1 : 0; }
+    Connection& state(std::uint32_t connection) {
+        if (last_ && last_conn_ == connection) return *last_;
+        std::unique_ptr<Connection>& c = connections_[connection];
+        if (!c) {
+            c = std::make_unique<Connection>();
+            if (rows_) {
+                c->rows = std::make_unique<rows::Conversation>();
+                for (DdmDecoder& d : c->decoder) d.set_observer(c->rows.get());
+            }
+        }
+        last_conn_ = connection;
+        last_ = c.get();
+        return *c;
+    }
+
+    bool rows_, capture_;
+    std::unordered_map<std::uint32_t, std::unique_ptr<Connection>> connections_;
+    std::uint32_t last_conn_ = 0;
+    Connection* last_ = nullptr;
+};
+
+// --- what one reading of the input does ---------------------------------------------
+
+struct Pass {
+    const Plan& plan;
+    bool prompt = false;                         // hand on each unit as it is complete
+    html::HtmlReport* page = nullptr;            // fed with the exchanges beside the plan's views
+    const SelectedRecords* held = nullptr;       // the second of two readings
+    SelectedRecords* collect = nullptr;          // the first: the tracker only, into this
+    html::EvidenceCollector* evidence = nullptr; // the page's evidence: -r of its records
+    summary::ExchangeSink* also = nullptr;       // fed with the exchanges too (--compare's collector)
+
+    // Whether the record listing is written.
+    bool listing() const { return !collect && (evidence || plan.listing()); }
+    Plan::Decode decode() const { return evidence ? Plan::Decode::rows : collect ? Plan::Decode::none : plan.decode; }
+    // Whether the exchange tracker runs, and for which views.
+    bool exchanges() const {
+        return !evidence && (collect || plan.summary() || plan.mode == Plan::Mode::json || page || also);
+    }
+};
 
 // Hands every exchange (connection, input, end) to two views: -s or -j and
-// the page.
+// the page, or those and another.
 class TeeSink final : public summary::ExchangeSink {
 public:
     TeeSink(summary::ExchangeSink& a, summary::ExchangeSink& b) : a_(a), b_(b) {}
@@ -47,328 +258,197 @@ private:
     summary::ExchangeSink &a_, &b_;
 };
 
-// What a record is handed to after its own lines: the listing, then with -f
-// the decoder (whose carried DSS header spans records), with -r the row
-// decoder listening to it.
-class RecordPrinter {
+// The exchange tracker and the views it feeds: the selection, then -s or
+// -j and the page (or, in a first reading, the records to hold).
+class ExchangeViews {
 public:
-    explicit RecordPrinter(const TraceOptions& options) : options_(options) {
-        if (options_.rows) {
-            options_.format = true;
-            rows_ = std::make_unique<rows::Conversation>();
-            decoder_.set_observer(rows_.get());
+    ExchangeViews(const Pass& pass, const Selection& sel, TextWriter& out) : pass_(pass) {
+        if (!pass.exchanges()) return;
+        summary::ExchangeSink* sink = pass.collect;
+        if (!sink) {
+            if (pass.plan.mode == Plan::Mode::json) view_ = std::make_unique<summary::JsonLines>(out);
+            else if (pass.plan.summary())
+                view_ = std::make_unique<summary::TextReport>(out, pass.listing(), pass.plan.exchange_lines);
+            sink = view_.get();
+            for (summary::ExchangeSink* beside : {static_cast<summary::ExchangeSink*>(pass.page), pass.also})
+                if (beside) sink = sink ? keep(std::make_unique<TeeSink>(*sink, *beside)) : beside;
+            if (pass.prompt) sink = keep(std::make_unique<FlushingExchangeSink>(*sink, out));
+            if (sel.any()) sink = keep(std::make_unique<SelectingSink>(sel, *sink));
         }
-    }
-
-    // A record not shown is still decoded (into `discard`): the decoder
-    // carries state from record to record.
-    void print(TextWriter& out, const Record& rec, bool shown, TextWriter& discard) {
-        if (shown) print_buffer(out, rec.direction, rec.data);
-        if (options_.format) decoder_.decode_buffer(shown ? out : discard, rec.direction, rec.data);
-    }
-
-private:
-    TraceOptions options_;
-    DdmDecoder decoder_;
-    std::unique_ptr<rows::Conversation> rows_;  // -r only
-};
-
-// Where the record source writes its own lines when only a summary is
-// shown: nowhere, except an "ERROR:" line, kept to be shown after the
-// summary. (The source writes such a line with one put, which the writer
-// never splits over two blocks.)
-class ErrorLineSink final : public Sink {
-public:
-    void write(const char* data, std::size_t n) override {
-        // Only at a line start: a damaged record's function name may hold
-        // the same letters.
-        const std::string_view text(data, n);
-        for (std::size_t at = text.find("ERROR:"); at != std::string_view::npos; at = text.find("ERROR:", at + 1)) {
-            if (at == 0 ? !after_newline_ : text[at - 1] != '\n') continue;
-            const std::size_t end = text.find('\n', at);
-            line = std::string(text.substr(at, std::min<std::size_t>(end - at, 256)));
-        }
-        if (n) after_newline_ = text.back() == '\n';
-    }
-    std::string line;
-
-private:
-    bool after_newline_ = true;
-};
-
-// The -s and -j views of a run: the exchange tracker fed with every record,
-// and, when no listing is shown, the discarding writer the record source
-// writes its own lines to.
-class SummaryViews {
-public:
-    SummaryViews(const TraceOptions& options, TextWriter& out, std::FILE* err, const std::string& input_name)
-        : options_(options), out_(out), err_(err), input_name_(input_name) {
-        if (options.collect) {
-            quiet_ = std::make_unique<TextWriter>(quiet_sink_);
-            tracker_ = std::make_unique<summary::ExchangeTracker>(*options.collect);
-            return;
-        }
-        if (!options.summary && !options.json && !options.html && !options.sink) return;
-        if (!listing()) quiet_ = std::make_unique<TextWriter>(quiet_sink_);
-        if (options.sink) {
-            // --compare's collector: no view of its own
-        } else if (options.json) {
-            view_ = std::make_unique<summary::JsonLines>(out);
-        } else if (options.summary) {
-            view_ = std::make_unique<summary::TextReport>(out, listing(), options.exchange_lines);
-        }
-        summary::ExchangeSink* sink = options.sink ? options.sink : view_.get();
-        if (options.html && sink) {
-            tee_ = std::make_unique<TeeSink>(*sink, *options.html);
-            sink = tee_.get();
-        } else if (options.html) {
-            sink = options.html;
-        }
-        if (options.prompt) {
-            flushing_ = std::make_unique<FlushingExchangeSink>(*sink, out);
-            sink = flushing_.get();
-        }
-        if (options.selection && options.selection->any()) {
-            selecting_ = std::make_unique<SelectingSink>(*options.selection, *sink);
-            sink = selecting_.get();
-        }
+        head_ = sink;
         tracker_ = std::make_unique<summary::ExchangeTracker>(*sink);
     }
 
-    // Whether the listing (and with -f the decode) is shown.
-    bool listing() const { return shows_listing(options_); }
-    // Where the record source writes its own lines.
-    TextWriter& source_out() { return quiet_ ? *quiet_ : out_; }
-
     void record(const Record& rec) {
         if (!tracker_) return;
-        if (rec.has_time && options_.selection) options_.selection->first_time(rec.time);
-        if (options_.html) options_.html->record_seen(rec.number);
+        if (pass_.page) pass_.page->record_seen(rec.number);
         tracker_->feed(rec);
     }
     void gap(const Record& rec) {
         if (tracker_) tracker_->gap(rec);
     }
-    void closed(const Record& rec, const CaptureSource::Closing& how) {
-        if (!tracker_) return;
-        using capture::Event;
-        summary::ConnEnd end = summary::ConnEnd::still_open;
-        const bool server = how.side == capture::kServer;
-        switch (how.kind) {
-            case Event::closed:
-                end = how.rst ? (server ? summary::ConnEnd::rst_server : summary::ConnEnd::rst_client)
-                              : (server ? summary::ConnEnd::fin_server : summary::ConnEnd::fin_client);
-                break;
-            case Event::dropped: end = summary::ConnEnd::dropped; break;
-            case Event::idle: end = summary::ConnEnd::idle; break;
-            case Event::replaced: end = summary::ConnEnd::replaced; break;
-            default: break;
-        }
-        tracker_->closed(rec, end);
-    }
-    void input(const summary::InputInfo& info) {
-        if (selecting_) selecting_->input(info);
-        else if (tee_) tee_->input(info);
-        else if (options_.sink) options_.sink->input(info);
-        else if (view_) view_->input(info);
-        else if (options_.html) options_.html->input(info);
+    void closed(const Record& rec, summary::ConnEnd how) {
+        if (tracker_) tracker_->closed(rec, how);
     }
 
-    // The summary of what was read; then the reason when the input could not
-    // be read to its end (on the error stream for JSON Lines, which hold
-    // nothing else).
-    void finish(int result) {
+    // The end of the input: the views are finished; then, when the input
+    // could not be read to its end and no listing showed why, the reason
+    // (on the error stream where the output holds nothing else).
+    void finish(const Source& source, int result, std::FILE* err, const std::string& input_name, TextWriter& out) {
         if (!tracker_) return;
+        head_->input(source.info());
         tracker_->finish();
-        if (quiet_) quiet_->flush();
-        if (options_.html && result != 0) options_.html->stopped(quiet_ ? quiet_sink_.line : std::string());
-        if (!quiet_ || quiet_sink_.line.empty()) return;
-        if (options_.json || options_.sink || html_only(options_)) {
-            std::fprintf(err_, "%s: %s\n", input_name_.c_str(), quiet_sink_.line.c_str());
+        if (pass_.collect) return;
+        const std::string_view line = pass_.listing() ? std::string_view() : source.error_line();
+        if (pass_.page && result != 0) pass_.page->stopped(std::string(line));
+        if (line.empty()) return;
+        const Plan::Mode mode = pass_.plan.mode;
+        if (mode == Plan::Mode::json || mode == Plan::Mode::page_only || mode == Plan::Mode::compare) {
+            std::fprintf(err, "%s: %.*s\n", input_name.c_str(), static_cast<int>(line.size()), line.data());
         } else {
-            out_.put('\n');
-            out_.put(quiet_sink_.line);
-            out_.put('\n');
+            out.put('\n');
+            out.put(line);
+            out.put('\n');
         }
     }
 
 private:
-    const TraceOptions& options_;
-    TextWriter& out_;
-    std::FILE* err_;
-    const std::string& input_name_;
-    ErrorLineSink quiet_sink_;
-    std::unique_ptr<TextWriter> quiet_;
+    summary::ExchangeSink* keep(std::unique_ptr<summary::ExchangeSink> s) {
+        chain_.push_back(std::move(s));
+        return chain_.back().get();
+    }
+
+    const Pass& pass_;
     std::unique_ptr<summary::ExchangeSink> view_;
-    std::unique_ptr<TeeSink> tee_;  // -s or -j and --html
-    std::unique_ptr<summary::ExchangeSink> flushing_;  // options.prompt
-    std::unique_ptr<SelectingSink> selecting_;
+    std::vector<std::unique_ptr<summary::ExchangeSink>> chain_;
+    summary::ExchangeSink* head_ = nullptr;
     std::unique_ptr<summary::ExchangeTracker> tracker_;
 };
 
-// The gate between a record source and the output when the listing is
-// shown with a selection; null otherwise.
-std::unique_ptr<RecordGate> make_gate(const TraceOptions& options, bool listing, TextWriter& out, bool capture) {
-    if (!listing || !options.selection || !options.selection->any()) return nullptr;
-    return std::make_unique<RecordGate>(out, *options.selection, capture, options.held);
-}
+// --- the loop ------------------------------------------------------------------------
 
-// The printers of a capture: each connection decodes as if it were alone,
-// with a decoder per direction (a cut DSS header belongs to one direction)
-// and one row decoder per connection. State of a connection that ended is
-// dropped.
-class CapturePrinter {
+// One reading of `source` as `pass` says, the listing to `out`.
+class Loop {
 public:
-    explicit CapturePrinter(const TraceOptions& options) : options_(options) {
-        if (options_.rows) options_.format = true;
+    Loop(Source& source, const Pass& pass, TextWriter& out, std::FILE* err, const std::string& input_name)
+        : source_(source), pass_(pass), out_(out), err_(err), input_name_(input_name),
+          selection_(pass.evidence ? Selection() : pass.plan.selection),
+          filter_(selection_, source.capture(), pass.held), listing_(pass.listing()),
+          decoders_(pass.decode(), source.capture()), views_(pass, selection_, out) {
+        if (pass.prompt) clock_ = std::make_unique<PromptClock>(out);
     }
 
-    // A record not shown of a connection that has others shown is still
-    // decoded (into `discard`) for the state its decoders carry; a
-    // connection none of whose records can be shown is not decoded at all.
-    // Returns whether the shown text ends with an empty line but for row
-    // lines after it.
-    bool print(TextWriter& out, const Record& rec, bool shown, bool conn_shown, TextWriter& discard) {
-        if (shown) print_buffer(out, rec.direction, rec.data);
-        if (!options_.format || !conn_shown) return false;
-        DdmDecoder& decoder = state(rec.connection).decoder[side(rec)];
-        decoder.decode_buffer(shown ? out : discard, rec.direction, rec.data);
-        return shown && options_.rows && decoder.ended_blank();
+    int run() {
+        int result = -1;
+        if (source_.open()) result = events();
+        end(result);
+        return result;
     }
-    void gap(const Record& rec) {
-        auto it = connections_.find(rec.connection);
-        if (it == connections_.end()) return;
-        it->second->decoder[side(rec)].drop_carried();
-        if (it->second->rows) it->second->rows->bytes_missing(side(rec) == 1);
-    }
-    void closed(const Record& rec) { connections_.erase(rec.connection); }
 
 private:
-    struct Connection {
-        DdmDecoder decoder[2];  // client's bytes, server's bytes
-        std::unique_ptr<rows::Conversation> rows;
-    };
-    static int side(const Record& rec) { return rec.direction == kDirectionSend ? 0 : 1; }
-    Connection& state(std::uint32_t connection) {
-        std::unique_ptr<Connection>& c = connections_[connection];
-        if (!c) {
-            c = std::make_unique<Connection>();
-            if (options_.rows) {
-                c->rows = std::make_unique<rows::Conversation>();
-                for (DdmDecoder& d : c->decoder) d.set_observer(c->rows.get());
+    int events() {
+        if (listing_ && !pass_.evidence) source_.print_header(out_);
+        Record rec;
+        for (;;) {
+            switch (source_.next(rec)) {
+                case Event::record:
+                    if (!record(rec)) return -1;
+                    break;
+                case Event::note: line(rec); break;
+                case Event::gap:
+                    line(rec);
+                    decoders_.gap(rec);
+                    views_.gap(rec);
+                    break;
+                case Event::closed:
+                    line(rec);
+                    decoders_.closed(rec);
+                    views_.closed(rec, source_.how_closed());
+                    break;
+                case Event::end: return 0;
+                case Event::failed: return -1;
             }
+            if (clock_) clock_->unit_done();
         }
-        return *c;
     }
 
-    TraceOptions options_;
-    std::unordered_map<std::uint32_t, std::unique_ptr<Connection>> connections_;
+    // A record: its block when shown, its decode (into nothing when not
+    // shown: the decoders carry state from record to record), the tracker.
+    // False when no later record is wanted.
+    bool record(const Record& rec) {
+        if (rec.has_time && selection_.window()) selection_.first_time(rec.time);
+        if (listing_) {
+            if (pass_.evidence) pass_.evidence->start(out_);
+            const bool shown = shows(rec);
+            if (shown) {
+                source_.print_event(out_);
+                print_buffer(out_, rec.direction, rec.data);
+            }
+            if (pass_.decode() != Plan::Decode::none && decodes(rec) && decoders_.decode(shown ? out_ : discard_, rec) &&
+                shown && !selection_.any())
+                source_.text_ends_blank();
+            if (pass_.evidence && !pass_.evidence->done(rec, shown, out_)) return false;
+        }
+        views_.record(rec);
+        return true;
+    }
+
+    bool shows(const Record& rec) {
+        if (pass_.evidence) return pass_.evidence->wants(rec.connection, rec.number);
+        return !selection_.any() || filter_.shows(rec, selection_.window() ? source_.time_text() : std::string_view());
+    }
+    // Whether the decoders of the record's connection run: they carry
+    // state from record to record, so every record of a connection whose
+    // records are shown, up to the last one wanted.
+    bool decodes(const Record& rec) const {
+        return pass_.evidence ? pass_.evidence->wants_connection(rec.connection, rec.number)
+                              : filter_.conn_shown(rec.connection);
+    }
+    // A connection's line, with its records.
+    void line(const Record& rec) {
+        if (listing_ && !pass_.evidence && filter_.conn_shown(rec.connection)) source_.print_event(out_);
+    }
+
+    // The end of the input, read to it or not.
+    void end(int result) {
+        if (listing_ && !pass_.evidence) {
+            const int cut = source_.cut_record();
+            if (cut && (!selection_.any() || filter_.shows_cut(cut))) source_.print_cut(out_);
+            source_.print_notes(out_);
+            if (const int from = filter_.not_held_from()) {
+                if (!out_.at_blank_line()) out_.put('\n');
+                out_.printf("SELECTION: more than %zu runs of records selected by exchange; records from %d on were "
+                            "not tested and are not shown\n",
+                            SelectedRecords::kMaxRuns, from);
+            }
+        }
+        views_.finish(source_, result, err_, input_name_, out_);
+    }
+
+    Source& source_;
+    const Pass& pass_;
+    TextWriter& out_;
+    std::FILE* err_;
+    const std::string& input_name_;
+    Selection selection_;  // the plan's, its times of day fixed by the first record
+    RecordFilter filter_;
+    bool listing_;
+    Decoders decoders_;
+    ExchangeViews views_;
+    NullSink nothing_;
+    TextWriter discard_{nothing_};
+    std::unique_ptr<PromptClock> clock_;
 };
 
-int print_trace_file(TraceFile& source, ByteView head, const std::string& input_name, TextWriter& out,
-                     std::FILE* err, const TraceOptions& options) {
-    SummaryViews views(options, out, err, input_name);
-    const std::unique_ptr<RecordGate> gate = make_gate(options, views.listing(), out, false);
-    TextWriter& source_out = gate ? gate->source_out() : views.source_out();
-    NullSink discarded;
-    TextWriter discard(discarded);
-    RecordPrinter printer(options);
-    std::unique_ptr<PromptClock> clock;
-    if (options.prompt) clock = std::make_unique<PromptClock>(out);
-    Record rec;
-    int result = -1;
-    if (source.read_header(source_out, head)) {
-        if (gate) gate->header();
-        for (bool more = true; more;) {
-            switch (source.next(source_out, rec)) {
-                case TraceFile::Next::record:
-                    if (views.listing()) {
-                        if (options.evidence) options.evidence->start(out);
-                        const bool shown = !gate || gate->record(rec);
-                        printer.print(out, rec, shown, discard);
-                        if (shown && options.evidence && !options.evidence->done(rec, out)) more = false;
-                    }
-                    views.record(rec);
-                    break;
-                case TraceFile::Next::end: result = 0, more = false; break;
-                case TraceFile::Next::failed: more = false; break;
-            }
-            if (clock && more) clock->unit_done();
-        }
-    }
-    if (gate) gate->other(), gate->finish();
-    summary::InputInfo info;
-    info.kind = "trace file";
-    views.input(info);
-    views.finish(result);
-    return result;
+template <class In>
+int read_source(In& in, ByteView head, const std::string& name, TextWriter& out, std::FILE* err, const Pass& pass) {
+    const std::unique_ptr<Source> source = open_source(in, head, name, err, pass.plan);
+    return Loop(*source, pass, out, err, name).run();
 }
 
-int print_capture(CaptureSource& source, const std::string& input_name, TextWriter& out, std::FILE* err,
-                  const TraceOptions& options) {
-    SummaryViews views(options, out, err, input_name);
-    const std::unique_ptr<RecordGate> gate = make_gate(options, views.listing(), out, true);
-    TextWriter& source_out = gate ? gate->source_out() : views.source_out();
-    source.set_record_headers(views.listing());
-    NullSink discarded;
-    TextWriter discard(discarded);
-    CapturePrinter printer(options);
-    std::unique_ptr<PromptClock> clock;
-    if (options.prompt) clock = std::make_unique<PromptClock>(out);
-    Record rec;
-    int result = -1;
-    if (source.read_header(source_out)) {
-        if (gate) gate->header();
-        for (bool more = true; more;) {
-            const CaptureSource::Next next = source.next(source_out, rec);
-            if (gate && next != CaptureSource::Next::record) gate->other();
-            switch (next) {
-                case CaptureSource::Next::record:
-                    if (views.listing()) {
-                        if (options.evidence) options.evidence->start(out);
-                        const bool shown = !gate || gate->record(rec);
-                        if (printer.print(out, rec, shown, !gate || gate->conn_selected(rec.connection), discard) &&
-                            !gate)
-                            source.text_ends_blank();
-                        if (shown && options.evidence && !options.evidence->done(rec, out)) more = false;
-                    }
-                    views.record(rec);
-                    break;
-                case CaptureSource::Next::gap:
-                    printer.gap(rec);
-                    views.gap(rec);
-                    break;
-                case CaptureSource::Next::closed:
-                    printer.closed(rec);
-                    views.closed(rec, source.closing());
-                    break;
-                case CaptureSource::Next::end: result = 0, more = false; break;
-                case CaptureSource::Next::failed: more = false; break;
-            }
-            if (clock && more) clock->unit_done();
-        }
-    }
-    if (gate) gate->other(), gate->finish();
-    const CaptureSource::Stats& st = source.stats();
-    summary::InputInfo info;
-    info.kind = st.kind;
-    info.packets = st.packets;
-    info.cut_packets = st.cut_packets;
-    info.snaplen = st.cut_to;
-    info.missing_bytes = st.missing_bytes;
-    info.gaps = st.gaps;
-    views.input(info);
-    views.finish(result);
-    return result;
-}
+// --- inputs read more than once ----------------------------------------------------------
 
-// Exchange options with the listing: the records to print are known only
-// when their exchanges end, so the input is read twice (see read_twice).
-bool two_passes(const TraceOptions& options) {
-    return options.selection && options.selection->exchange_options() && !options.held && shows_listing(options);
-}
-
-// Where the first of two passes reports: nowhere (the second reports).
+// Where the first of two readings reports: nowhere (the second reports).
 class Silent {
 public:
     Silent() : f_(std::fopen("/dev/null", "w")) {
@@ -383,21 +463,20 @@ private:
     std::FILE* f_;
 };
 
-// The first pass of two: the tracker alone, into `held`.
-TraceOptions first_pass(const TraceOptions& options, SelectedRecords& held) {
-    TraceOptions first;
-    first.selection = options.selection;
-    first.collect = &held;
-    return first;
+// An input file read from where it stands: its first bytes tell the format.
+int read_file(std::FILE* in, const std::string& name, TextWriter& out, std::FILE* err, const Pass& pass) {
+    // Enough for the trace magic, which is longer than the capture magics.
+    std::uint8_t head[7];
+    errno = 0;
+    const std::size_t n = std::fread(head, 1, sizeof head, in);
+    return read_source(in, ByteView(head, n), name, out, err, pass);
 }
-
-}  // namespace
 
 // An input that cannot seek (a pipe) copied to a temporary file, from
 // where it is read as many times as needed; null when `in` can seek (it is
 // then read again from `start`) or on failure (`failed`, reported on `err`).
-static std::FILE* hold_input(std::FILE* in, const std::string& input_name, std::FILE* err, const char* what,
-                             off_t& start, bool& failed) {
+std::FILE* hold_input(std::FILE* in, const std::string& input_name, std::FILE* err, const char* what, off_t& start,
+                      bool& failed) {
     failed = false;
     start = ftello(in);
     if (start >= 0 && fseeko(in, start, SEEK_SET) == 0) return nullptr;
@@ -433,215 +512,246 @@ static std::FILE* hold_input(std::FILE* in, const std::string& input_name, std::
     return spool;
 }
 
-// Exchange options in the listing modes: a first pass runs only the
+// Exchange options in the listing modes: a first reading runs only the
 // exchange tracker and keeps the runs of record numbers of the selected
-// exchanges (SelectedRecords, capped); a second pass reads the input again
-// from where it began with fresh decoders and prints the blocks of the
-// selected records. An input that cannot seek (a pipe) is first copied to
-// a temporary file, so memory stays bounded whatever the input's size.
-static int read_twice(std::FILE* in, const std::string& input_name, TextWriter& out, std::FILE* err,
-                      const TraceOptions& options) {
+// exchanges (SelectedRecords, capped); a second reads the input again from
+// where it began with fresh decoders and prints the selected records. An
+// input that cannot seek (a pipe) is first copied to a temporary file, so
+// memory stays bounded whatever the input's size.
+int read_twice(std::FILE* in, const std::string& name, TextWriter& out, std::FILE* err, const Pass& pass) {
     off_t start = 0;
     bool failed = false;
-    std::FILE* spool = hold_input(in, input_name, err, "the selection", start, failed);
+    std::FILE* spool = hold_input(in, name, err, "the selection", start, failed);
     if (failed) return -1;
     if (spool) in = spool;
-    SelectedRecords held(*options.selection);
+    SelectedRecords held(pass.plan.selection);
     {
         const Silent silent;
         NullSink nothing;
         TextWriter quiet(nothing);
-        read_trace_stream(in, input_name, quiet, silent.or_else(err), first_pass(options, held));
+        Pass first{pass.plan};
+        first.collect = &held;
+        read_file(in, name, quiet, silent.or_else(err), first);
     }
     int result = -1;
     if (fseeko(in, start, SEEK_SET) != 0) {
-        std::fprintf(err, "%s: %s\n", input_name.c_str(), std::strerror(errno ? errno : EIO));
+        std::fprintf(err, "%s: %s\n", name.c_str(), std::strerror(errno ? errno : EIO));
     } else {
         std::clearerr(in);
-        TraceOptions second = options;
+        Pass second = pass;
         second.held = &held;
-        result = read_trace_stream(in, input_name, out, err, second);
+        result = read_file(in, name, out, err, second);
     }
     if (spool) std::fclose(spool);
     return result;
 }
 
-namespace {
-
-// The input's first bytes tell its format: a capture, else a trace file.
-template <class Input>
-int print_input(Input& in, ByteView first, const std::string& input_name, TextWriter& out, std::FILE* err,
-                const TraceOptions& options) {
-    if (is_capture_magic(first)) {
-        capture::Limits limits;
-        limits.ports = options.ports;
-        CaptureSource source(in, first, input_name, err, limits);
-        return print_capture(source, input_name, out, err, options);
-    }
-    TraceFile source(in, input_name, err);
-    return print_trace_file(source, first, input_name, out, err, options);
+// An input file, read once or twice as the plan needs.
+int read_input(std::FILE* in, const std::string& name, TextWriter& out, std::FILE* err, const Pass& pass) {
+    if (pass.plan.two_passes() && !pass.held && !pass.collect && !pass.evidence)
+        return read_twice(in, name, out, err, pass);
+    return read_file(in, name, out, err, pass);
 }
 
-}  // namespace
+// --- the page ------------------------------------------------------------------------------
 
-int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& out,
-                      std::FILE* err, const TraceOptions& options) {
-    if (two_passes(options)) return read_twice(in, input_name, out, err, options);
-    // The first bytes tell the format: enough for the trace magic, which is
-    // longer than the capture magics.
-    std::uint8_t head[7];
-    errno = 0;
-    const std::size_t n = std::fread(head, 1, sizeof head, in);
-    return print_input(in, ByteView(head, n), input_name, out, err, options);
-}
-
-int read_live_stream(StreamInput& in, const std::string& input_name, TextWriter& out, std::FILE* err,
-                     const TraceOptions& options) {
-    // As above, but only as many bytes as the format needs are waited for;
-    // what is shown is handed on before any wait.
-    if (options.prompt) in.on_wait(flush_writer, &out);
-    std::uint8_t head[7];
-    const std::size_t n = in.read_full(head, sizeof head);
-    if (n < sizeof head && in.stopped()) return 0;  // stopped before anything came
-    return print_input(in, ByteView(head, n), input_name, out, err, options);
-}
-
-int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
-                        const TraceOptions& options, const capture::Limits& given) {
-    capture::Limits limits = given;
-    limits.ports.insert(limits.ports.end(), options.ports.begin(), options.ports.end());
-    if (two_passes(options)) {
-        SelectedRecords held(*options.selection);
-        {
-            const Silent silent;
-            NullSink nothing;
-            TextWriter quiet(nothing);
-            CaptureSource first(capture, input_name, silent.or_else(err), limits);
-            print_capture(first, input_name, quiet, silent.or_else(err), first_pass(options, held));
-        }
-        TraceOptions second = options;
-        second.held = &held;
-        CaptureSource source(capture, input_name, err, limits);
-        return print_capture(source, input_name, out, err, second);
-    }
-    CaptureSource source(capture, input_name, err, limits);
-    return print_capture(source, input_name, out, err, options);
-}
-
-// --html, after the run: a pass that prints -r for the records of the
-// page's evidence into the collector (decoders still see every record of
-// those connections up to the last one wanted), then the page.
-static void write_page(html::HtmlReport& page, std::FILE* in, off_t start, const std::string& input_name,
-                       const RunSettings& settings, std::FILE* err) {
+// After the run: a reading that takes the -r text of the records of the
+// page's evidence, by connection and record (decoders still see every
+// record of those connections up to the last one wanted); then the page.
+void write_page(html::HtmlReport& page, const Plan& plan, std::FILE* in, off_t start, const std::string& name,
+                std::FILE* page_file, std::FILE* err) {
     html::EvidenceCollector collector(page.evidence());
     if (!collector.empty()) {
-        Selection sel;
-        if (fseeko(in, start, SEEK_SET) != 0 || !sel.conns.parse(collector.connection_list()) ||
-            !sel.records.parse(collector.record_list())) {
+        if (fseeko(in, start, SEEK_SET) != 0) {
             page.no_evidence(std::strerror(errno ? errno : EIO));
         } else {
             std::clearerr(in);
-            TraceOptions options;
-            options.format = options.rows = true;
-            options.selection = &sel;
-            options.evidence = &collector;
-            options.ports = settings.ports;
+            Pass evidence{plan};
+            evidence.evidence = &collector;
             TextWriter text(collector.sink());
+            text.set_text_mode(TextMode::utf8);  // the page shows characters in any locale
             const Silent silent;
-            read_trace_stream(in, input_name, text, silent.or_else(err), options);
+            read_input(in, name, text, silent.or_else(err), evidence);
             text.flush();
         }
     }
-    FileSink sink(settings.html, settings.html_name);
+    FileSink sink(page_file, *plan.page);
     TextWriter out(sink);
     page.write(out);
     out.flush();
 }
 
-int read_trace(const RunSettings& settings, std::FILE* err) {
-    // "-": standard input, read as it comes (app/live_run.h).
-    bool live = is_stdin_name(settings.input_name);
-    std::FILE* in = nullptr;
-    // --html reads the input a second time for the page's evidence: a pipe
-    // is held in a temporary file and read from there.
-    std::FILE* held = nullptr;
+// --- the run --------------------------------------------------------------------------------
+
+// The output files of a plan, opened once the command line is accepted.
+struct Outputs {
+    std::FILE* out = stdout;
+    std::string out_name = "standard output";
+    std::FILE* page = nullptr;
+
+    bool open(const Plan& plan, std::FILE* err) {
+        for (const std::string& name : plan.replaced) {
+            std::FILE* f = open_file(name, err);
+            if (!f) return false;
+            std::fclose(f);
+        }
+        if (plan.output && !(out = open_file(*plan.output, err))) return false;
+        if (plan.output) out_name = *plan.output;
+        return !plan.page || (page = open_file(*plan.page, err));
+    }
+    // Closes them; false when what was written could not be (reported
+    // when `report`: a run that failed has said why already).
+    bool close(const Plan& plan, std::FILE* err, bool report) {
+        bool ok = close_file(out, out_name, err, report);
+        if (page) ok = close_file(page, *plan.page, err, report && ok) && ok;
+        return ok;
+    }
+
+private:
+    static std::FILE* open_file(const std::string& name, std::FILE* err) {
+        std::FILE* f = std::fopen(name.c_str(), "w");
+        if (!f) std::fprintf(err, "%s: %s\n", name.c_str(), std::strerror(errno));
+        return f;
+    }
+    static bool close_file(std::FILE* f, const std::string& name, std::FILE* err, bool report) {
+        errno = 0;
+        if (std::fclose(f) == 0) return true;
+        if (report) std::fprintf(err, "%s: %s\n", name.c_str(), std::strerror(errno ? errno : EIO));
+        return false;
+    }
+};
+
+// Standard input read as it comes: each record and exchange is handed on as
+// soon as it is complete, and a stop request ends the input cleanly.
+int read_live(TextWriter& out, std::FILE* err, const Pass& pass) {
+    StreamInput in(0);
+    if (pass.prompt) in.on_wait(flush_writer, &out);
+    // As for a file, but only as many bytes as the format needs are waited
+    // for; what is shown is handed on before any wait.
+    std::uint8_t head[7];
+    const std::size_t n = in.read_full(head, sizeof head);
+    if (n < sizeof head && in.stopped()) return 0;  // stopped before anything came
+    return read_source(in, ByteView(head, n), "standard input", out, err, pass);
+}
+
+// The input of a run: standard input watched live, or a file that can be
+// read again when the page needs it (a pipe is then held in a temporary
+// file).
+struct OpenInput {
+    std::FILE* file = nullptr;
+    std::FILE* held = nullptr;  // the temporary copy of a pipe
     off_t start = 0;
-    if (live && settings.html) {
-        bool failed = false;
-        held = hold_input(stdin, "standard input", err, "the page", start, failed);
-        if (failed) return -1;
-        in = held ? held : stdin;
-        live = false;
-    } else if (live) {
-        install_stop_handlers();
-        widen_input_pipe(0);
-        // The writer's blocks go straight to the descriptor: nothing waits
-        // in a second buffer, and nothing is left there when the reader of
-        // the output is gone.
-        std::setvbuf(settings.out, nullptr, _IONBF, 0);
-    } else {
-        in = std::fopen(settings.input_name.c_str(), "rb");
-        if (!in) {
-            std::fprintf(err, "%s: %s\n", settings.input_name.c_str(), std::strerror(errno));
-            return -1;
+    bool live = false;          // standard input, watched as it comes
+    // Read as it comes; not with exchange options in the listing modes,
+    // which read it twice (held in a temporary file).
+    bool as_it_comes = false;
+
+    bool open(const Plan& plan, std::FILE* err) {
+        const bool is_stdin = is_stdin_name(plan.input);
+        if (is_stdin && !plan.page) {
+            live = true;
+            as_it_comes = !plan.two_passes();
+            file = stdin;
+            return true;
+        }
+        file = is_stdin ? stdin : std::fopen(plan.input.c_str(), "rb");
+        if (!file) {
+            std::fprintf(err, "%s: %s\n", plan.input.c_str(), std::strerror(errno));
+            return false;
         }
         static char inbuf[1 << 16];
-        std::setvbuf(in, inbuf, _IOFBF, sizeof inbuf);
-        if (settings.html) {
-            bool failed = false;
-            held = hold_input(in, settings.input_name, err, "the page", start, failed);
-            if (failed) {
-                std::fclose(in);
-                return -1;
+        if (!is_stdin) std::setvbuf(file, inbuf, _IOFBF, sizeof inbuf);
+        if (!plan.page) return true;
+        // The page reads the input a second time for its evidence.
+        bool failed = false;
+        held = hold_input(file, is_stdin ? "standard input" : plan.input, err, "the page", start, failed);
+        return !failed;
+    }
+    std::FILE* read_from() const { return held ? held : file; }
+    ~OpenInput() {
+        if (held) std::fclose(held);
+        if (file && file != stdin) std::fclose(file);
+    }
+};
+
+}  // namespace
+
+int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& out, std::FILE* err,
+                      const Plan& plan, summary::ExchangeSink* also) {
+    Pass pass{plan};
+    pass.also = also;
+    return read_input(in, input_name, out, err, pass);
+}
+
+int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
+                        const Plan& plan, const capture::Limits& given, summary::ExchangeSink* also) {
+    capture::Limits limits = given;
+    limits.ports.insert(limits.ports.end(), plan.ports.begin(), plan.ports.end());
+    const auto reading = [&](TextWriter& w, std::FILE* e, const Pass& pass) {
+        CaptureEvents source(capture, input_name, e, limits);
+        return Loop(source, pass, w, e, input_name).run();
+    };
+    Pass pass{plan};
+    pass.also = also;
+    if (!plan.two_passes()) return reading(out, err, pass);
+    SelectedRecords held(plan.selection);
+    {
+        const Silent silent;
+        NullSink nothing;
+        TextWriter quiet(nothing);
+        Pass first{plan};
+        first.collect = &held;
+        reading(quiet, silent.or_else(err), first);
+    }
+    pass.held = &held;
+    return reading(out, err, pass);
+}
+
+int run(const Plan& plan, std::FILE* err) {
+    Outputs outputs;
+    if (!outputs.open(plan, err)) return 1;
+    if (plan.mode == Plan::Mode::compare) {
+        int status = run_compare(plan, outputs.out, outputs.out_name, outputs.page, err);
+        if (!outputs.close(plan, err, status >= 0)) status = -1;
+        return status < 0 ? 255 : status;
+    }
+    OpenInput input;
+    int result = -1;
+    if (input.open(plan, err)) {
+        const std::string name = is_stdin_name(plan.input) ? "standard input" : plan.input;
+        std::unique_ptr<html::HtmlReport> page;
+        if (plan.page) page = std::make_unique<html::HtmlReport>(name, build::kProductVersion);
+        Pass pass{plan};
+        pass.page = page.get();
+        if (input.live) {
+            install_stop_handlers();
+            widen_input_pipe(0);
+            // The writer's blocks go straight to the descriptor: nothing
+            // waits in a second buffer, and nothing is left there when the
+            // reader of the output is gone.
+            std::setvbuf(outputs.out, nullptr, _IONBF, 0);
+            pass.prompt = input.as_it_comes && prompt_output(outputs.out);
+        }
+        FileSink sink(outputs.out, outputs.out_name);
+        try {
+            TextWriter out(sink);
+            out.set_text_mode(text::output_mode(plan.ascii));
+            result = input.as_it_comes ? read_live(out, err, pass) : read_input(input.read_from(), name, out, err, pass);
+            out.flush();
+            if (page) write_page(*page, plan, input.read_from(), input.start, name, outputs.page, err);
+        } catch (const OutputError& e) {
+            // Watching live, the reader of the output going away (| head)
+            // is the end of the run, not a failure.
+            if (input.live && e.error_number() == EPIPE) {
+                result = 0;
+            } else {
+                std::fprintf(err, "%s\n", e.what());
+                result = -1;
             }
         }
     }
-    const std::string input_name = is_stdin_name(settings.input_name) ? "standard input" : settings.input_name;
-    std::unique_ptr<html::HtmlReport> page;
-    if (settings.html) page = std::make_unique<html::HtmlReport>(input_name, build::kProductVersion);
-
-    FileSink sink(settings.out, settings.out_name);
-    TraceOptions options;
-    options.format = settings.format || settings.rows;
-    options.rows = settings.rows;
-    options.summary = settings.summary;
-    options.json = settings.json;
-    options.exchange_lines = settings.exchange_lines;
-    options.prompt = live && prompt_output(settings.out);
-    options.html = page.get();
-    options.ports = settings.ports;
-    Selection selection = settings.selection;
-    if (selection.any()) options.selection = &selection;
-    int result;
-    try {
-        TextWriter out(sink);
-        if (live && two_passes(options)) {
-            // Exchange options with the listing: the records to print are
-            // known only at the end of their exchanges; standard input is
-            // held in a temporary file and read twice.
-            options.prompt = false;
-            result = read_trace_stream(stdin, "standard input", out, err, options);
-        } else if (live) {
-            StreamInput input(0);
-            result = read_live_stream(input, "standard input", out, err, options);
-        } else {
-            result = read_trace_stream(held ? held : in, input_name, out, err, options);
-        }
-        out.flush();
-        if (page) write_page(*page, held ? held : in, start, input_name, settings, err);
-    } catch (const OutputError& e) {
-        // Watching live, the reader of the output going away (| head) is
-        // the end of the run, not a failure.
-        if (live && e.error_number() == EPIPE) {
-            result = 0;
-        } else {
-            std::fprintf(err, "%s\n", e.what());
-            result = -1;
-        }
-    }
-    if (held) std::fclose(held);
-    if (in && in != held && in != stdin) std::fclose(in);
-    return result;
+    if (!outputs.close(plan, err, result == 0)) result = -1;
+    return result == 0 ? 0 : 255;
 }
 
 }  // namespace drda

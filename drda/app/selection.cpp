@@ -183,13 +183,8 @@ bool Selection::exchange_passes(const summary::Exchange& e) const {
         if (!any) return false;
     }
     if (window()) {
-        // The time -j shows: the request's, or the first reply's for an
-        // exchange without a request.
         double t = 0;
-        if (e.has_time) t = e.time;
-        else if (!e.has_request && e.has_first) t = e.first_reply;
-        else return false;
-        if (!std::isfinite(t)) return false;
+        if (!summary::start_time(e, t)) return false;
         if (from.given() && (!from.resolved() || t < from.begin())) return false;
         if (to.given() && (!to.resolved() || t >= to.end())) return false;
     }
@@ -283,105 +278,18 @@ bool SelectedRecords::holds(std::uint32_t conn, int number) const {
     return it->conn == conn && number <= it->last;
 }
 
-// --- the gate ----------------------------------------------------------------------
+// --- the listing's records ----------------------------------------------------------
 
-RecordGate::RecordGate(TextWriter& out, Selection& sel, bool capture, const SelectedRecords* held)
-    : out_(out), sel_(sel), capture_(capture), held_(held), sink_(text_),
-      scratch_(std::make_unique<TextWriter>(sink_)) {}
-
-RecordGate::~RecordGate() = default;
-
-std::string_view RecordGate::take() {
-    text_.clear();
-    scratch_->flush();
-    return text_;
+bool RecordFilter::shows(const Record& rec, std::string_view time_text) const {
+    if (!conn_shown(rec.connection) || !sel_.records.pass(static_cast<std::uint64_t>(rec.number))) return false;
+    if (sel_.window() && !sel_.time_text_passes(time_text)) return false;
+    if (sel_.exchange_options()) return held_ && held_->holds(rec.connection, rec.number);
+    return true;
 }
 
-void RecordGate::put_set_apart(std::string_view piece) {
-    if (!piece.empty() && piece[0] == '\n') piece.remove_prefix(1);
-    if (!out_.at_blank_line()) out_.put('\n');
-    out_.put(piece);
-}
-
-std::string_view RecordGate::connection_lines(std::string_view text) {
-    for (;;) {
-        const std::size_t skip = !text.empty() && text[0] == '\n' ? 1 : 0;
-        constexpr std::string_view kConn = "CONNECTION ";
-        if (text.substr(skip, kConn.size()) != kConn) return text;
-        // "CONNECTION N: ...\n\n"
-        std::size_t end = text.find('\n', skip);
-        if (end == std::string_view::npos) end = text.size();
-        else end = std::min(text.size(), end + (end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1));
-        std::size_t at = skip + kConn.size();
-        std::uint64_t conn = 0;
-        read_number(text, at, conn);
-        if (sel_.conns.pass(conn)) put_set_apart(text.substr(0, end));
-        text.remove_prefix(end);
-    }
-}
-
-bool RecordGate::record(const Record& rec) {
-    if (rec.has_time && !day_set_) {
-        sel_.first_time(rec.time);
-        day_set_ = true;
-    }
-    const std::string_view lines = connection_lines(take());
-    bool keep = sel_.conns.pass(Selection::shown_conn(capture_, rec.connection)) &&
-                sel_.records.pass(static_cast<std::uint64_t>(rec.number));
-    if (keep && sel_.window()) {
-        // The time as printed on the record's time line; none when the
-        // line is not printed.
-        std::string_view printed;
-        constexpr std::string_view kTime = "\ttime  ";
-        const std::size_t at = lines.find(kTime);
-        if (at != std::string_view::npos) {
-            printed = lines.substr(at + kTime.size());
-            printed = printed.substr(0, printed.find('\n'));
-        }
-        keep = sel_.time_text_passes(printed);
-    }
-    if (keep && sel_.exchange_options()) keep = held_ && held_->holds(rec.connection, rec.number);
-    if (keep) out_.put(lines);
-    return keep;
-}
-
-void RecordGate::other() {
-    std::string_view rest = connection_lines(take());
-    if (rest.empty()) return;
-    const std::size_t skip = rest[0] == '\n' ? 1 : 0;
-    if (rest.substr(skip, 13) == "IP FRAGMENTS:") {
-        put_set_apart(rest);
-        return;
-    }
-    if (digit(rest[0])) {
-        // A record the input ends inside: shown as far as it was read when
-        // -c and -n let it through (its time and exchanges are not known);
-        // its ERROR line is shown in any case.
-        std::size_t at = 0;
-        std::uint64_t number = 0;
-        read_number(rest, at, number);
-        if (sel_.conns.pass(Selection::shown_conn(capture_, 0)) && (capture_ || sel_.records.pass(number)) &&
-            !sel_.window() && !sel_.exchange_options()) {
-            out_.put(rest);
-            return;
-        }
-        for (std::size_t e = rest.find("\nERROR:"); e != std::string_view::npos; e = rest.find("\nERROR:", e + 1)) {
-            out_.put(rest.substr(e));
-            return;
-        }
-        return;
-    }
-    out_.put(rest);
-}
-
-void RecordGate::pass_all() { out_.put(take()); }
-
-void RecordGate::finish() {
-    if (!held_ || !held_->not_held_from()) return;
-    if (!out_.at_blank_line()) out_.put('\n');
-    out_.printf("SELECTION: more than %zu runs of records selected by exchange; records from %d on were not "
-                "tested and are not shown\n",
-                SelectedRecords::kMaxRuns, held_->not_held_from());
+bool RecordFilter::shows_cut(int number) const {
+    return conn_shown(0) && (capture_ || sel_.records.pass(static_cast<std::uint64_t>(number))) && !sel_.window() &&
+           !sel_.exchange_options();
 }
 
 // --- -s and -j -----------------------------------------------------------------------

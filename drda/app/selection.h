@@ -10,14 +10,13 @@
 //     of a record and of an exchange against them;
 //   - SelectedRecords: the records that hold a DSS of an exchange the
 //     exchange options select, collected by a first pass over the input;
-//   - RecordGate: takes the text a record source writes, splits it into
-//     blocks and lets through the blocks of selected records;
+//   - RecordFilter: decides from a record's own fields whether the listing
+//     shows it;
 //   - SelectingSink: passes the selected exchanges on to -s or -j.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -26,6 +25,7 @@
 #include "common/record.h"
 #include "common/text_writer.h"
 #include "summary/exchange.h"
+#include "summary/figures.h"
 
 namespace drda {
 
@@ -95,7 +95,7 @@ struct Selection {
 
     // The connection number the output shows: a capture's own, 1 for a
     // trace file's one conversation.
-    static std::uint64_t shown_conn(bool has_conn, std::uint32_t conn) { return has_conn ? conn : 1; }
+    static std::uint64_t shown_conn(bool has_conn, std::uint32_t conn) { return summary::shown_conn(has_conn, conn); }
 
     // Fixes the day of times of day from the input's first time.
     void first_time(double t) {
@@ -146,51 +146,30 @@ private:
     int not_held_from_ = 0;
 };
 
-// Between a record source and the output: the source writes its own lines
-// (the file header, CONNECTION lines, record headers, ERROR lines) to
-// source_out(); after each call of the source the gate passes on the parts
-// that belong to selected connections and records, and tells whether the
-// record's listing and decode are to be printed.
-//
-// A CONNECTION line (and the IP FRAGMENTS line) is set apart by an empty
-// line before it where the printed text before it does not end with one:
-// the gate decides that against what it actually printed.
-class RecordGate {
+// Which records the listing shows, from each record's own fields: its
+// connection (-c), its number (-n), its time as its header shows it
+// (--from, --to) and, with exchange options, whether a first pass found it
+// in a selected exchange (`held`, may be null otherwise).
+class RecordFilter {
 public:
-    // `held` (may be null) are the records of the exchanges selected by a
-    // first pass; needed when the selection has exchange options.
-    RecordGate(TextWriter& out, Selection& sel, bool capture, const SelectedRecords* held);
-    ~RecordGate();
+    RecordFilter(const Selection& sel, bool capture, const SelectedRecords* held)
+        : sel_(sel), capture_(capture), held_(held) {}
 
-    TextWriter& source_out() { return *scratch_; }
-    // After the source read its header.
-    void header() { pass_all(); }
-    // After the source handed out a record: passes its lines (and the
-    // CONNECTION lines before them) and returns whether it is selected.
-    bool record(const Record& rec);
-    // After any other outcome of the source (gap, closed, end, failed).
-    void other();
-    // Whether a connection's records can be selected at all (-c): when not,
-    // its decoders need not run.
-    bool conn_selected(std::uint32_t conn) const { return sel_.conns.pass(Selection::shown_conn(capture_, conn)); }
-    // At the end: the note on records that could not be held.
-    void finish();
+    // Whether a connection's records can be shown at all (-c): when not, its
+    // decoders need not run and its CONNECTION lines are left out.
+    bool conn_shown(std::uint32_t conn) const { return sel_.conns.pass(Selection::shown_conn(capture_, conn)); }
+    // `time_text`: the record's time as its header shows it, empty when none.
+    bool shows(const Record& rec, std::string_view time_text) const;
+    // A record the input ends inside, read as far as it goes: its time and
+    // exchanges are not known, so it is shown only by -c and -n.
+    bool shows_cut(int number) const;
+    // Records a first pass could not hold, from number on; 0: none.
+    int not_held_from() const { return held_ ? held_->not_held_from() : 0; }
 
 private:
-    std::string_view take();
-    // Passes the CONNECTION lines at the start of `text`; returns the rest.
-    std::string_view connection_lines(std::string_view text);
-    void put_set_apart(std::string_view piece);
-    void pass_all();
-
-    TextWriter& out_;
-    Selection& sel_;  // its times of day get their day from the first record
+    const Selection& sel_;
     bool capture_;
     const SelectedRecords* held_;
-    std::string text_;
-    StringSink sink_;
-    std::unique_ptr<TextWriter> scratch_;
-    bool day_set_ = false;
 };
 
 // Passes on to `next` the exchanges the selection lets through, the

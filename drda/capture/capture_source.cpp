@@ -35,7 +35,7 @@ CaptureSource::CaptureSource(ByteView whole, const std::string& input_name, std:
                              const capture::Limits& limits)
     : input_(whole), file_(input_), tracker_(limits), name_(input_name), err_(err), limits_max_undecided_(limits.max_undecided) {}
 
-bool CaptureSource::read_header(TextWriter& out) {
+bool CaptureSource::read_header() {
     switch (file_.open()) {
         case ReadStatus::ok: break;
         case ReadStatus::error:
@@ -49,15 +49,15 @@ bool CaptureSource::read_header(TextWriter& out) {
             std::fprintf(err_, "%s: capture ends inside a packet\n", name_.c_str());
             return false;
     }
-    if (file_.pcapng()) {
-        stats_.kind = "pcapng capture";
-        out.put("pcapng capture\n\n");
-    } else {
-        stats_.kind = "pcap capture, link type " + std::to_string(file_.link_type());
+    stats_.kind = file_.pcapng() ? "pcapng capture" : "pcap capture, link type " + std::to_string(file_.link_type());
+    return true;
+}
+
+void CaptureSource::print_header(TextWriter& out) const {
+    if (file_.pcapng()) out.put("pcapng capture\n\n");
+    else
         out.printf("pcap capture, version %u.%u, link type %u\n\n", file_.version_major(), file_.version_minor(),
                    static_cast<unsigned>(file_.link_type()));
-    }
-    return true;
 }
 
 // Reads packets until the tracker has something to say or the input ends.
@@ -146,69 +146,89 @@ void CaptureSource::print_line(TextWriter& out, const Event& e) {
     out.put("\n\n");
 }
 
-void CaptureSource::print_record_header(TextWriter& out, const Event& e) {
+void CaptureSource::print_record_header(TextWriter& out, const Event& e) const {
     out.printf("%d\tconnection %u  ", record_, e.connection);
     out.put(e.client);
     out.put(e.side == capture::kClient ? " > " : " < ");
     out.put(e.server);
     out.printf("\n\tbytes %zu\n", e.data.size());
-    if (!e.time.valid) return;
-    std::tm tmv{};
-    const std::time_t tt = static_cast<std::time_t>(e.time.sec);
-    if (!localtime_r(&tt, &tmv)) return;
-    char date[40];
-    if (std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tmv) == 0) return;
-    out.printf("\ttime  %s.%06u\n", date, e.time.nsec / 1000u);
+    const std::string_view t = time_text();
+    if (t.empty()) return;
+    out.put("\ttime  ");
+    out.put(t);
+    out.put('\n');
 }
 
-CaptureSource::Next CaptureSource::next(TextWriter& out, Record& rec) {
+std::string_view CaptureSource::time_text() const {
+    if (current_.kind != Event::record || !current_.time.valid) return {};
+    if (time_len_ == 0) {
+        std::tm tmv{};
+        const std::time_t tt = static_cast<std::time_t>(current_.time.sec);
+        if (!localtime_r(&tt, &tmv)) return {};
+        const std::size_t n = std::strftime(time_text_, sizeof time_text_, "%Y-%m-%d %H:%M:%S", &tmv);
+        if (n == 0) return {};
+        const int m = std::snprintf(time_text_ + n, sizeof time_text_ - n, ".%06u", current_.time.nsec / 1000u);
+        if (m < 0 || static_cast<std::size_t>(m) >= sizeof time_text_ - n) return {};
+        time_len_ = n + static_cast<std::size_t>(m);
+    }
+    return std::string_view(time_text_, time_len_);
+}
+
+void CaptureSource::print_event(TextWriter& out) {
+    if (current_.kind == Event::record) print_record_header(out, current_);
+    else print_line(out, current_);
+}
+
+void CaptureSource::print_notes(TextWriter& out) {
+    if (fragments_) {
+        set_apart(out);
+        out.printf("IP FRAGMENTS: %llu packets skipped, not reassembled\n\n",
+                   static_cast<unsigned long long>(fragments_));
+        fragments_ = 0;
+    }
+    if (const std::uint64_t n = tracker_.undecided() - undecided_reported_) {
+        undecided_reported_ += n;
+        set_apart(out);
+        out.printf("LEFT OUT: %llu connections whose first bytes did not come within %zu bytes\n\n",
+                   static_cast<unsigned long long>(n), limits_max_undecided_);
+    }
+}
+
+CaptureSource::Next CaptureSource::next(Record& rec) {
     if (!current_.data.empty() || current_.data.capacity()) tracker_.recycle(std::move(current_.data));
     current_.data = {};
-    for (;;) {
-        if (!read_packets()) {
-            if (fragments_) {
-                set_apart(out);
-                out.printf("IP FRAGMENTS: %llu packets skipped, not reassembled\n\n",
-                           static_cast<unsigned long long>(fragments_));
-                fragments_ = 0;
-            }
-            if (const std::uint64_t n = tracker_.undecided() - undecided_reported_) {
-                undecided_reported_ += n;
-                set_apart(out);
-                out.printf("LEFT OUT: %llu connections whose first bytes did not come within %zu bytes\n\n",
-                           static_cast<unsigned long long>(n), limits_max_undecided_);
-            }
-            if (failed_) return Next::failed;
-            if (tracker_.shown() == 0) std::fprintf(err_, "no DRDA connection in the capture\n");
-            return Next::end;
-        }
-        Event e = tracker_.pop();
-        rec.connection = e.connection;
-        rec.direction = e.side == capture::kClient ? kDirectionSend : kDirectionReceive;
-        if (e.kind == Event::record) {
-            ends_blank_ = false;
-            ++record_;
-            if (record_headers_) print_record_header(out, e);
-            current_ = std::move(e);
-            rec.number = record_;
-            rec.data = ByteView(current_.data.data(), current_.data.size());
-            rec.time = static_cast<double>(current_.time.sec) + current_.time.nsec / 1e9;
-            rec.has_time = current_.time.valid;
-            rec.client = current_.client;
-            rec.server = current_.server;
-            return Next::record;
-        }
-        print_line(out, e);
-        if (e.kind == Event::gap) {
-            ++stats_.gaps;
-            stats_.missing_bytes += e.count;
-            return Next::gap;
-        }
-        if (e.done) {
-            closing_ = Closing{e.kind, e.side, e.rst};
-            return Next::closed;
-        }
+    time_len_ = 0;
+    if (!read_packets()) {
+        current_.kind = Event::still_open;
+        if (failed_) return Next::failed;
+        if (tracker_.shown() == 0) std::fprintf(err_, "no DRDA connection in the capture\n");
+        return Next::end;
     }
+    current_ = tracker_.pop();
+    const Event& e = current_;
+    rec.connection = e.connection;
+    rec.direction = e.side == capture::kClient ? kDirectionSend : kDirectionReceive;
+    if (e.kind == Event::record) {
+        ends_blank_ = false;
+        ++record_;
+        rec.number = record_;
+        rec.data = ByteView(e.data.data(), e.data.size());
+        rec.time = static_cast<double>(e.time.sec) + e.time.nsec / 1e9;
+        rec.has_time = e.time.valid;
+        rec.client = e.client;
+        rec.server = e.server;
+        return Next::record;
+    }
+    if (e.kind == Event::gap) {
+        ++stats_.gaps;
+        stats_.missing_bytes += e.count;
+        return Next::gap;
+    }
+    if (e.done) {
+        closing_ = Closing{e.kind, e.side, e.rst};
+        return Next::closed;
+    }
+    return Next::note;
 }
 
 }  // namespace drda

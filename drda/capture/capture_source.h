@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // Record source for packet captures (pcap, pcapng): shows each DRDA
-// connection of the capture as the requester's trace of it. Prints the file
-// header line, the CONNECTION lines and each record's header block itself,
-// and hands out the records (role byte 1, then the run's bytes; the
-// client's runs are sent buffers, the server's received ones).
+// connection of the capture as the requester's trace of it. Hands out the
+// records (role byte 1, then the run's bytes; the client's runs are sent
+// buffers, the server's received ones) and what happens to the connections,
+// and prints, when asked, the file header line, each record's header block,
+// the CONNECTION lines and the note on skipped fragments.
 #pragma once
 
 #include <cstdio>
@@ -24,6 +25,7 @@ class CaptureSource {
 public:
     enum class Next {
         record,  // `rec` holds a record
+        note,    // rec.connection was opened or closed by one side: a line only
         gap,     // bytes of rec.connection in rec.direction are missing
         closed,  // rec.connection is over: forget its state
         end,     // the capture was read to its end
@@ -42,18 +44,25 @@ public:
     CaptureSource(ByteView whole, const std::string& input_name, std::FILE* err,
                   const capture::Limits& limits = capture::Limits());
 
-    // Reads the file header and prints the file header line.
-    bool read_header(TextWriter& out);
-    Next next(TextWriter& out, Record& rec);
+    // Reads the file header; false (reported on `err`) when it cannot.
+    bool read_header();
+    // The file header line.
+    void print_header(TextWriter& out) const;
+    Next next(Record& rec);
 
+    // The lines of what next() handed out last: a record's header block, or
+    // the CONNECTION line of a note, gap or closed.
+    void print_event(TextWriter& out);
+    // The time of the record handed out last as its header shows it; empty
+    // when it has none.
+    std::string_view time_text() const;
+    // At the end (end or failed): the notes on IP fragments skipped and on
+    // connections left out, if any.
+    void print_notes(TextWriter& out);
     // The text written since the last record's header, apart from lines
     // inserted among its decode (rows), ends with an empty line: the next
     // line set apart by empty lines needs no other one before it.
     void text_ends_blank() { ends_blank_ = true; }
-
-    // Whether record header lines are written (not when only a summary
-    // is shown: they would be thrown away).
-    void set_record_headers(bool on) { record_headers_ = on; }
 
     // The event of the last `closed`: how the connection ended.
     struct Closing {
@@ -77,7 +86,7 @@ public:
 private:
     bool read_packets();
     void print_line(TextWriter& out, const capture::Event& e);
-    void print_record_header(TextWriter& out, const capture::Event& e);
+    void print_record_header(TextWriter& out, const capture::Event& e) const;
     void set_apart(TextWriter& out);
 
     capture::CaptureInput input_;
@@ -85,10 +94,11 @@ private:
     capture::ConnectionTracker tracker_;
     const std::string& name_;
     std::FILE* err_;
-    capture::Event current_;  // the record handed out last
+    capture::Event current_;  // the event handed out last
+    mutable char time_text_[48] = {};
+    mutable std::size_t time_len_ = 0;  // 0: not made yet
     Closing closing_;
     Stats stats_;
-    bool record_headers_ = true;
     bool ends_blank_ = false;
     int record_ = 0;
     std::uint64_t fragments_ = 0;

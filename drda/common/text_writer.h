@@ -72,6 +72,13 @@ public:
     std::size_t bytes = 0;
 };
 
+// How text taken from the input may be written: `ascii` escapes every
+// character beyond ASCII (the C locale, --ascii); `utf8` writes printable
+// characters as UTF-8 (a UTF-8 locale, the page). Control characters,
+// bidirectional controls and invisible format characters are escaped in
+// both (see common/text_policy.h).
+enum class TextMode : std::uint8_t { ascii, utf8 };
+
 class TextWriter {
 public:
     static constexpr std::size_t kBlock = std::size_t{1} << 20;
@@ -156,6 +163,10 @@ public:
     // Hands the buffered text to the sink and flushes it.
     void flush();
 
+    // How text taken from the input is written here; ascii unless set.
+    TextMode text_mode() const { return mode_; }
+    void set_text_mode(TextMode m) { mode_ = m; }
+
 private:
     void put_hex_long(std::uint64_t v, int digits);
     void make_room(std::size_t n);
@@ -170,6 +181,7 @@ private:
     // The last two characters handed to the sink ('\n' before any), for
     // at_blank_line once the buffer has been drained.
     char tail_[2] = {'\n', '\n'};
+    TextMode mode_ = TextMode::ascii;
 };
 
 }  // namespace drda

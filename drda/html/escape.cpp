@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "html/escape.h"
 
+#include "common/text_policy.h"
 #include "summary/views.h"
 
 namespace drda::html {
@@ -42,14 +43,48 @@ void put_escaped(TextWriter& w, std::string_view s) {
     std::size_t i = 0;
     while (i < s.size()) {
         std::size_t j = i;
-        while (j < s.size() && (static_cast<unsigned char>(s[j]) >= 0x80 || !t.ref[static_cast<unsigned char>(s[j])])) ++j;
+        while (j < s.size()) {
+            const auto c = static_cast<unsigned char>(s[j]);
+            if (c < 0x80) {
+                if (t.ref[c]) break;
+                ++j;
+                continue;
+            }
+            std::uint32_t cp = 0;
+            const std::size_t len = text::utf8_char(s, j, cp);
+            if (len == 0 || text::hidden(cp)) break;
+            j += len;
+        }
         if (j > i) {
             w.put(s.substr(i, j - i));
             i = j;
             continue;
         }
-        w.put(std::string_view(t.ref[static_cast<unsigned char>(s[i])]));
-        ++i;
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            w.put(std::string_view(t.ref[c]));
+            ++i;
+            continue;
+        }
+        // Not valid UTF-8, or a character that would reorder or hide text:
+        // shown as its escape, so that it is seen and does nothing.
+        std::uint32_t cp = 0;
+        const std::size_t len = text::utf8_char(s, i, cp);
+        constexpr char kHex[] = "0123456789ABCDEF";
+        char e[12] = {'\\'};
+        std::size_t n = 1;
+        if (len == 0) {
+            e[n++] = 'x';
+            e[n++] = kHex[c >> 4];
+            e[n++] = kHex[c & 15];
+            i += 1;
+        } else {
+            const int digits = cp > 0xFFFF ? 8 : 4;
+            e[n++] = cp > 0xFFFF ? 'U' : 'u';
+            for (int k = digits - 1; k >= 0; --k) e[n++] = kHex[(cp >> (4 * k)) & 15];
+            i += len;
+        }
+        w.put(std::string_view(e, n));
     }
 }
 
@@ -64,10 +99,15 @@ void put_escaped_cut(TextWriter& w, std::string_view s, std::size_t max) {
 
 void put_printable_escaped(TextWriter& w, std::string_view s, std::size_t max) {
     const bool cut = s.size() > max;
+    if (cut) {
+        // Back to the first byte of a character, as put_escaped_cut does.
+        while (max > 0 && (static_cast<unsigned char>(s[max]) & 0xC0) == 0x80) --max;
+    }
     std::string text;
     {
         StringSink sink(text);
         TextWriter p(sink);
+        p.set_text_mode(TextMode::utf8);  // the page is UTF-8 whatever the locale
         summary::put_printable(p, cut ? s.substr(0, max) : s);
         p.flush();
     }

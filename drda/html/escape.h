@@ -14,9 +14,11 @@ namespace drda::html {
 
 // `text` with & < > " ' as character references; control characters other
 // than tab and newline as the visible symbols of the Control Pictures block
-// (U+2400 + code, U+2421 for DEL), so that they show and do nothing. Bytes
-// beyond ASCII pass unchanged: the page is UTF-8, and a browser shows a
-// byte that is not part of a valid sequence as a replacement character.
+// (U+2400 + code, U+2421 for DEL), so that they show and do nothing.
+// Valid UTF-8 passes unchanged (the page is UTF-8) except the characters
+// text::hidden() names (C1 controls, bidirectional controls, invisible
+// format characters), written as \uXXXX; a byte that is not part of a
+// valid sequence is written as \xNN.
 void put_escaped(TextWriter& w, std::string_view text);
 
 // At most `max` bytes of `text` (cut back to the start of a UTF-8
@@ -24,8 +26,8 @@ void put_escaped(TextWriter& w, std::string_view text);
 // the escaping, so no character reference is ever split.
 void put_escaped_cut(TextWriter& w, std::string_view text, std::size_t max);
 
-// Text as the -s view prints it (put_printable: only printable ASCII),
-// cut to `max` bytes of the original, then escaped.
+// Text as the -s view prints it in a UTF-8 locale (put_printable in utf8
+// mode), cut to `max` bytes of the original, then escaped.
 void put_printable_escaped(TextWriter& w, std::string_view text, std::size_t max = std::string_view::npos);
 
 // The same into a string (titles, attribute values).

@@ -16,13 +16,9 @@ namespace {
 
 using summary::Exchange;
 
-std::string num(std::uint64_t v) { return std::to_string(v); }
-
-std::string fixed3(double v) {
-    char b[48];
-    std::snprintf(b, sizeof b, "%.3f", v);
-    return b;
-}
+using summary::fixed3;
+using summary::num;
+using summary::shown_conn;
 
 
 // A number for an SVG attribute: one decimal is finer than a pixel.
@@ -34,14 +30,6 @@ void put_coord(TextWriter& w, double v) {
 
 std::string cmd_name(std::uint16_t cp) { return cp ? summary::codepoint_name(cp) : "-"; }
 
-// The exchange's start on the time axis: its request, or its first reply
-// when it has no request time.
-bool start_of(const Exchange& e, double& t) {
-    if (e.has_time && std::isfinite(e.time)) t = e.time;
-    else if (e.has_first && std::isfinite(e.first_reply)) t = e.first_reply;
-    else return false;
-    return true;
-}
 
 std::uint8_t kind_of(const Exchange& e) { return !e.replied() ? 2 : e.failed() ? 1 : 0; }
 
@@ -207,13 +195,10 @@ void HtmlReport::exchange(const Exchange& e) {
     figures_.add(e, failed);
     if (kind == 2) ++no_reply_;
 
-    ConnStats& cs = open_[e.conn];
-    ++cs.exchanges;
-    if (failed) ++cs.failed;
-    if (e.has_server) cs.server_ms += e.server_ms;
+    ConnStats& cs = conns_.add(e, failed);
 
     double t = 0;
-    if (start_of(e, t)) {
+    if (summary::start_time(e, t)) {
         bins_.add(t, kind != 0);
         add_mark(cs, e, t, kind);
     } else {
@@ -234,37 +219,15 @@ void HtmlReport::exchange(const Exchange& e) {
     if (failed) errors_.add(e, summary::outcome_text(e));
 }
 
-void HtmlReport::add_connection(ConnRow&& row) {
-    ++conns_total_;
-    const auto more = [](const ConnRow& a, const ConnRow& b) {
-        return a.stats.server_ms != b.stats.server_ms ? a.stats.server_ms > b.stats.server_ms : a.info.conn < b.info.conn;
-    };
-    if (const auto out = summary::keep_top(conns_, std::move(row), kLanes, more)) {
-        ++conns_more_;
-        conns_more_exchanges_ += out->stats.exchanges;
-        conns_more_ms_ += out->stats.server_ms;
-        marks_held_ -= out->stats.marks.size();
-    }
-}
-
 void HtmlReport::connection(const summary::ConnectionInfo& c) {
-    ConnRow row;
-    row.info = c;
-    const auto it = open_.find(c.conn);
-    if (it != open_.end()) {
-        row.stats = std::move(it->second);
-        open_.erase(it);
-    }
     figures_.add(c);
-    add_connection(std::move(row));
+    conns_.ended(c, [&](const ConnStats& dropped) { marks_held_ -= dropped.marks.size(); });
 }
 
 void HtmlReport::finish(const summary::Totals& totals) {
     totals_ = totals;
     finished_ = true;
-    summary::end_open_connections(open_, [&](const summary::ConnectionInfo& info, ConnStats&& stats) {
-        add_connection(ConnRow{info, std::move(stats)});
-    });
+    conns_.end_open([&](const ConnStats& dropped) { marks_held_ -= dropped.marks.size(); });
 
     for (std::size_t i = 0; i < slow_ev_.size(); ++i) slow_ev_[i].slow_rank = static_cast<int>(i + 1);
     evidence_ = std::move(failed_ev_);
@@ -360,7 +323,7 @@ void HtmlReport::write_overview(TextWriter& w) const {
     card(num(figures_.exchanges), "exchanges", false);
     card(num(figures_.failed), "failed", figures_.failed > 0);
     card(num(no_reply_), "without reply", no_reply_ > 0);
-    card(num(conns_total_), "connections", false);
+    card(num(conns_.total()), "connections", false);
     card(figures_.has_first ? fixed3((figures_.last - figures_.first) * 1000.0) + " ms" : "-", "duration", false);
     card(num(figures_.rows_read), "rows read", false);
     card(num(figures_.rows_changed), "rows changed", false);
@@ -385,20 +348,10 @@ void HtmlReport::write_overview(TextWriter& w) const {
         put_escaped(w, text);
         w.put("</p>\n");
     };
-    if (input_.gaps)
-        note("Bytes missing: " + num(input_.missing_bytes) + " bytes in " + num(input_.gaps) +
-             " places are not in the capture.");
-    if (input_.cut_packets)
-        note("Snap length: the packets were cut to " + num(input_.snaplen) + " bytes when captured (" +
-             num(input_.cut_packets) + " of " + num(input_.packets) +
-             " packets), so most of the DRDA data is not in the file; capture whole packets (-s 0).");
-    if (totals_.unreadable_bytes)
-        note("Unreadable: " + num(totals_.unreadable_bytes) + " bytes in " + num(totals_.unreadable_places) +
-             " places could not be read as DSSs or objects.");
-    if (totals_.uncounted) note("Rows not counted: " + num(totals_.uncounted) + " row objects without a usable descriptor.");
-    if (totals_.forced)
-        note("Shown early: " + num(totals_.forced) + " exchanges ended before their replies: more than " +
-             num(summary::kMaxOpenExchanges) + " waiting at once.");
+    for (summary::Note n : summary::overview_notes(input_, totals_)) {
+        n.label[0] = static_cast<char>(n.label[0] - 'a' + 'A');
+        note(n.label + ": " + n.text + ".");
+    }
     w.put("</section>\n");
 }
 
@@ -406,11 +359,11 @@ void HtmlReport::write_timeline(TextWriter& w) const {
     w.put("<section id=\"timeline\"><h2>Timeline</h2>\n");
     std::size_t marks = 0;
     std::uint64_t unmarked = 0;
-    for (const ConnRow& r : conns_) {
+    for (const ConnRow& r : conns_.rows()) {
         marks += r.stats.marks.size();
         unmarked += r.stats.unmarked;
     }
-    if (!figures_.has_first || conns_.empty()) {
+    if (!figures_.has_first || conns_.rows().empty()) {
         w.put("<p class=\"muted\">No exchange with a time.</p></section>\n");
         return;
     }
@@ -419,7 +372,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
     constexpr double kWidth = 1200, kLeft = 92, kRight = 12, kLane = 14, kTop = 20;
     const double plot = kWidth - kLeft - kRight;
     const auto x_of = [&](double t) { return kLeft + (t - t0) / span * plot; };
-    const double lanes_h = kTop + kLane * static_cast<double>(conns_.size()) + 4;
+    const double lanes_h = kTop + kLane * static_cast<double>(conns_.rows().size()) + 4;
     constexpr double kRateH = 56, kGap = 26;
     const double height = lanes_h + 2 * (kRateH + kGap) + 8;
 
@@ -457,7 +410,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
         w.put("</text>\n");
     }
     double y = kTop;
-    for (const ConnRow& r : conns_) {
+    for (const ConnRow& r : conns_.rows()) {
         w.put("<rect class=\"lane\" x=\"");
         put_coord(w, kLeft);
         w.put("\" y=\"");
@@ -467,7 +420,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
         w.printf("\" height=\"%.0f\"/><text x=\"4\" y=\"", kLane - 2);
         put_coord(w, y + 10);
         w.put("\">conn ");
-        w.put_udec(r.info.has_conn ? r.info.conn : 1);
+        w.put_udec(shown_conn(r.info.has_conn, r.info.conn));
         w.put("</text>\n");
         for (const Mark& m : r.stats.marks) {
             const bool linked = evidence_of(m.seq) != nullptr;
@@ -539,12 +492,12 @@ void HtmlReport::write_timeline(TextWriter& w) const {
     rate_chart(lanes_h + kGap, false, "exchanges/s");
     rate_chart(lanes_h + kGap + kRateH + kGap, true, "errors/s");
     w.put("</svg>\n");
-    if (conns_more_ || unmarked) {
+    if (conns_.more() || unmarked) {
         w.put("<p class=\"note\">");
-        if (conns_more_)
+        if (conns_.more())
             w.printf("%llu connections with %llu exchanges are not drawn: the lanes show the %zu connections with the "
                      "most server time. ",
-                     static_cast<unsigned long long>(conns_more_), static_cast<unsigned long long>(conns_more_exchanges_),
+                     static_cast<unsigned long long>(conns_.more()), static_cast<unsigned long long>(conns_.more_exchanges()),
                      kLanes);
         if (unmarked)
             w.printf("%llu exchanges of the lanes shown are not drawn: a lane shows at most %zu, a regular sample "
@@ -700,7 +653,7 @@ void HtmlReport::write_slowest(TextWriter& w) const {
                  {"statement", false}});
     for (const Evidence* e : all) {
         w.put("<tr>");
-        num_cell(w, e->has_conn ? num(e->conn) : "1", e->has_conn ? e->conn : 1);
+        num_cell(w, num(shown_conn(e->has_conn, e->conn)), shown_conn(e->has_conn, e->conn));
         w.put("<td class=\"n\" data-sort=\"");
         w.put_dec(e->record);
         w.put("\">");
@@ -756,15 +709,15 @@ void HtmlReport::write_shapes(TextWriter& w) const {
 }
 
 void HtmlReport::write_connections(TextWriter& w) const {
-    w.printf("<section id=\"connections\"><h2>Connections: %llu</h2>\n", static_cast<unsigned long long>(conns_total_));
+    w.printf("<section id=\"connections\"><h2>Connections: %llu</h2>\n", static_cast<unsigned long long>(conns_.total()));
     w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"connections-table\">");
     head_row(w, {{"conn", true}, {"client &gt; server", false}, {"user", false}, {"database", false},
                  {"client product", false}, {"server product", false}, {"secmec", false}, {"start", false},
                  {"duration ms", true}, {"exchanges", true}, {"failed", true}, {"server ms", true}, {"ended", false}});
     const auto or_dash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
-    for (const ConnRow& r : conns_) {
+    for (const ConnRow& r : conns_.rows()) {
         const summary::ConnectionInfo& c = r.info;
-        const std::uint32_t id = c.has_conn ? c.conn : 1;
+        const std::uint32_t id = shown_conn(c.has_conn, c.conn);
         w.put("<tr>");
         num_cell(w, num(id), id);
         text_cell(w, c.client.empty() && c.server.empty() ? "-" : c.client + " > " + c.server);
@@ -783,10 +736,10 @@ void HtmlReport::write_connections(TextWriter& w) const {
         w.put("</tr>\n");
     }
     w.put("</tbody></table></div>\n");
-    if (conns_more_)
+    if (conns_.more())
         w.printf("<p class=\"note\">%llu more connections: %llu exchanges, %s server ms.</p>\n",
-                 static_cast<unsigned long long>(conns_more_), static_cast<unsigned long long>(conns_more_exchanges_),
-                 fixed3(conns_more_ms_).c_str());
+                 static_cast<unsigned long long>(conns_.more()), static_cast<unsigned long long>(conns_.more_exchanges()),
+                 fixed3(conns_.more_ms()).c_str());
     w.put("</section>\n");
 }
 
@@ -809,13 +762,13 @@ void HtmlReport::write_evidence(TextWriter& w) const {
         w.put("<details id=\"x");
         w.put_udec(e.seq);
         w.put("\" data-conn=\"");
-        w.put_udec(e.has_conn ? e.conn : 1);
+        w.put_udec(shown_conn(e.has_conn, e.conn));
         w.put("\" data-record=\"");
         w.put_dec(e.record);
         w.put("\" data-records=\"");
         w.put(records);
         w.put("\"><summary>conn ");
-        w.put_udec(e.has_conn ? e.conn : 1);
+        w.put_udec(shown_conn(e.has_conn, e.conn));
         w.put(", records ");
         w.put(records);
         w.put(": ");

@@ -103,20 +103,14 @@ private:
         std::uint8_t kind = 0;  // 0 ok, 1 error, 2 no reply
         std::string title;
     };
-    struct ConnStats {
-        std::uint64_t exchanges = 0, failed = 0;
-        double server_ms = 0;
+    struct ConnStats : summary::ConnFigures {
         std::vector<Mark> marks;
         std::uint64_t timed = 0;     // exchanges with a time
         std::uint64_t stride = 1;    // every stride-th of them has a mark
         std::uint64_t unmarked = 0;  // exchanges without one
     };
-    struct ConnRow {
-        summary::ConnectionInfo info;
-        ConnStats stats;
-    };
+    using ConnRow = summary::ConnectionTable<ConnStats>::Row;
 
-    void add_connection(ConnRow&& row);
     void add_mark(ConnStats& cs, const summary::Exchange& e, double t, std::uint8_t kind);
     void keep_evidence(const summary::Exchange& e, bool to_failed);
     const Evidence* evidence_of(std::uint64_t seq) const;
@@ -144,10 +138,7 @@ private:
     TimeBins bins_;
     summary::ShapeTable shapes_;
 
-    std::unordered_map<std::uint32_t, ConnStats> open_;
-    std::vector<ConnRow> conns_;  // the kLanes with the most server time
-    std::uint64_t conns_total_ = 0, conns_more_ = 0, conns_more_exchanges_ = 0;
-    double conns_more_ms_ = 0;
+    summary::ConnectionTable<ConnStats> conns_{kLanes};  // lanes: the kLanes with the most server time
     std::size_t marks_held_ = 0;
 
     summary::ErrorTable errors_;

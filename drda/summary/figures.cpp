@@ -2,6 +2,9 @@
 #include "summary/figures.h"
 
 #include <cmath>
+#include <cstdio>
+
+#include "summary/tracker.h"
 
 namespace drda::summary {
 
@@ -46,6 +49,41 @@ void ErrorTable::add(const Exchange& e, const std::string& outcome) {
     r.record = e.sqlca_record && e.has_sqlca && e.sqlcode < 0 ? e.sqlca_record : e.reply_record;
     r.seq = e.seq;
     r.tokens = e.tokens;
+}
+
+std::string num(std::uint64_t v) { return std::to_string(v); }
+
+std::string fixed3(double v) {
+    char b[48];
+    std::snprintf(b, sizeof b, "%.3f", v);
+    return b;
+}
+
+bool start_time(const Exchange& e, double& t) {
+    if (e.has_time) t = e.time;
+    else if (!e.has_request && e.has_first) t = e.first_reply;
+    else return false;
+    return std::isfinite(t);
+}
+
+std::vector<Note> overview_notes(const InputInfo& input, const Totals& t) {
+    std::vector<Note> notes;
+    if (input.gaps)
+        notes.push_back({"bytes missing", num(input.missing_bytes) + " bytes in " + num(input.gaps) +
+                                              " places are not in the capture"});
+    if (input.cut_packets)
+        notes.push_back({"snap length", "the packets were cut to " + num(input.snaplen) + " bytes when captured (" +
+                                            num(input.cut_packets) + " of " + num(input.packets) +
+                                            " packets), so most of the DRDA data is not in the file; capture whole "
+                                            "packets (-s 0)"});
+    if (t.unreadable_bytes)
+        notes.push_back({"unreadable", num(t.unreadable_bytes) + " bytes in " + num(t.unreadable_places) +
+                                           " places could not be read as DSSs or objects"});
+    if (t.uncounted) notes.push_back({"rows not counted", num(t.uncounted) + " row objects without a usable descriptor"});
+    if (t.forced)
+        notes.push_back({"shown early", num(t.forced) + " exchanges shown before their end: more than " +
+                                            num(kMaxOpenExchanges) + " waiting at once"});
+    return notes;
 }
 
 }  // namespace drda::summary

@@ -17,6 +17,26 @@ namespace drda::summary {
 
 inline constexpr std::size_t kMaxErrorKinds = 256;
 
+// A count as every view writes it, and milliseconds to three places.
+std::string num(std::uint64_t v);
+std::string fixed3(double v);
+
+// When an exchange began, the one definition -j, --from/--to and the page
+// use: its request's time, or, when its request is not in the input, its
+// first reply's. False when it has none.
+bool start_time(const Exchange& e, double& t);
+
+// The number a connection is shown and selected (-c) by: a capture's own,
+// 1 for a trace file's one conversation.
+inline std::uint32_t shown_conn(bool has_conn, std::uint32_t conn) { return has_conn ? conn : 1; }
+
+// One kind of trouble the overview names: "bytes missing", and what it says.
+struct Note {
+    std::string label, text;
+};
+// The notes of an input and its totals, in the order the overview gives them.
+std::vector<Note> overview_notes(const InputInfo& input, const Totals& totals);
+
 // Counts, rows, bytes and the first and last time of the exchanges and
 // connections seen.
 struct Figures {
@@ -81,5 +101,79 @@ void end_open_connections(std::unordered_map<std::uint32_t, Stats>& open, Add ad
     }
     open.clear();
 }
+
+// What every view counts per connection.
+struct ConnFigures {
+    std::uint64_t exchanges = 0, failed = 0;
+    double server_ms = 0;
+};
+
+// The connections of a view: figures of those still open, by number, and of
+// those ended the `cap` with the most server time (the lower number first
+// among equals); the rest summed up. `Stats` is ConnFigures or a view's
+// extension of it.
+template <class Stats = ConnFigures>
+class ConnectionTable {
+public:
+    struct Row {
+        ConnectionInfo info;
+        Stats stats;
+    };
+    explicit ConnectionTable(std::size_t cap) : cap_(cap) {}
+
+    // Counts an exchange to its connection; returns the connection's
+    // figures for the view to add its own.
+    Stats& add(const Exchange& e, bool failed) {
+        Stats& s = open_[e.conn];
+        ++s.exchanges;
+        if (failed) ++s.failed;
+        if (e.has_server) s.server_ms += e.server_ms;
+        return s;
+    }
+    // A connection ended; `dropped(stats)` is called for the figures of a
+    // connection that is not, or no longer, among the kept.
+    template <class Dropped>
+    void ended(const ConnectionInfo& c, Dropped dropped) {
+        Row row{c, Stats()};
+        const auto it = open_.find(c.conn);
+        if (it != open_.end()) {
+            row.stats = std::move(it->second);
+            open_.erase(it);
+        }
+        keep(std::move(row), dropped);
+    }
+    // At the end: the connections whose end never came.
+    template <class Dropped>
+    void end_open(Dropped dropped) {
+        end_open_connections(open_, [&](const ConnectionInfo& info, Stats&& s) { keep(Row{info, std::move(s)}, dropped); });
+    }
+
+    const std::vector<Row>& rows() const { return rows_; }
+    std::uint64_t total() const { return total_; }
+    std::uint64_t more() const { return more_; }
+    std::uint64_t more_exchanges() const { return more_exchanges_; }
+    double more_ms() const { return more_ms_; }
+
+private:
+    template <class Dropped>
+    void keep(Row&& row, Dropped dropped) {
+        ++total_;
+        const auto before = [](const Row& a, const Row& b) {
+            return a.stats.server_ms != b.stats.server_ms ? a.stats.server_ms > b.stats.server_ms : a.info.conn < b.info.conn;
+        };
+        if (const auto out = keep_top(rows_, std::move(row), cap_, before)) {
+            ++more_;
+            more_exchanges_ += out->stats.exchanges;
+            more_ms_ += out->stats.server_ms;
+            dropped(out->stats);
+        }
+    }
+
+    std::size_t cap_;
+    std::unordered_map<std::uint32_t, Stats> open_;
+    std::vector<Row> rows_;
+    std::uint64_t total_ = 0, more_ = 0, more_exchanges_ = 0;
+    double more_ms_ = 0;
+};
 
 }  // namespace drda::summary

@@ -1,35 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "summary/text_decode.h"
 
+#include "common/text_policy.h"
 #include "ddm/rows/ccsid_tables.h"
 
 namespace drda::summary {
-namespace {
-
-std::size_t utf8(std::uint32_t cp, char* s) {
-    if (cp < 0x80) {
-        s[0] = static_cast<char>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        s[0] = static_cast<char>(0xC0 | (cp >> 6));
-        s[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        s[0] = static_cast<char>(0xE0 | (cp >> 12));
-        s[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        s[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    s[0] = static_cast<char>(0xF0 | (cp >> 18));
-    s[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    s[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 4;
-}
-
-}  // namespace
+using text::put_utf8;
 
 void append_decoded(std::string& out, ByteView bytes, std::uint32_t ccsid, std::size_t limit) {
     const rows::Charset* cs = rows::find_charset(ccsid);
@@ -48,7 +24,7 @@ void append_decoded(std::string& out, ByteView bytes, std::uint32_t ccsid, std::
         char s[4];
         std::size_t len;
         if (n > 0) {
-            len = utf8(cp, s);
+            len = put_utf8(cp, s);
             pos += static_cast<std::size_t>(n);
         } else {
             const std::uint8_t b = bytes.u8(pos);
@@ -56,7 +32,7 @@ void append_decoded(std::string& out, ByteView bytes, std::uint32_t ccsid, std::
                 s[0] = static_cast<char>(b);
                 len = 1;
             } else {
-                len = utf8(0xFFFD, s);
+                len = put_utf8(0xFFFD, s);
             }
             pos += 1;
         }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/text_policy.h"
 #include "ddm/codepoints.h"
 #include "summary/tracker.h"
 
@@ -14,33 +15,7 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// Length of the valid UTF-8 character at s[i], 0 when the bytes there are
-// not one (overlong forms, surrogates and cut sequences included).
-std::size_t utf8_char(std::string_view s, std::size_t i, std::uint32_t& cp) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    std::size_t len;
-    std::uint32_t min;
-    if (c < 0x80) {
-        cp = c;
-        return 1;
-    } else if ((c & 0xE0) == 0xC0) {
-        len = 2, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        len = 3, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (s.size() - i < len) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
+using text::utf8_char;
 
 void put_u4(TextWriter& w, const char* prefix, std::uint32_t v, int digits) {
     w.put(prefix);
@@ -48,20 +23,13 @@ void put_u4(TextWriter& w, const char* prefix, std::uint32_t v, int digits) {
 }
 
 void put_padded(TextWriter& w, std::string_view s, std::size_t width, bool right) {
-    const int pad = s.size() < width ? static_cast<int>(width - s.size()) : 0;
+    const std::size_t used = text::display_width(s);
+    const int pad = used < width ? static_cast<int>(width - used) : 0;
     if (right) w.spaces(pad);
     w.put(s);
     if (!right) w.spaces(pad);
 }
 
-std::string num(std::uint64_t v) { return std::to_string(v); }
-
-
-std::string fixed3(double v) {
-    char b[48];
-    std::snprintf(b, sizeof b, "%.3f", v);
-    return b;
-}
 
 
 double ms_of(const Exchange& e, bool last) { return ((last ? e.last_reply : e.first_reply) - e.time) * 1000.0; }
@@ -147,41 +115,7 @@ std::string codepoint_name(std::uint16_t cp) {
     return s;
 }
 
-void put_printable(TextWriter& w, std::string_view s, bool quoted) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        // Plain runs are copied whole.
-        std::size_t j = i;
-        while (j < s.size() && s[j] >= 0x20 && s[j] <= 0x7E && s[j] != '\\' && !(quoted && s[j] == '"')) ++j;
-        if (j > i) {
-            w.put(s.substr(i, j - i));
-            i = j;
-            continue;
-        }
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '\\' || c == '"') {
-            w.put('\\');
-            w.put(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        if (c == '\t' || c == '\n' || c == '\r') {
-            w.put(c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r");
-            ++i;
-            continue;
-        }
-        std::uint32_t cp = 0;
-        const std::size_t len = utf8_char(s, i, cp);
-        if (len == 0) {
-            put_u4(w, "\\x", c, 2);
-            ++i;
-        } else {
-            if (cp > 0xFFFF) put_u4(w, "\\U", cp, 8);
-            else put_u4(w, "\\u", cp, 4);
-            i += len;
-        }
-    }
-}
+void put_printable(TextWriter& w, std::string_view s, bool quoted) { text::put_visible(w, s, quoted); }
 
 void put_json_string(TextWriter& w, std::string_view s) {
     w.put('"');
@@ -205,7 +139,17 @@ void put_json_string(TextWriter& w, std::string_view s) {
         }
         std::uint32_t cp = 0;
         const std::size_t len = c >= 0x80 ? utf8_char(s, i, cp) : 0;
-        if (len > 0) {
+        if (len > 0 && text::hidden(cp)) {
+            // Invisible and bidirectional controls as escapes that read back
+            // as the same string (past the first plane as a surrogate pair).
+            if (cp > 0xFFFF) {
+                put_u4(w, "\\u", 0xD800 + ((cp - 0x10000) >> 10), 4);
+                put_u4(w, "\\u", 0xDC00 + ((cp - 0x10000) & 0x3FF), 4);
+            } else {
+                put_u4(w, "\\u", cp, 4);
+            }
+            i += len;
+        } else if (len > 0) {
             w.put(s.substr(i, len));
             i += len;
         } else {
@@ -250,11 +194,12 @@ std::string_view end_text(ConnEnd how) {
 namespace {
 
 
-std::string printable(std::string_view s) {
+std::string printable(std::string_view s, TextMode mode) {
     std::string text;
     StringSink sink(text);
     {
         TextWriter w(sink);
+        w.set_text_mode(mode);
         put_printable(w, s);
         w.flush();
     }
@@ -266,11 +211,11 @@ std::string printable(std::string_view s) {
 class Table {
 public:
     explicit Table(std::vector<std::pair<std::string, bool>> columns) : cols_(std::move(columns)) {
-        for (const auto& c : cols_) width_.push_back(c.first.size());
+        for (const auto& c : cols_) width_.push_back(text::display_width(c.first));
     }
     void add(std::vector<std::string> row) {
         for (std::size_t i = 0; i < row.size() && i < width_.size(); ++i)
-            if (row[i].size() > width_[i]) width_[i] = row[i].size();
+            width_[i] = std::max(width_[i], text::display_width(row[i]));
         rows_.push_back(std::move(row));
     }
     void write(TextWriter& w) const {
@@ -307,6 +252,7 @@ TextReport::TextReport(TextWriter& out, bool spool, bool exchange_lines) : out_(
         spool_sink_ = std::make_unique<StringSink>(spool_text_);
     }
     spool_ = std::make_unique<TextWriter>(*spool_sink_);
+    spool_->set_text_mode(out.text_mode());
     lines_ = spool_.get();
 }
 
@@ -327,7 +273,7 @@ void TextReport::exchange_line(const Exchange& e, const std::string& outcome) {
     TextWriter& w = *lines_;
     put_padded(w, e.has_time ? clock_text(e.time) : "-", 15, false);
     w.put(' ');
-    put_padded(w, e.has_conn ? num(e.conn) : "-", 4, true);
+    put_padded(w, num(shown_conn(e.has_conn, e.conn)), 4, true);
     w.put(' ');
     for (int k = 3; k >= 0; --k) w.put("0123456789ABCDEF"[(e.corr >> (4 * k)) & 0xF]);
     w.put(' ');
@@ -357,10 +303,7 @@ void TextReport::exchange(const Exchange& e) {
     const bool failed = e.failed();
     figures_.add(e, failed);
 
-    ConnStats& cs = open_conns_[e.conn];
-    ++cs.exchanges;
-    if (failed) ++cs.failed;
-    if (e.has_server) cs.server_ms += e.server_ms;
+    conns_.add(e, failed);
 
     const std::uint64_t rows = e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
     if (e.has_sql) shapes_.add(e.sql, failed, rows, e.has_server ? e.server_ms : -1.0);
@@ -389,28 +332,9 @@ void TextReport::exchange(const Exchange& e) {
     if (failed) errors_.add(e, outcome);
 }
 
-void TextReport::add_connection(ConnRow&& row) {
-    ++conns_total_;
-    const auto more = [](const ConnRow& a, const ConnRow& b) {
-        return a.stats.server_ms != b.stats.server_ms ? a.stats.server_ms > b.stats.server_ms : a.info.conn < b.info.conn;
-    };
-    if (const auto out = keep_top(conns_, std::move(row), kShownConnections, more)) {
-        ++conns_more_;
-        conns_more_exchanges_ += out->stats.exchanges;
-        conns_more_ms_ += out->stats.server_ms;
-    }
-}
-
 void TextReport::connection(const ConnectionInfo& c) {
-    ConnRow row;
-    row.info = c;
-    const auto it = open_conns_.find(c.conn);
-    if (it != open_conns_.end()) {
-        row.stats = it->second;
-        open_conns_.erase(it);
-    }
     figures_.add(c);
-    add_connection(std::move(row));
+    conns_.ended(c, [](const ConnFigures&) {});
 }
 
 void TextReport::overview(const Totals& t) {
@@ -428,52 +352,37 @@ void TextReport::overview(const Totals& t) {
     line("first", f.has_first ? date_text(f.first) : "-");
     line("last", f.has_first ? date_text(f.last) : "-");
     line("duration", f.has_first ? fixed3((f.last - f.first) * 1000.0) + " ms" : "-");
-    line("connections", num(conns_total_));
+    line("connections", num(conns_.total()));
     line("exchanges", num(f.exchanges));
     line("failed", num(f.failed));
     line("rows read", num(f.rows_read));
     line("rows changed", num(f.rows_changed));
     line("bytes sent", num(f.bytes_out) + " (requester to server)");
     line("bytes received", num(f.bytes_in) + " (server to requester)");
-    if (input_.gaps)
-        line("bytes missing", num(input_.missing_bytes) + " bytes in " + num(input_.gaps) +
-                                  " places are not in the capture");
-    if (input_.cut_packets)
-        line("snap length", "the packets were cut to " + num(input_.snaplen) + " bytes when captured (" +
-                                num(input_.cut_packets) + " of " + num(input_.packets) +
-                                " packets), so most of the DRDA data is not in the file; capture whole packets (-s 0)");
-    if (t.unreadable_bytes)
-        line("unreadable", num(t.unreadable_bytes) + " bytes in " + num(t.unreadable_places) +
-                               " places could not be read as DSSs or objects");
-    if (t.uncounted) line("rows not counted", num(t.uncounted) + " row objects without a usable descriptor");
-    if (t.forced)
-        line("shown early", num(t.forced) + " exchanges shown before their end: more than " +
-                                num(kMaxOpenExchanges) + " waiting at once");
+    for (const Note& n : overview_notes(input_, t)) line(n.label, n.text);
 }
 
 void TextReport::connections() {
-    end_open_connections(open_conns_, [&](const ConnectionInfo& info, ConnStats&& stats) {
-        add_connection(ConnRow{info, stats});
-    });
+    conns_.end_open([](const ConnFigures&) {});
 
     TextWriter& w = out_;
-    w.printf("\nConnections: %llu\n", static_cast<unsigned long long>(conns_total_));
+    w.printf("\nConnections: %llu\n", static_cast<unsigned long long>(conns_.total()));
     Table t({{"conn", true}, {"client > server", false}, {"user", false}, {"database", false},
              {"client product", false}, {"server product", false}, {"secmec", false}, {"start", false},
              {"duration ms", true}, {"exchanges", true}, {"failed", true}, {"server ms", true}, {"ended", false}});
-    const auto text = [](const std::string& s) { return s.empty() ? std::string("-") : printable(s); };
-    for (const ConnRow& r : conns_) {
+    const auto text = [&](const std::string& s) { return s.empty() ? std::string("-") : printable(s, w.text_mode()); };
+    for (const ConnectionTable<>::Row& r : conns_.rows()) {
         const ConnectionInfo& c = r.info;
         std::string ends = c.client.empty() && c.server.empty() ? "-" : text(c.client) + " > " + text(c.server);
-        t.add({c.has_conn ? num(c.conn) : "1", ends, text(c.user), text(c.database), text(c.client_product),
+        t.add({num(shown_conn(c.has_conn, c.conn)), ends, text(c.user), text(c.database), text(c.client_product),
                text(c.server_product), text(c.secmec), c.has_start ? date_text(c.start) : "-",
                c.has_start && c.has_end ? fixed3((c.end - c.start) * 1000.0) : "-", num(r.stats.exchanges),
                num(r.stats.failed), fixed3(r.stats.server_ms), std::string(end_text(c.how))});
     }
     t.write(w);
-    if (conns_more_)
-        w.printf("%llu more connections: %llu exchanges, %s server ms\n", static_cast<unsigned long long>(conns_more_),
-                 static_cast<unsigned long long>(conns_more_exchanges_), fixed3(conns_more_ms_).c_str());
+    if (conns_.more())
+        w.printf("%llu more connections: %llu exchanges, %s server ms\n", static_cast<unsigned long long>(conns_.more()),
+                 static_cast<unsigned long long>(conns_.more_exchanges()), fixed3(conns_.more_ms()).c_str());
 }
 
 void TextReport::errors() {
@@ -505,7 +414,7 @@ void TextReport::slowest() {
     for (const Slow& s : slowest_) {
         put_padded(w, s.has_time ? clock_text(s.time) : "-", 15, false);
         w.put(' ');
-        put_padded(w, s.has_conn ? num(s.conn) : "-", 4, true);
+        put_padded(w, num(shown_conn(s.has_conn, s.conn)), 4, true);
         w.put(' ');
         put_padded(w, num(static_cast<std::uint64_t>(s.record)), 6, true);
         w.put(' ');
@@ -596,8 +505,8 @@ void JsonLines::exchange(const Exchange& e) {
     // An exchange without a request takes the time of its first reply, so
     // that every line has a time.
     w.put("{\"ts\":");
-    if (e.has_time && std::isfinite(e.time)) put_fixed(w, e.time, 6);
-    else if (!e.has_request && e.has_first && std::isfinite(e.first_reply)) put_fixed(w, e.first_reply, 6);
+    double start = 0;
+    if (start_time(e, start)) put_fixed(w, start, 6);
     else w.put("null");
     w.put(",\"conn\":");
     if (e.has_conn) w.put_udec(e.conn);

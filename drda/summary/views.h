@@ -26,10 +26,8 @@ std::string date_text(double t);
 // the dictionary has none.
 std::string codepoint_name(std::uint16_t cp);
 
-// Text as printable ASCII: characters of valid UTF-8 beyond ASCII as \uXXXX
-// (\UXXXXXXXX past the first plane), other bytes as \xNN, tab, newline and
-// carriage return as \t \n \r, other control characters as \u00NN, and the
-// backslash doubled; with `quoted` (text between double quotes) '"' as \".
+// Text as the -s view shows it: text::put_visible, in the writer's mode
+// (printable ASCII only in ascii mode).
 void put_printable(TextWriter& w, std::string_view text, bool quoted = false);
 
 // `v` with `decimals` (0 to 6) digits after the point, exactly as
@@ -38,7 +36,8 @@ void put_fixed(TextWriter& w, double v, int decimals);
 
 // A JSON string with its quotes: '"' and '\' escaped, control characters
 // and bytes that are not valid UTF-8 as \u00NN (a byte read as the code
-// point of its value), valid UTF-8 as it stands.
+// point of its value), the characters text::hidden() names as \uXXXX,
+// other valid UTF-8 as it stands.
 void put_json_string(TextWriter& w, std::string_view text);
 
 // The -s view: the overview, the connections, the errors, the slowest
@@ -61,14 +60,6 @@ public:
     static constexpr std::size_t kShownSlowest = 10;
 
 private:
-    struct ConnStats {
-        std::uint64_t exchanges = 0, failed = 0;
-        double server_ms = 0;
-    };
-    struct ConnRow {
-        ConnectionInfo info;
-        ConnStats stats;
-    };
     struct Slow {
         double ms = 0;
         std::uint64_t seq = 0;
@@ -84,7 +75,6 @@ private:
     };
     void header();
     void exchange_line(const Exchange& e, const std::string& outcome);
-    void add_connection(ConnRow&& row);
     void overview(const Totals& t);
     void connections();
     void errors();
@@ -102,13 +92,7 @@ private:
     ShapeTable shapes_;
     ErrorTable errors_;
     Figures figures_;
-    // Figures of connections whose end has not come yet, by number.
-    std::unordered_map<std::uint32_t, ConnStats> open_conns_;
-    std::vector<ConnRow> conns_;      // the kShownConnections with the most server time
-    std::uint64_t conns_total_ = 0;
-    std::uint64_t conns_more_ = 0;    // not among them
-    std::uint64_t conns_more_exchanges_ = 0;
-    double conns_more_ms_ = 0;
+    ConnectionTable<> conns_{kShownConnections};
     std::vector<Slow> slowest_;
 };
 

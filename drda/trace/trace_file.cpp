@@ -29,8 +29,6 @@ bool regular_file(std::FILE* in) {
     return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-void invalid(TextWriter& out, const char* what) { out.put(what); }
-
 // Bytes between the read position and the end of `in`, when the stream can
 // seek (a file on disk, a stream in memory); false for a pipe.
 bool bytes_remaining(std::FILE* in, std::uint64_t& left) {
@@ -191,7 +189,9 @@ bool TraceFile::read_data(std::size_t count) {
     return true;
 }
 
-bool TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8], double& time) {
+bool TraceFile::read_time(const std::uint8_t bytes[8], double& time) {
+    time_len_ = 0;
+    time_shown_ = false;
     std::uint64_t bits = ByteView(bytes, 8).be64(0);
     double t;
     std::memcpy(&t, &bits, sizeof t);
@@ -208,7 +208,7 @@ bool TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8], do
         }
     }
     if (warned_) {
-        // After the first bad time no time line is printed, but a valid time
+        // After the first bad time no time line is shown, but a valid time
         // is still the record's.
         if (ok) time = t;
         return ok;
@@ -223,37 +223,81 @@ bool TraceFile::print_time_line(TextWriter& out, const std::uint8_t bytes[8], do
         date_length_ = std::strftime(date_, sizeof date_, "%Y-%m-%d %H:%M:%S", &tmv);
         date_second_ = s;
     }
-    // The fraction to five places, rounded exactly as "%.5f" rounds it:
-    // "0.xxxxx", or "1.00000" when it rounds up; the text from the point on.
-    char frac[16];
-    const auto r = std::to_chars(frac, frac + sizeof frac, t - static_cast<double>(s), std::chars_format::fixed, 5);
-    char* line = out.reserve(8 + date_length_ + sizeof frac);
-    std::memcpy(line, "\ttime  ", 7);
-    std::memcpy(line + 7, date_, date_length_);
-    const std::size_t fl = static_cast<std::size_t>(r.ptr - frac) - 1;
-    std::memcpy(line + 7 + date_length_, frac + 1, fl);
-    line[7 + date_length_ + fl] = '\n';
-    out.commit(8 + date_length_ + fl);
     time = t;
+    time_ = t;
+    time_shown_ = true;
     return true;
 }
 
-bool TraceFile::read_header(TextWriter& out, ByteView head) {
+std::string_view TraceFile::time_text() {
+    if (!time_shown_ || stage_ != Stage::time) return {};
+    if (time_len_ == 0) {
+        // The fraction to five places, rounded exactly as "%.5f" rounds it:
+        // "0.xxxxx", or "1.00000" when it rounds up; the text from the point on.
+        char frac[16];
+        const auto r = std::to_chars(frac, frac + sizeof frac, time_ - static_cast<double>(date_second_),
+                                     std::chars_format::fixed, 5);
+        std::memcpy(time_text_, date_, date_length_);
+        const std::size_t fl = static_cast<std::size_t>(r.ptr - frac) - 1;
+        std::memcpy(time_text_ + date_length_, frac + 1, fl);
+        time_len_ = date_length_ + fl;
+    }
+    return std::string_view(time_text_, time_len_);
+}
+
+bool TraceFile::read_header(ByteView head) {
     if (head.size() < sizeof kMagic) {
         report_short_read();
         return false;
     }
     if (std::memcmp(head.data(), kMagic, sizeof kMagic) != 0) {
-        invalid(out, "\nERROR: Invalid file format.\n");
+        invalid("ERROR: Invalid file format.");
         return false;
     }
     std::int32_t version;
     if (!read_be32(version)) return false;
-    out.printf("DRDADBG Version %d\n\n", version);
+    version_ = version;
     return true;
 }
 
-TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
+void TraceFile::print_header(TextWriter& out) const { out.printf("DRDADBG Version %d\n\n", version_); }
+
+void TraceFile::print_error(TextWriter& out) const {
+    if (*error_ == '\0') return;
+    out.put('\n');
+    out.put(error_);
+    out.put('\n');
+}
+
+void TraceFile::print_record(TextWriter& out) {
+    if (stage_ == Stage::none) return;
+    out.put_dec(record_);
+    out.put("\tdata ZEV DRDA Communication Manager\n");
+    if (stage_ == Stage::number) return;
+    // A zero byte ends the name; other unprintable bytes are masked so
+    // a damaged trace cannot drive the terminal.
+    out.put("\tfunction  ");
+    for (int i = 0; i < function_len_ && function_[i] != '\0'; ++i) {
+        unsigned char c = static_cast<unsigned char>(function_[i]);
+        out.put(c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '.');
+    }
+    out.put("()\n");
+    if (stage_ == Stage::function) return;
+    out.put("\tbytes ");
+    out.put_dec(count_);
+    out.put('\n');
+    const std::string_view t = time_text();
+    if (t.empty()) return;
+    char* line = out.reserve(8 + t.size());
+    std::memcpy(line, "\ttime  ", 7);
+    std::memcpy(line + 7, t.data(), t.size());
+    line[7 + t.size()] = '\n';
+    out.commit(8 + t.size());
+}
+
+TraceFile::Next TraceFile::next(Record& rec) {
+    stage_ = Stage::none;
+    time_shown_ = false;
     errno = 0;
     int type;
     if (live_) {
@@ -275,49 +319,30 @@ TraceFile::Next TraceFile::next(TextWriter& out, Record& rec) {
     }
     type_ = type;
     ++record_;
-    out.put_dec(record_);
-    out.put("\tdata ZEV DRDA Communication Manager\n");
-    if (type_ != 'R' && type_ != 'W') {
-        invalid(out, "\nERROR: Invalid file format: bad type\n");
-        return Next::failed;
-    }
+    stage_ = Stage::number;
+    if (type_ != 'R' && type_ != 'W') return invalid("ERROR: Invalid file format: bad type");
     const int direction = type_ == 'W' ? kDirectionSend : kDirectionReceive;
 
     std::int32_t name_len;
     if (!read_be32(name_len)) return cut();
-    if (name_len < 1 || name_len > kMaxFunctionName) {
-        invalid(out, "\nERROR: Invalid file format: bad func length\n");
-        return Next::failed;
-    }
-    char name[kMaxFunctionName];
-    if (!read_exact(name, static_cast<std::size_t>(name_len))) return cut();
-    // A zero byte ends the name; other unprintable bytes are masked so
-    // a damaged trace cannot drive the terminal.
-    out.put("\tfunction  ");
-    for (int i = 0; i < name_len && name[i] != '\0'; ++i) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        out.put(c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '.');
-    }
-    out.put("()\n");
+    if (name_len < 1 || name_len > kMaxFunctionName) return invalid("ERROR: Invalid file format: bad func length");
+    if (!read_exact(function_, static_cast<std::size_t>(name_len))) return cut();
+    function_len_ = name_len;
+    stage_ = Stage::function;
 
-    std::int32_t count;
-    if (!read_be32(count)) return cut();
-    if (count < 1) {
-        invalid(out, "\nERROR: Invalid file format: bad record length\n");
-        return Next::failed;
-    }
-    out.put("\tbytes ");
-    out.put_dec(count);
-    out.put('\n');
+    if (!read_be32(count_)) return cut();
+    if (count_ < 1) return invalid("ERROR: Invalid file format: bad record length");
+    stage_ = Stage::bytes;
 
     std::uint8_t stamp[8];
     if (!read_exact(stamp, sizeof stamp)) return cut();
-    rec.has_time = print_time_line(out, stamp, rec.time);
+    rec.has_time = read_time(stamp, rec.time);
+    stage_ = Stage::time;
 
-    if (!read_data(static_cast<std::size_t>(count))) return cut();
+    if (!read_data(static_cast<std::size_t>(count_))) return cut();
     rec.number = record_;
     rec.direction = direction;
-    rec.data = ByteView(ahead_ ? data_at_ : data_.data(), static_cast<std::size_t>(count));
+    rec.data = ByteView(ahead_ ? data_at_ : data_.data(), static_cast<std::size_t>(count_));
     rec.connection = 0;
     return Next::record;
 }

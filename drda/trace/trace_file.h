@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Record source for DRDADBG trace files: reads the file header and the
-// records one by one, printing each record's own lines (number, function,
-// byte count, time) as it reads them.
+// records one by one; prints the header line, a record's own lines (number,
+// function, byte count, time) and the ERROR line of a damaged file when
+// asked to.
 #pragma once
 
 #include <cstddef>
@@ -32,14 +33,33 @@ public:
 
     // Checks the magic in `head` (the first bytes of the file, at most 7,
     // read by the caller to tell the format: fewer than 7 when the file
-    // ended there), reads the version and prints the version line. Returns
-    // false when the run must stop (the reason is already reported).
-    bool read_header(TextWriter& out, ByteView head);
+    // ended there) and reads the version. Returns false when the run must
+    // stop (reported on `err`, or an error_line()).
+    bool read_header(ByteView head);
+    // The version line.
+    void print_header(TextWriter& out) const;
 
-    // Reads the next record and prints its lines. On `record`, `rec` holds
-    // the record, its data valid until the next call. `failed`: the reason
-    // is already reported (an "ERROR:" line on `out` or a report on `err`).
-    Next next(TextWriter& out, Record& rec);
+    // Reads the next record. On `record`, `rec` holds the record, its data
+    // valid until the next call. `failed`: the reason is reported on `err`
+    // or is the error_line(); `end` or `failed` may leave a record the input
+    // ended inside, read as far as it goes.
+    Next next(Record& rec);
+
+    // The lines of the record read last (number, function, bytes, time), as
+    // far as they were read.
+    void print_record(TextWriter& out);
+    // The time of the record read last as its time line shows it; empty
+    // when the line is not shown (no valid time, or one seen before).
+    std::string_view time_text();
+    // The number of a record the input ended inside (after `end` or
+    // `failed`), read as far as it goes; 0: none.
+    int cut_record() const { return stage_ == Stage::none ? 0 : record_; }
+
+    // What made the file unreadable, as the ERROR line says it; empty when
+    // nothing in the file itself did.
+    std::string_view error_line() const { return error_; }
+    // That line, set apart, when there is one.
+    void print_error(TextWriter& out) const;
 
 private:
     bool read_exact(void* p, std::size_t n);
@@ -48,10 +68,14 @@ private:
     bool read_be32(std::int32_t& v);
     bool read_data(std::size_t count);
     void report_short_read();
-    // Prints the time line unless a bad time was seen before (the first one
-    // is reported once on the error stream). Returns whether the time is
-    // valid, and then sets `time`.
-    bool print_time_line(TextWriter& out, const std::uint8_t bytes[8], double& time);
+    // Whether the time is valid (then sets `time`) and whether its line is
+    // shown: not after a bad time (the first one is reported once on the
+    // error stream).
+    bool read_time(const std::uint8_t bytes[8], double& time);
+    Next invalid(const char* line) {
+        error_ = line;
+        return Next::failed;
+    }
 
     std::FILE* in_ = nullptr;
     StreamInput* live_ = nullptr;
@@ -74,6 +98,17 @@ private:
     std::size_t date_length_ = 0;
     int type_ = EOF;  // type byte of the record being read
     int record_ = 0;
+    int version_ = 0;
+    // The record read last, as far as it was read.
+    enum class Stage { none, number, function, bytes, time } stage_ = Stage::none;
+    char function_[kMaxFunctionName] = {};
+    int function_len_ = 0;
+    std::int32_t count_ = 0;
+    double time_ = 0;
+    bool time_shown_ = false;
+    char time_text_[48] = {};
+    std::size_t time_len_ = 0;  // 0: time_text_ not made yet
+    const char* error_ = "";
 };
 
 }  // namespace drda

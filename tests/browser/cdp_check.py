@@ -146,7 +146,7 @@ EVIDENCE = """(function(c,r){var d=document.querySelector('details[data-conn="'+
 if(!d||!d.id)return null;var a=document.getElementById(d.id);return a?a.textContent:null;})(%d,%d)"""
 
 
-def main(dssview, outdir, todo, check_structure, expected):
+def main(dssview, outdir, todo, check_structure, expected, intl_problem):
     exe = find_browser()
     if not exe:
         print("SKIP: no Chromium installed")
@@ -177,6 +177,15 @@ def main(dssview, outdir, todo, check_structure, expected):
                 if text is None or ("\n%d\t" % record) not in ("\n" + text):
                     print("FAIL: %s: the evidence of record %d is missing or lacks it" % (out, record))
                     return 1
+            if hostile == "intl":
+                # The DOM text, with the evidence unfolded: characters, no escapes.
+                shown = tab.eval("document.querySelectorAll('details').forEach(function(d){d.open=true;}),"
+                                 "document.body.innerText")
+                bad = intl_problem(shown)
+                if bad:
+                    print("FAIL: %s: %s" % (out, bad))
+                    return 1
+                hostile = False
             if hostile and tab.eval("typeof window.__pwned") != "undefined":
                 print("FAIL: %s: the input's script ran" % out)
                 return 1

@@ -96,12 +96,15 @@ InProcess run_in_process(const std::string& bytes, bool format, bool rows, bool 
     {
         drda::StringSink sink(r.out);
         drda::TextWriter w(sink);
-        drda::TraceOptions options;
-        options.format = format;
-        options.rows = rows;
-        options.summary = summary;
-        options.exchange_lines = summary;  // -s -x: the tests read the exchange lines
-        options.json = json;
+        drda::CommandLine line;
+        line.input = "trace";
+        line.format = format;
+        line.rows = rows;
+        line.summary = summary;
+        line.exchange_lines = summary;  // -s -x: the tests read the exchange lines
+        line.json = json;
+        drda::Plan options;
+        if (!drda::make_plan(line, options, stderr)) throw std::runtime_error("options that do not go together");
         r.status = drda::read_trace_stream(in, "trace", w, err, options);
         w.flush();
     }

@@ -107,7 +107,7 @@ std::string read_file(const std::string& path) {
     return ss.str();
 }
 
-RunResult run_dssview(const std::vector<std::string>& args, const std::string& argv0) {
+RunResult run_dssview(const std::vector<std::string>& args, const std::string& argv0, const std::string& locale) {
     static int counter = 0;
     std::string base = temp_path("run" + std::to_string(++counter));
     std::string out_path = base + ".out", err_path = base + ".err";
@@ -121,6 +121,7 @@ RunResult run_dssview(const std::vector<std::string>& args, const std::string& a
         dup2(e, 2);
         dup2(n, 0);
         setenv("TZ", "UTC", 1);
+        setenv("LC_ALL", locale.c_str(), 1);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(argv0.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

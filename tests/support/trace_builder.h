@@ -44,9 +44,10 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the built dssview with `args` (argv[0] is `argv0`), TZ=UTC.
+// Runs the built dssview with `args` (argv[0] is `argv0`), TZ=UTC and
+// LC_ALL=`locale`.
 RunResult run_dssview(const std::vector<std::string>& args,
-                      const std::string& argv0 = DSSVIEW_BIN);
+                      const std::string& argv0 = DSSVIEW_BIN, const std::string& locale = "C");
 
 // The path of a file in tests/data.
 std::string data_path(const std::string& name);

@@ -428,6 +428,7 @@ void Conversation::State::on_sqlda(const Obj& o, DssCtx& ctx, int depth, bool ci
     std::string name;
     StringSink sink(name);
     TextWriter nw(sink);
+    nw.set_text_mode(w.text_mode());
     SqldaColumn c;
     int i = 0;
     while (rd.next(c)) {

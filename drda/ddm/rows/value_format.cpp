@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/text_policy.h"
 #include "listing/display.h"
 
 namespace drda::rows {
@@ -434,11 +435,26 @@ void write_chars(WrapWriter& w, ByteView shown, std::size_t total, const Charset
     w.unit("\"");
     char run[kMaxChars];
     std::size_t i = 0;
+    const bool utf8 = w.utf8();
     while (i < count) {
         std::size_t r = 0;
         while (i < count && plain(cps[i])) run[r++] = static_cast<char>(cps[i++]);
         if (r) w.chars(run, r);
-        if (i < count) write_escape(w, cps[i++]);
+        if (i == count) break;
+        const std::uint32_t cp = cps[i++];
+        if (!utf8 || cp < 0x80 || text::hidden(cp)) {
+            write_escape(w, cp);
+            continue;
+        }
+        // A character as it is, with the combining marks on it (so that no
+        // line starts with a mark cut from its letter).
+        char bytes[64];
+        std::size_t n = text::put_utf8(cp, bytes);
+        const std::size_t width = static_cast<std::size_t>(text::char_width(cp));
+        while (i < count && n + 4 <= sizeof bytes && cps[i] >= 0x300 && !text::hidden(cps[i]) &&
+               text::char_width(cps[i]) == 0)
+            n += text::put_utf8(cps[i++], bytes + n);
+        w.text_unit(std::string_view(bytes, n), width);
     }
     w.unit("\"");
     if (note && used < total) length_note(w, total);

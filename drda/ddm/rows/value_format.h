@@ -53,6 +53,15 @@ public:
     }
     // Characters left on the current line before it is full.
     std::size_t room() const { return col_ < max_ ? max_ - col_ : 0; }
+    // One unit of UTF-8 text that takes `width` columns (a character and
+    // the combining marks on it).
+    void text_unit(std::string_view s, std::size_t width) {
+        if (col_ + width > max_ && col_ > static_cast<std::size_t>(depth_)) fresh_line();
+        out_.put(s);
+        col_ += width;
+    }
+    // Whether printable characters beyond ASCII are written as they are.
+    bool utf8() const { return out_.text_mode() == TextMode::utf8; }
     // n units of one character each (plain ASCII text).
     void chars(const char* s, std::size_t n);
     // n units of two hex digits each.
