@@ -31,6 +31,9 @@
 #include "capture/packet_layers.h"
 #include "checks.h"
 #include "common/text_writer.h"
+#include "compare/comparison.h"
+#include "compare/report.h"
+#include "compare/run_aggregate.h"
 
 namespace capcheck {
 
@@ -190,6 +193,46 @@ inline std::string check_capture_selection(const std::uint8_t* data, std::size_t
     return why.empty() ? "" : "capture: " + why;
 }
 
+// --compare of the input against itself: the same result as the other
+// views, nothing flagged, every ratio 1, no error or connection fact
+// changed, no more executions than exchanges; printable text, JSON Lines a
+// strict reader takes.
+inline std::string check_capture_compare(const std::uint8_t* data, std::size_t size, int status) {
+    drda::compare::RunAggregate runs[2];
+    for (drda::compare::RunAggregate& run : runs) {
+        drda::compare::RunCollector collector(run);
+        drda::NullSink none;
+        drda::TextWriter out(none);
+        std::FILE* e = std::fopen("/dev/null", "w");
+        if (!e) std::abort();
+        drda::CommandLine line;
+        line.compare.given = true;
+        line.compare.base = line.compare.next = "fuzz";
+        drda::Plan o;
+        if (!drda::make_plan(line, o, stderr)) std::abort();
+        const int got = drda::read_capture_memory(ByteView(data, size), "fuzz", out, e, o, {}, &collector);
+        std::fclose(e);
+        if (got != status) return "--compare changes the result";
+        if (run.executions > run.figures.exchanges) return "--compare: more executions than exchanges";
+    }
+    const drda::compare::Comparison c = drda::compare::compare_runs(runs[0], runs[1], 2.0);
+    for (const drda::compare::ShapeChange& s : c.shapes)
+        if (s.label != drda::compare::Label::same || (s.has_ratio && s.ratio != 1))
+            return "--compare: the input against itself changed a shape";
+    for (const drda::compare::ErrorChange& e : c.errors)
+        if (e.label != drda::compare::Label::same) return "--compare: the input against itself changed an error";
+    if (!c.facts.empty() || c.factor != 1) return "--compare: the input against itself changed";
+    std::string text, json;
+    drda::StringSink text_sink(text), json_sink(json);
+    drda::TextWriter tw(text_sink), jw(json_sink);
+    drda::compare::write_text(tw, c);
+    drda::compare::write_json(jw, c);
+    tw.flush();
+    jw.flush();
+    if (!printable(text)) return "--compare: text holds a character that is not printable";
+    return fuzzcheck::check_compare_lines(json);
+}
+
 inline std::string check_capture_tool(const std::uint8_t* data, std::size_t size) {
     std::string first_err;
     int first = 2;
@@ -223,6 +266,8 @@ inline std::string check_capture_tool(const std::uint8_t* data, std::size_t size
             if (!why.empty()) return why;
         }
     }
+    const std::string why = check_capture_compare(data, size, first);
+    if (!why.empty()) return why;
     return check_capture_selection(data, size, first, texts, errs);
 }
 

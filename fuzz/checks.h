@@ -555,6 +555,15 @@ public:
         return "";
     }
 
+    // Empty when `s` is one object whose first key is "kind" (--compare -j).
+    std::string kind_first() {
+        std::vector<std::string> keys;
+        if (!object(0, &keys)) return "not JSON at byte " + std::to_string(i_);
+        if (i_ != s_.size()) return "text after the object";
+        if (keys.empty() || keys[0] != "kind") return "\"kind\" not first";
+        return "";
+    }
+
 private:
     bool eat(char c) {
         if (i_ < s_.size() && s_[i_] == c) return ++i_, true;
@@ -656,6 +665,20 @@ inline std::string check_json_lines(std::string_view text) {
         ++line_no;
         const std::string why = JsonReader(text.substr(p, e - p)).exchange();
         if (!why.empty()) return fail_at(("JSON line: " + why).c_str(), line_no);
+        p = e + 1;
+    }
+    return "";
+}
+
+// Every line of --compare -j output is an object with "kind" first.
+inline std::string check_compare_lines(std::string_view text) {
+    std::size_t line_no = 0;
+    for (std::size_t p = 0; p < text.size();) {
+        const std::size_t e = text.find('\n', p);
+        if (e == std::string_view::npos) return "JSON output does not end with a newline";
+        ++line_no;
+        const std::string why = JsonReader(text.substr(p, e - p)).kind_first();
+        if (!why.empty()) return fail_at(("--compare JSON line: " + why).c_str(), line_no);
         p = e + 1;
     }
     return "";

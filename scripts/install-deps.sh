@@ -17,7 +17,9 @@ command -v groff >/dev/null || need+=(groff)
 # The live test captures loopback traffic with tcpdump (skipped without it).
 command -v tcpdump >/dev/null || [ -x /usr/sbin/tcpdump ] || need+=(tcpdump)
 # Fresh encrypted captures: Derby's Network Server and client on Java, and
-# tshark (with editcap) to check the decryption (tests/tls_capture).
+# tshark (with editcap) to check the decryption (tests/tls_capture). The same
+# Derby packages record the international and comparison captures anew
+# (scripts/capture-intl.sh, tests/compare/make_captures.sh).
 command -v java >/dev/null || need+=(default-jre-headless)
 [ -f /usr/share/java/derbynet.jar ] || need+=(libderby-java)
 [ -f /usr/share/java/derbyclient.jar ] || need+=(libderbyclient-java)
@@ -26,20 +28,16 @@ command -v tshark >/dev/null || need+=(tshark)
 command -v editcap >/dev/null || need+=(wireshark-common)
 # The --html page is checked in headless Chromium (skipped without it).
 command -v chromium >/dev/null || command -v chromium-headless-shell >/dev/null || need+=(chromium)
-# scripts/capture-intl.sh records tests/data/intl/intl.pcap anew with Derby's
-# network server and client; the tests read the committed capture and need
-# no Java, so these come only on request.
-if [ "${DSSVIEW_WITH_DERBY:-0}" = 1 ]; then
-  command -v java >/dev/null || need+=(default-jre-headless)
-  [ -f /usr/share/java/derbynet.jar ] || need+=(libderby-java)
-  [ -f /usr/share/java/derbyclient.jar ] || need+=(libderbyclient-java)
-  [ -f /usr/share/java/derbytools.jar ] || need+=(derby-tools)
-fi
 if [ "${DSSVIEW_WITH_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   # libFuzzer's runtime comes with clang only as a recommended package.
   compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
     need+=(libclang-rt-dev)
+fi
+# Recording new comparison captures (tests/compare/make_captures.sh, the
+# compare_fresh_derby test) also compiles a small client with javac.
+if [ "${DSSVIEW_WITH_DERBY:-0}" = 1 ]; then
+  command -v javac >/dev/null || need+=(default-jdk-headless)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"

@@ -168,6 +168,7 @@ TEST(CommandLine, HelpListsEveryOptionOnStandardOutput) {
         for (const char* option : {"\n  -f ", "\n  -r ", "\n  -s ", "\n  -x ", "\n  -j ", "\n  -o outfile ", "\n  -V ",
                                    "\n  -version ", "\n  -h, --help ", "\n  -c LIST ", "\n  -n LIST ", "\n  --failed ",
                                    "\n  --slow MS ", "\n  --sql TEXT ", "\n  --from TIME ", "\n  --to TIME ", "\n  --html FILE ", "\n  --keylog FILE\n", "\n  --port N",
+                                   "\n  --compare BASE NEW", "\n  --threshold R ", "\n  --fail-on LIST ",
                                    "\n  --ascii "})
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }

@@ -40,6 +40,8 @@ void print_help(const std::string& program_name, std::FILE* out) {
     std::fprintf(out,
                  "Usage: %s [-f] [-r] [-s [-x]] [selection] [--keylog FILE] [--ascii] [--html FILE] [-o outfile] inpfile\n"
                  "       %s -j [selection] [--keylog FILE] [--html FILE] [-o outfile] inpfile\n"
+                 "       %s --compare BASE NEW [-j] [--threshold R] [--fail-on LIST] [selection]\n"
+                 "               [--keylog FILE] [--ascii] [--html FILE] [-o outfile]\n"
                  "       %s -V | -version | -h | --help\n"
                  "\n"
                  "Formats a DRDA communications trace (DRDADBG file) or a packet capture of\n"
@@ -59,6 +61,18 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "              overview, a timeline, latency histograms, the -s tables and\n"
                  "              the -r text of the failed and slowest exchanges; alone it\n"
                  "              writes nothing else, with -s, -j, -f or -r both are written\n"
+                 "  --compare BASE NEW\n"
+                 "              what changed from BASE to NEW (two traces or captures): the\n"
+                 "              overview side by side with the common factor, the statements\n"
+                 "              by shape that got SLOWER or FASTER (by executions, beyond the\n"
+                 "              run's common factor and noise), NEW or GONE, the errors and\n"
+                 "              the connection facts that changed; with -j as JSON Lines, with\n"
+                 "              --html FILE as a page; the selection and --port apply to both\n"
+                 "              inputs\n"
+                 "  --threshold R  with --compare: SLOWER or FASTER from a ratio of medians\n"
+                 "              (over the common factor) of R or 1/R on (default 2)\n"
+                 "  --fail-on LIST  with --compare: exit status 3 when one of these changes\n"
+                 "              is found: slower, new-error, new, gone (e.g. slower,new-error)\n"
                  "  --ascii     show every character beyond ASCII in -r, -s and -x as an escape\n"
                  "              (\\u00fc, \\xFC), as in a locale that is not UTF-8\n"
                  "  --keylog FILE\n"
@@ -96,7 +110,8 @@ void print_help(const std::string& program_name, std::FILE* out) {
                  "                (\"2026-12-09 00:07:56.25\") or a time of day alone, on the\n"
                  "                day of the first record\n"
                  "Example: the decode of every failed exchange: %s -r --failed capture.pcapng\n",
-                 program_name.c_str(), program_name.c_str(), program_name.c_str(), program_name.c_str());
+                 program_name.c_str(), program_name.c_str(), program_name.c_str(), program_name.c_str(),
+                 program_name.c_str());
 }
 
 namespace {
@@ -136,6 +151,9 @@ int parse_args(int argc, const char* const* argv, CommandLine& c, std::FILE* err
         const int selection = parse_selection_option(argc, argv, i, c.selection, err);
         if (selection < 0) return usage();
         if (selection > 0) continue;
+        const int compare = parse_compare_option(argc, argv, i, c.compare, err);
+        if (compare < 0) return usage();
+        if (compare > 0) continue;
         if (std::strcmp(arg, "--ascii") == 0) {
             c.ascii = true;
             continue;
@@ -192,15 +210,22 @@ int parse_args(int argc, const char* const* argv, CommandLine& c, std::FILE* err
 }
 
 bool make_plan(const CommandLine& c, Plan& plan, std::FILE* err) {
+    // --compare names both inputs and prints the comparison alone (or its
+    // JSON Lines, or its page); --threshold and --fail-on go with it only.
     // -j writes nothing but JSON: no listing, no summary beside it.
     // -x adds the exchange lines to -s and means nothing without it.
-    if (c.input.empty() || (c.json && (c.format || c.rows || c.summary)) || (c.exchange_lines && !c.summary)) {
+    const bool compare_ok = c.compare.given
+                                ? c.input.empty() && !c.format && !c.rows && !c.summary && !c.exchange_lines
+                                : !c.compare.threshold_given && !c.compare.fail_on;
+    if (!compare_ok || (c.input.empty() && !c.compare.given) || (c.json && (c.format || c.rows || c.summary)) ||
+        (c.exchange_lines && !c.summary)) {
         print_usage(c.program_name, err);
         return false;
     }
     plan = Plan();
     const bool decode = c.format || c.rows;
-    if (c.json) plan.mode = Plan::Mode::json;
+    if (c.compare.given) plan.mode = Plan::Mode::compare;
+    else if (c.json) plan.mode = Plan::Mode::json;
     else if (decode || (!c.summary && !c.page)) plan.mode = Plan::Mode::listing;
     else if (c.summary) plan.mode = Plan::Mode::summary;
     else plan.mode = Plan::Mode::page_only;
@@ -224,6 +249,8 @@ bool make_plan(const CommandLine& c, Plan& plan, std::FILE* err) {
             return false;
         }
     }
+    plan.compare = c.compare;
+    plan.compare_json = c.compare.given && c.json;
     return true;
 }
 

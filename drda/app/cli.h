@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/compare_run.h"
 #include "app/selection.h"
 #include "capture/tls_keylog.h"
 
@@ -30,6 +31,7 @@ struct CommandLine {
     Selection selection;       // -c, -n, --failed, --slow, --sql, --from, --to
     std::vector<std::uint16_t> ports;  // --port: DRDA server ports beyond 446, 1527, 50000
     std::optional<std::string> keylog;  // --keylog FILE
+    CompareOptions compare;    // --compare BASE NEW, --threshold, --fail-on
 };
 
 // What one run does, made once from the command line by make_plan: the
@@ -40,6 +42,7 @@ struct Plan {
         summary,    // -s alone
         json,       // -j
         page_only,  // --html alone: nothing but the page
+        compare,    // --compare: two inputs read into the comparison (run_compare)
     };
     enum class Decode { none, format, rows };
 
@@ -59,6 +62,11 @@ struct Plan {
     // Files named by an -o or --html that a later one replaced: created or
     // truncated as the run begins, nothing written to them.
     std::vector<std::string> replaced;
+    // Mode::compare: both inputs, --threshold, --fail-on; the comparison as
+    // text, as JSON Lines (-j) or, with --html alone, only the page. The
+    // selection, --port and --ascii apply to both inputs as above.
+    CompareOptions compare;
+    bool compare_json = false;
 
     bool listing() const { return mode == Mode::listing; }
     // The -s view is written: alone or after the listing.

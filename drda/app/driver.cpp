@@ -19,6 +19,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "app/compare_run.h"
 #include "app/live_run.h"
 #include "build_info.h"
 #include "capture/capture_source.h"
@@ -237,16 +238,19 @@ struct Pass {
     const SelectedRecords* held = nullptr;       // the second of two readings
     SelectedRecords* collect = nullptr;          // the first: the tracker only, into this
     html::EvidenceCollector* evidence = nullptr; // the page's evidence: -r of its records
+    summary::ExchangeSink* also = nullptr;       // fed with the exchanges too (--compare's collector)
 
     // Whether the record listing is written.
     bool listing() const { return !collect && (evidence || plan.listing()); }
     Plan::Decode decode() const { return evidence ? Plan::Decode::rows : collect ? Plan::Decode::none : plan.decode; }
     // Whether the exchange tracker runs, and for which views.
-    bool exchanges() const { return !evidence && (collect || plan.summary() || plan.mode == Plan::Mode::json || page); }
+    bool exchanges() const {
+        return !evidence && (collect || plan.summary() || plan.mode == Plan::Mode::json || page || also);
+    }
 };
 
 // Hands every exchange (connection, input, end) to two views: -s or -j and
-// the page.
+// the page, or those and another.
 class TeeSink final : public summary::ExchangeSink {
 public:
     TeeSink(summary::ExchangeSink& a, summary::ExchangeSink& b) : a_(a), b_(b) {}
@@ -271,8 +275,8 @@ public:
             else if (pass.plan.summary())
                 view_ = std::make_unique<summary::TextReport>(out, pass.listing(), pass.plan.exchange_lines);
             sink = view_.get();
-            if (pass.page && sink) sink = keep(std::make_unique<TeeSink>(*sink, *pass.page));
-            else if (pass.page) sink = pass.page;
+            for (summary::ExchangeSink* beside : {static_cast<summary::ExchangeSink*>(pass.page), pass.also})
+                if (beside) sink = sink ? keep(std::make_unique<TeeSink>(*sink, *beside)) : beside;
             if (pass.prompt) sink = keep(std::make_unique<FlushingExchangeSink>(*sink, out));
             if (sel.any()) sink = keep(std::make_unique<SelectingSink>(sel, *sink));
         }
@@ -303,7 +307,8 @@ public:
         const std::string_view line = pass_.listing() ? std::string_view() : source.error_line();
         if (pass_.page && result != 0) pass_.page->stopped(std::string(line));
         if (line.empty()) return;
-        if (pass_.plan.mode == Plan::Mode::json || pass_.plan.mode == Plan::Mode::page_only) {
+        const Plan::Mode mode = pass_.plan.mode;
+        if (mode == Plan::Mode::json || mode == Plan::Mode::page_only || mode == Plan::Mode::compare) {
             std::fprintf(err, "%s: %.*s\n", input_name.c_str(), static_cast<int>(line.size()), line.data());
         } else {
             out.put('\n');
@@ -677,12 +682,14 @@ struct OpenInput {
 }  // namespace
 
 int read_trace_stream(std::FILE* in, const std::string& input_name, TextWriter& out, std::FILE* err,
-                      const Plan& plan) {
-    return read_input(in, input_name, out, err, Pass{plan});
+                      const Plan& plan, summary::ExchangeSink* also) {
+    Pass pass{plan};
+    pass.also = also;
+    return read_input(in, input_name, out, err, pass);
 }
 
 int read_capture_memory(ByteView capture, const std::string& input_name, TextWriter& out, std::FILE* err,
-                        const Plan& plan, const capture::Limits& given) {
+                        const Plan& plan, const capture::Limits& given, summary::ExchangeSink* also) {
     capture::Limits limits = given;
     limits.ports.insert(limits.ports.end(), plan.ports.begin(), plan.ports.end());
     const auto reading = [&](TextWriter& w, std::FILE* e, const Pass& pass) {
@@ -691,6 +698,7 @@ int read_capture_memory(ByteView capture, const std::string& input_name, TextWri
         return Loop(source, pass, w, e, input_name).run();
     };
     Pass pass{plan};
+    pass.also = also;
     if (!plan.two_passes()) return reading(out, err, pass);
     SelectedRecords held(plan.selection);
     {
@@ -708,6 +716,11 @@ int read_capture_memory(ByteView capture, const std::string& input_name, TextWri
 int run(const Plan& plan, std::FILE* err) {
     Outputs outputs;
     if (!outputs.open(plan, err)) return 1;
+    if (plan.mode == Plan::Mode::compare) {
+        int status = run_compare(plan, outputs.out, outputs.out_name, outputs.page, err);
+        if (!outputs.close(plan, err, status >= 0)) status = -1;
+        return status < 0 ? 255 : status;
+    }
     OpenInput input;
     int result = -1;
     if (input.open(plan, err)) {

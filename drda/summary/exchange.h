@@ -68,6 +68,10 @@ struct Exchange {
     std::string user;
     // The records that hold its request and reply DSSs, in order.
     std::vector<RecordSpan> records;
+    // The package section its command names (PKGNAMCSN) as a hash, so that
+    // the prepare, open, fetches and close of one statement can be told
+    // together; 0: none named.
+    std::uint64_t section = 0;
 
     bool replied() const { return reply_record != 0; }
     // A negative SQLCODE or a reply message of severity ERROR (8) or worse.

@@ -726,6 +726,7 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                 if (m.cp == kCpPkgnamcsn) {
                     x->pkg = key_of(m.value);
                     x->has_pkg = true;
+                    x->e.section = (x->pkg.a ^ (x->pkg.b << 1)) | 1;
                 } else if (m.cp == kCpQryinsid) {
                     for (std::size_t i = 0; i < 8; ++i) x->insid[i] = m.value.u8(i);
                 }
