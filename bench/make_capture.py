@@ -89,33 +89,38 @@ def replays(conns, start_ns, parallel, budget):
     """Yields (time, lane, index in the lane, connection number, from client,
     frame, payload offset, TCP flags, client port) for
     connections replayed on `parallel` lanes, each lane playing them one after
-    another, until about `budget` bytes of frames have been yielded."""
+    another, until about `budget` bytes of frames have been yielded.
+
+    The connections played are the same whatever `parallel` is: connection
+    number n replays conns[n % len(conns)] and is played by lane
+    n % parallel; numbers are taken until their frames reach `budget`.
+    So captures made with different --parallel hold the same conversations
+    and differ only in how many are in progress at once."""
+    sizes = [sum(len(p[2]) for p in pkts) for pkts in conns]
+    numbers = []
+    used = 0
+    while used < budget:
+        n = len(numbers)
+        numbers.append(n)
+        used += sizes[n % len(conns)]
     lanes = []
-    per_lane = budget // parallel
     for lane in range(parallel):
         # All lanes begin within a quarter of a second, so that they all
         # play at once for nearly all of the capture.
         lanes.append(lane_packets(conns, lane, start_ns + lane * (250_000_000 // parallel),
-                                  per_lane, parallel))
+                                  numbers[lane::parallel]))
     return heapq.merge(*lanes)
 
 
-def lane_packets(conns, lane, t, budget, parallel):
-    used = 0
-    k = lane
-    n = 0
+def lane_packets(conns, lane, t, numbers):
     i = 0
-    while used < budget:
-        pkts = conns[k % len(conns)]
-        number = n * parallel + lane
+    for number in numbers:
+        pkts = conns[number % len(conns)]
         port = 10000 + number % 50000
         for rel, c, f, o, fl in pkts:
-            used += len(f)
             i += 1
             yield (t + rel, lane, i, number, c, f, o, fl, port)
         t += pkts[-1][0] + 1_000_000
-        k += 1
-        n += 1
 
 
 def trace_record(from_client, data, ts_ns):
