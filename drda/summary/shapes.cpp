@@ -101,22 +101,32 @@ double ShapeStats::p95() const {
     return v[k];
 }
 
-void ShapeTable::add(std::string_view sql, bool failed, std::uint64_t rows, double ms) {
+std::size_t ShapeTable::slot_of(std::string_view sql) {
+    if (const auto t = by_text_.find(sql); t != by_text_.end()) return t->second;
     std::string shape = statement_shape(sql);
-    auto it = index_.find(shape);
-    ShapeStats* s;
-    if (it != index_.end()) {
-        s = &stats_[it->second];
-    } else {
-        if (stats_.size() >= kMaxShapes) {
-            ++not_grouped_;
-            return;
-        }
-        index_.emplace(shape, stats_.size());
-        s = &stats_.emplace_back();
-        s->first = stats_.size();
-        s->shape = std::move(shape);
+    std::size_t slot = kNoSlot;
+    if (const auto it = index_.find(shape); it != index_.end()) {
+        slot = it->second;
+    } else if (stats_.size() < kMaxShapes) {
+        // A shape once in the table stays; a full table stays full.
+        slot = stats_.size();
+        index_.emplace(shape, slot);
+        ShapeStats& s = stats_.emplace_back();
+        s.first = stats_.size();
+        s.shape = std::move(shape);
     }
+    if (by_text_.size() >= kMaxTexts) by_text_.clear();
+    by_text_.emplace(std::string(sql), slot);
+    return slot;
+}
+
+void ShapeTable::add(std::string_view sql, bool failed, std::uint64_t rows, double ms) {
+    const std::size_t slot = slot_of(sql);
+    if (slot == kNoSlot) {
+        ++not_grouped_;
+        return;
+    }
+    ShapeStats* s = &stats_[slot];
     ++s->execs;
     if (failed) ++s->errors;
     s->rows += rows;

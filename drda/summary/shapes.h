@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -45,8 +46,20 @@ public:
     std::uint64_t not_grouped() const { return not_grouped_; }
 
 private:
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
+    std::size_t slot_of(std::string_view sql);
+
     std::vector<ShapeStats> stats_;
     std::unordered_map<std::string, std::size_t> index_;
+    // The slot of each statement text seen lately (kNoSlot: table full), so
+    // that a statement executed again is not shaped again; emptied when it
+    // holds kMaxTexts.
+    static constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kMaxTexts = 4096;
+    std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> by_text_;
     std::uint64_t not_grouped_ = 0;
 };
 
