@@ -488,6 +488,32 @@ TEST(SummaryConversations, OpenExchangesAreBounded) {
     for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(c.all[i].corr, i + 1);
 }
 
+TEST(SummaryConversations, ThousandsOfCorrelatorsOpenAtOnceEachGetTheirOwnReply) {
+    // A requester that keeps 3,000 commands in flight under distinct
+    // correlators, answered in order, then the same correlators again in a
+    // second round: every reply goes to the request of its correlator.
+    const int n = 3000;
+    std::vector<Record> recs;
+    for (int round = 0; round < 2; ++round) {
+        std::string requests, replies;
+        for (int i = 0; i < n; ++i) {
+            const auto corr = static_cast<std::uint16_t>(round == 0 ? i + 1 : n - i);
+            requests += excsqlimm(corr, "DELETE FROM t WHERE k = " + std::to_string(corr));
+            replies += dss(3, corr, sqlcard(0, "00000", corr));
+        }
+        recs.push_back(send(requests));
+        recs.push_back(recv(replies));
+    }
+    const Collected c = exchanges_of_bytes(make_trace(recs));
+    ASSERT_EQ(c.all.size(), 2u * n);
+    EXPECT_EQ(c.totals.forced, 0u);
+    for (const Exchange& e : c.all) {
+        ASSERT_TRUE(e.has_updated) << e.seq;
+        EXPECT_EQ(e.updated, e.corr) << e.seq;
+        EXPECT_EQ(e.sql, "DELETE FROM t WHERE k = " + std::to_string(e.corr));
+    }
+}
+
 // --- text rules -------------------------------------------------------------------
 
 TEST(SummaryText, ShapesReplaceLiteralsAndBlankRuns) {
@@ -517,6 +543,13 @@ TEST(SummaryText, ShapeTableIsBoundedAndItsPercentileIsANearestRank) {
     for (int i = 1; i <= 10000; ++i) s.add_time(i);
     EXPECT_LE(s.samples.size(), drda::summary::kMaxSamples);
     EXPECT_NEAR(s.p95(), 9500, 20);
+    // Texts seen again, also after more distinct texts than are remembered,
+    // count to their shape every time.
+    drda::summary::ShapeTable u;
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 5000; ++i) u.add("SELECT " + std::to_string(i), false, 1, 1);
+    ASSERT_EQ(u.size(), 1u);
+    EXPECT_EQ(u.sorted()[0]->execs, 15000u);
 }
 
 std::string written(void (*f)(drda::TextWriter&, std::string_view), std::string_view in) {

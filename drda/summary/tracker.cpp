@@ -7,8 +7,10 @@
 #include <cctype>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <unordered_map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ddm/code_point_ids.h"
@@ -16,6 +18,7 @@
 #include "ddm/rows/dss_assembler.h"
 #include "ddm/rows/object_walk.h"
 #include "ddm/rows/row_engine.h"
+#include "ddm/rows/row_engine_feed.h"
 #include "ddm/rows/sqlca_reader.h"
 #include "ddm/rows/typdef.h"
 #include "summary/secmec_table.h"
@@ -140,6 +143,134 @@ struct Open {
     // server could not start on it before then.
     bool has_bound = false;
     double bound = 0;
+    Open* next_same = nullptr;       // the next open exchange of its correlator
+};
+
+// A connection's open exchanges by correlator: for each correlator its
+// list in request order, linked through Open::next_same, in a table of
+// open addressing. A correlator whose list empties keeps its entry (the
+// next chain often uses it again) until the table is half full; then the
+// table is made anew with the correlators that have open exchanges.
+class CorrTable {
+public:
+    Open* first(std::uint16_t corr) const {
+        const Entry* e = find(corr);
+        return e ? e->head : nullptr;
+    }
+    Open* last(std::uint16_t corr) const {
+        const Entry* e = find(corr);
+        return e ? e->tail : nullptr;
+    }
+    void push(std::uint16_t corr, Open* x) {
+        x->next_same = nullptr;
+        Entry* e = find(corr);
+        if (!e) {
+            if (2 * (keys_ + 1) > slots_.size()) rebuild();
+            e = &insert(corr);
+        }
+        if (e->tail) e->tail->next_same = x;
+        else e->head = x;
+        e->tail = x;
+    }
+    void remove(std::uint16_t corr, Open* x) {
+        Entry* e = find(corr);
+        if (!e) return;
+        Open* prev = nullptr;
+        for (Open* o = e->head; o; prev = o, o = o->next_same) {
+            if (o != x) continue;
+            (prev ? prev->next_same : e->head) = o->next_same;
+            if (e->tail == o) e->tail = prev;
+            o->next_same = nullptr;
+            return;
+        }
+    }
+
+private:
+    struct Entry {
+        bool used = false;
+        std::uint16_t corr = 0;
+        Open* head = nullptr;
+        Open* tail = nullptr;
+    };
+    // Correlators are mostly small and consecutive: the low bits spread them.
+    const Entry* find(std::uint16_t corr) const {
+        if (slots_.empty()) return nullptr;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = corr & mask;; i = (i + 1) & mask) {
+            if (!slots_[i].used) return nullptr;
+            if (slots_[i].corr == corr) return &slots_[i];
+        }
+    }
+    Entry* find(std::uint16_t corr) { return const_cast<Entry*>(std::as_const(*this).find(corr)); }
+    Entry& insert(std::uint16_t corr) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = corr & mask;
+        while (slots_[i].used) i = (i + 1) & mask;
+        ++keys_;
+        slots_[i].used = true;
+        slots_[i].corr = corr;
+        return slots_[i];
+    }
+    void rebuild() {
+        std::size_t live = 0;
+        for (const Entry& e : slots_)
+            if (e.used && e.head) ++live;
+        std::size_t size = 8;
+        while (size < 4 * (live + 1)) size *= 2;
+        std::vector<Entry> old(size);
+        old.swap(slots_);
+        keys_ = 0;
+        for (const Entry& e : old) {
+            if (!e.used || !e.head) continue;
+            Entry& n = insert(e.corr);
+            n.head = e.head;
+            n.tail = e.tail;
+        }
+    }
+
+    std::vector<Entry> slots_;
+    std::size_t keys_ = 0;
+};
+
+// Exchanges handed on, kept for the next ones: a waiting exchange is
+// taken from here with the room its vectors and strings had, so that
+// steady traffic allocates nothing per exchange. At most kSpareOpens kept.
+inline constexpr std::size_t kSpareOpens = 4096;
+
+class OpenPool {
+public:
+    std::unique_ptr<Open> take() {
+        if (spare_.empty()) return std::make_unique<Open>();
+        std::unique_ptr<Open> x = std::move(spare_.back());
+        spare_.pop_back();
+        return x;
+    }
+    void give(std::unique_ptr<Open> x) {
+        if (spare_.size() >= kSpareOpens) return;
+        // Everything back to its start but the room already allocated.
+        Exchange& e = x->e;
+        std::vector<std::uint16_t> replies = std::move(e.replies);
+        std::vector<RecordSpan> records = std::move(e.records);
+        std::vector<std::string> tokens = std::move(e.tokens);
+        std::string sql = std::move(e.sql), sqlstate = std::move(e.sqlstate), user = std::move(e.user);
+        replies.clear();
+        records.clear();
+        tokens.clear();
+        sql.clear();
+        sqlstate.clear();
+        user.clear();
+        *x = Open{};
+        e.replies = std::move(replies);
+        e.records = std::move(records);
+        e.tokens = std::move(tokens);
+        e.sql = std::move(sql);
+        e.sqlstate = std::move(sqlstate);
+        e.user = std::move(user);
+        spare_.push_back(std::move(x));
+    }
+
+private:
+    std::vector<std::unique_ptr<Open>> spare_;
 };
 
 // The exchanges of a connection in request order: taken from the front,
@@ -152,12 +283,12 @@ public:
     Open& operator[](std::size_t i) { return *items_[head_ + i]; }
     Open& front() { return *items_[head_]; }
     const Open& front() const { return *items_[head_]; }
-    Open& emplace_back() {
-        items_.push_back(std::make_unique<Open>());
+    Open& emplace_back(OpenPool& pool) {
+        items_.push_back(pool.take());
         return *items_.back();
     }
-    void pop_front() {
-        items_[head_++].reset();
+    void pop_front(OpenPool& pool) {
+        pool.give(std::move(items_[head_++]));
         if (head_ == items_.size()) {
             items_.clear();
             head_ = 0;
@@ -184,7 +315,7 @@ struct Conn {
     // Its open exchanges by correlator, each list in request order: the
     // exchange a request or reply DSS belongs to is found without a walk
     // through the queue (a batch keeps hundreds open at once).
-    std::unordered_map<std::uint16_t, std::vector<Open*>> by_corr;
+    CorrTable by_corr;
     bool has_last_reply = false;     // the time of its last reply DSS
     double last_reply = 0;
     rows::Typdef req_typdef, srv_typdef;
@@ -215,7 +346,7 @@ public:
         if (!no_data) ++rows;
         if (ca && !ca->null && ca->sqlcode != 0 && !has_ca) {
             has_ca = true;
-            sqlca = std::make_unique<rows::Sqlca>(*ca);
+            sqlca.emplace(*ca);
         }
     }
     void column(std::uint64_t, const rows::Column&, const rows::ColumnValue&) override {}
@@ -223,7 +354,7 @@ public:
 
     std::uint64_t rows = 0;
     bool has_ca = false;
-    std::unique_ptr<rows::Sqlca> sqlca;
+    std::optional<rows::Sqlca> sqlca;
     bool stopped = false;
 
 private:
@@ -343,6 +474,7 @@ struct ExchangeTracker::State {
     std::uint64_t clock = 0;
     std::uint64_t seq = 0;
     std::uint64_t gen = 0;
+    OpenPool pool;
     std::unordered_map<std::uint32_t, std::unique_ptr<Conn>> conns;
     Conn* last_conn = nullptr;
     Slots<Text> texts{kMaxTexts};
@@ -595,8 +727,7 @@ void ExchangeTracker::State::dss(ByteView d, std::uint64_t wire, int start_recor
 // The connection's open exchange of `corr` asked last: the one further
 // request DSSs of the same command belong to.
 Open* ExchangeTracker::State::newest(std::uint16_t corr) {
-    const auto it = conn->by_corr.find(corr);
-    return it == conn->by_corr.end() ? nullptr : it->second.back();
+    return conn->by_corr.last(corr);
 }
 
 Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
@@ -605,10 +736,10 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
         ++totals.forced;
         force_oldest();
     }
-    Open& x = conn->queue.emplace_back();
+    Open& x = conn->queue.emplace_back(pool);
     ++queued;
     x.e.seq = ++seq;
-    conn->by_corr[corr].push_back(&x);
+    conn->by_corr.push(corr, &x);
     if (order.size() >= 2 * queued + 4096) {
         // Mostly entries of exchanges handed on: keep those still waiting.
         std::deque<std::pair<std::uint64_t, std::uint32_t>> kept;
@@ -643,13 +774,7 @@ void ExchangeTracker::State::note_record(Open& x, int first, int last) {
 // connection are known now.
 void ExchangeTracker::State::close(Conn& c, Open& x) {
     x.closed = true;
-    const auto it = c.by_corr.find(x.e.corr);
-    if (it != c.by_corr.end()) {
-        std::vector<Open*>& list = it->second;
-        const auto at = std::find(list.begin(), list.end(), &x);
-        if (at != list.end()) list.erase(at);
-        if (list.empty()) c.by_corr.erase(it);
-    }
+    c.by_corr.remove(x.e.corr, &x);
     Exchange& e = x.e;
     if (e.has_time && e.has_last) {
         const double start = x.has_bound && x.bound > e.time ? x.bound : e.time;
@@ -673,7 +798,7 @@ void ExchangeTracker::State::emit_front(Conn& c) {
     if (c.reply_to == &x) c.reply_to = nullptr;
     ++totals.exchanges;
     sink.exchange(x.e);
-    c.queue.pop_front();
+    c.queue.pop_front(pool);
     --queued;
 }
 
@@ -847,11 +972,10 @@ Open* ExchangeTracker::State::reply_target(std::uint16_t corr) {
         }
     }
     const std::uint64_t current = at < conn->queue.size() ? conn->queue[at].chain : 0;
-    const auto it = conn->by_corr.find(corr);
-    if (it != conn->by_corr.end()) {
+    if (Open* head = conn->by_corr.first(corr)) {
         Open* again = nullptr;  // an exchange of this chain whose group ended
         Open* later = nullptr;  // the oldest of a later chain
-        for (Open* o : it->second) {
+        for (Open* o = head; o; o = o->next_same) {
             if (o->chain == current && current != 0) {
                 if (!o->reply_done) return o;
                 if (!again) again = o;
@@ -1012,15 +1136,16 @@ void ExchangeTracker::State::count_rows(Open& x, Query* q, ByteView data, bool f
                                         const rows::Typdef& td) {
     RowCounter counter(q);
     rows::RowEngine* engine;
-    rows::RowEngine fdo_engine;
+    std::optional<rows::RowEngine> fdo_engine;
     if (fdo) {
-        fdo_engine.start(d, td.little, conn->sqlam);
-        engine = &fdo_engine;
+        engine = &fdo_engine.emplace();
+        engine->start(d, td.little, conn->sqlam);
     } else {
         engine = &q->engine;
         engine->begin_object();
     }
-    engine->feed(data, counter);
+    // Through the counter's own type: its calls per row and column inline.
+    engine->feed_as(data, counter);
     if (counter.stopped || (fdo && engine->mid_row())) {
         if (q) q->failed = true;
         ++totals.uncounted;
