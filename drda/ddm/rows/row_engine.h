@@ -97,10 +97,11 @@ private:
     std::uint8_t indicator_ = 0;
     std::size_t consumed_ = 0;    // bytes of the current object before this piece
     bool has_sqlca_ = false;
-    SqlcaSteps sqlca_;            // the row's SQLCA, read a field at a time
-    // The field being gathered.
+    // The field being gathered (its bytes last: the state read for every
+    // piece stays on few cache lines).
     std::size_t need_ = 0;
     std::size_t have_ = 0;
+    SqlcaSteps sqlca_;            // the row's SQLCA, read a field at a time
     std::uint8_t field_[kKeep];
 };
 
