@@ -154,6 +154,12 @@ TEST(HtmlReport, CapsHoldOnAManyConnectionFeed) {
         ++marks;
     EXPECT_LE(marks, drda::html::HtmlReport::kLanes * drda::html::HtmlReport::kLaneMarks);
     EXPECT_GT(marks, drda::html::HtmlReport::kLanes * drda::html::HtmlReport::kLaneMarks / 2);
+    // Thinned out lanes keep the titles of the marks that stay, the first too.
+    std::size_t titled = 0;
+    for (std::size_t at = page.find("<title>EXCSQLIMM | SELECT "); at != std::string::npos;
+         at = page.find("<title>EXCSQLIMM | SELECT ", at + 1))
+        ++titled;
+    EXPECT_EQ(titled, marks);
 }
 
 TEST(HtmlOption, BesideOtherOutputsAndOnFailure) {

@@ -155,7 +155,10 @@ void HtmlReport::add_mark(ConnStats& cs, const Exchange& e, double t, std::uint8
     }
     if (cs.marks.size() == kLaneMarks) {
         std::size_t k = 0;
-        for (std::size_t i = 0; i < cs.marks.size(); i += 2) cs.marks[k++] = std::move(cs.marks[i]);
+        // Every second mark stays (the first in place: a move onto itself
+        // would empty its strings).
+        for (std::size_t i = 0; i < cs.marks.size(); i += 2, ++k)
+            if (i != k) cs.marks[k] = std::move(cs.marks[i]);
         const std::size_t dropped = cs.marks.size() - k;
         cs.marks.resize(k);
         marks_held_ -= dropped;
@@ -175,18 +178,32 @@ void HtmlReport::add_mark(ConnStats& cs, const Exchange& e, double t, std::uint8
     m.to = e.has_last && std::isfinite(e.last_reply) && e.last_reply > t ? e.last_reply : t;
     m.seq = e.seq;
     m.kind = kind;
-    m.title = cmd_name(e.command);
+    m.command = e.command;
     if (e.has_sql) {
-        m.title += " | ";
-        m.title += e.sql.substr(0, std::min(e.sql.size(), kTitleSql));
-        if (e.sql.size() > kTitleSql) m.title += "...";
+        m.has_sql = true;
+        m.sql.assign(e.sql, 0, std::min(e.sql.size(), kTitleSql));
+        m.sql_cut = e.sql.size() > kTitleSql;
     }
-    m.title += " | ";
-    m.title += e.has_server ? fixed3(e.server_ms) + " ms" : "- ms";
-    m.title += " | " + summary::outcome_text(e);
-    m.title += " | record " + std::to_string(e.has_request ? e.record : e.reply_record);
+    m.has_server = e.has_server;
+    m.server_ms = e.server_ms;
+    m.outcome = summary::outcome_text(e);
+    m.record = e.has_request ? e.record : e.reply_record;
     cs.marks.push_back(std::move(m));
     ++marks_held_;
+}
+
+void HtmlReport::put_mark_title(TextWriter& w, const Mark& m) {
+    std::string title = cmd_name(m.command);
+    if (m.has_sql) {
+        title += " | ";
+        title += m.sql;
+        if (m.sql_cut) title += "...";
+    }
+    title += " | ";
+    title += m.has_server ? fixed3(m.server_ms) + " ms" : "- ms";
+    title += " | " + m.outcome;
+    title += " | record " + std::to_string(m.record);
+    put_printable_escaped(w, title);
 }
 
 void HtmlReport::exchange(const Exchange& e) {
@@ -439,7 +456,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
             w.put("\" width=\"");
             put_coord(w, std::max(1.5, x_of(m.to) - x));
             w.printf("\" height=\"%.0f\"><title>", kLane - 4);
-            put_printable_escaped(w, m.title);
+            put_mark_title(w, m);
             w.put("</title></rect>");
             if (linked) w.put("</a>");
             w.put('\n');

@@ -97,12 +97,20 @@ public:
     void write(TextWriter& out) const;
 
 private:
+    // What a mark's title tells, kept as data: the title is written only
+    // for the marks of the connections shown.
     struct Mark {
         double from = 0, to = 0;
         std::uint64_t seq = 0;
         std::uint8_t kind = 0;  // 0 ok, 1 error, 2 no reply
-        std::string title;
+        std::uint16_t command = 0;
+        bool has_sql = false, sql_cut = false, has_server = false;
+        double server_ms = 0;
+        int record = 0;
+        std::string sql;        // at most kTitleSql bytes
+        std::string outcome;
     };
+    static void put_mark_title(TextWriter& w, const Mark& m);
     struct ConnStats : summary::ConnFigures {
         std::vector<Mark> marks;
         std::uint64_t timed = 0;     // exchanges with a time
