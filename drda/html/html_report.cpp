@@ -124,7 +124,7 @@ void HtmlReport::stopped(std::string line) {
     stopped_ = std::move(line);
 }
 
-void HtmlReport::keep_evidence(const Exchange& e, bool to_failed) {
+Evidence HtmlReport::evidence_of_exchange(const Exchange& e) {
     Evidence ev;
     ev.seq = e.seq;
     ev.has_conn = e.has_conn;
@@ -137,15 +137,7 @@ void HtmlReport::keep_evidence(const Exchange& e, bool to_failed) {
     ev.server_ms = e.server_ms;
     ev.sql = e.sql.substr(0, std::min<std::size_t>(e.sql.size(), 200));
     ev.records = e.records;
-    if (to_failed) {
-        failed_ev_.push_back(std::move(ev));
-        return;
-    }
-    const auto slower = [](const Evidence& a, const Evidence& b) {
-        return a.server_ms != b.server_ms ? a.server_ms > b.server_ms : a.seq < b.seq;
-    };
-    slow_ev_.insert(std::upper_bound(slow_ev_.begin(), slow_ev_.end(), ev, slower), std::move(ev));
-    if (slow_ev_.size() > kEvidenceSlowest) slow_ev_.pop_back();
+    return ev;
 }
 
 void HtmlReport::add_mark(ConnStats& cs, const Exchange& e, double t, std::uint8_t kind) {
@@ -227,11 +219,10 @@ void HtmlReport::exchange(const Exchange& e) {
 
     // Evidence: every exchange not ok (up to a cap), and the slowest.
     if (failed || kind == 2) {
-        if (failed_ev_.size() < kEvidenceFailed) keep_evidence(e, true);
+        if (failed_ev_.size() < kEvidenceFailed) failed_ev_.push_back(evidence_of_exchange(e));
         else ++failed_ev_more_;
     }
-    if (e.has_server && (slow_ev_.size() < kEvidenceSlowest || e.server_ms > slow_ev_.back().server_ms))
-        keep_evidence(e, false);
+    slow_ev_.offer(e, evidence_of_exchange);
 
     if (failed) errors_.add(e, summary::outcome_text(e));
 }
@@ -246,9 +237,10 @@ void HtmlReport::finish(const summary::Totals& totals) {
     finished_ = true;
     conns_.end_open([&](const ConnStats& dropped) { marks_held_ -= dropped.marks.size(); });
 
-    for (std::size_t i = 0; i < slow_ev_.size(); ++i) slow_ev_[i].slow_rank = static_cast<int>(i + 1);
+    auto& slowest = slow_ev_.entries();
+    for (std::size_t i = 0; i < slowest.size(); ++i) slowest[i].row.slow_rank = static_cast<int>(i + 1);
     evidence_ = std::move(failed_ev_);
-    for (Evidence& s : slow_ev_) evidence_.push_back(std::move(s));
+    for (auto& s : slowest) evidence_.push_back(std::move(s.row));
     // By number; an exchange both failed and slow once, with its rank.
     std::sort(evidence_.begin(), evidence_.end(), [](const Evidence& a, const Evidence& b) {
         return a.seq != b.seq ? a.seq < b.seq : a.slow_rank > b.slow_rank;
@@ -263,7 +255,7 @@ void HtmlReport::finish(const summary::Totals& totals) {
     }
     evidence_.swap(unique);
     failed_ev_.clear();
-    slow_ev_.clear();
+    slowest.clear();
 }
 
 const Evidence* HtmlReport::evidence_of(std::uint64_t seq) const {

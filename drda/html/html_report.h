@@ -120,7 +120,7 @@ private:
     using ConnRow = summary::ConnectionTable<ConnStats>::Row;
 
     void add_mark(ConnStats& cs, const summary::Exchange& e, double t, std::uint8_t kind);
-    void keep_evidence(const summary::Exchange& e, bool to_failed);
+    static Evidence evidence_of_exchange(const summary::Exchange& e);
     const Evidence* evidence_of(std::uint64_t seq) const;
     void write_overview(TextWriter& w) const;
     void write_timeline(TextWriter& w) const;
@@ -153,7 +153,7 @@ private:
 
     std::vector<Evidence> failed_ev_;   // the first kEvidenceFailed failed ones
     std::uint64_t failed_ev_more_ = 0;
-    std::vector<Evidence> slow_ev_;     // the kEvidenceSlowest slowest
+    summary::SlowestExchanges<Evidence> slow_ev_{kEvidenceSlowest};
     std::vector<Evidence> evidence_;    // after finish: both, by first record
 };
 

@@ -85,6 +85,37 @@ std::optional<Row> keep_top(std::vector<Row>& rows, Row&& row, std::size_t cap, 
     return out;
 }
 
+// The exchanges with the most server time, most first and the earlier
+// (lower number) first among equals, as every view ranks them: at most
+// `cap`, each kept as the view wants it (`Row`, made by `make(e)` only for
+// an exchange that gets in).
+template <class Row>
+class SlowestExchanges {
+public:
+    struct Entry {
+        double ms = 0;
+        std::uint64_t seq = 0;
+        Row row;
+    };
+    explicit SlowestExchanges(std::size_t cap) : cap_(cap) {}
+    template <class Make>
+    void offer(const Exchange& e, Make make) {
+        if (!e.has_server || cap_ == 0) return;
+        if (entries_.size() >= cap_ && !slower(e.server_ms, e.seq, entries_.back())) return;
+        keep_top(entries_, Entry{e.server_ms, e.seq, make(e)}, cap_,
+                 [](const Entry& a, const Entry& b) { return slower(a.ms, a.seq, b); });
+    }
+    const std::vector<Entry>& entries() const { return entries_; }
+    std::vector<Entry>& entries() { return entries_; }
+
+private:
+    static bool slower(double ms, std::uint64_t seq, const Entry& than) {
+        return ms != than.ms ? ms > than.ms : seq < than.seq;
+    }
+    std::size_t cap_;
+    std::vector<Entry> entries_;
+};
+
 // Connections whose end never came (a view handed only some exchanges):
 // `add(info, stats)` for each of `open`, in number order, with what their
 // exchanges tell; `open` is left empty.

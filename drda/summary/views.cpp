@@ -308,26 +308,19 @@ void TextReport::exchange(const Exchange& e) {
     const std::uint64_t rows = e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
     if (e.has_sql) shapes_.add(e.sql, failed, rows, e.has_server ? e.server_ms : -1.0);
 
-    if (e.has_server) {
-        // The slowest, most server time first, the earlier first among equals.
-        const auto slower = [](const Slow& a, const Slow& b) { return a.ms != b.ms ? a.ms > b.ms : a.seq < b.seq; };
+    slowest_.offer(e, [](const Exchange& x) {
         Slow s;
-        s.ms = e.server_ms;
-        s.seq = e.seq;
-        if (slowest_.size() < kShownSlowest || slower(s, slowest_.back())) {
-            s.has_time = e.has_time;
-            s.time = e.time;
-            s.has_conn = e.has_conn;
-            s.conn = e.conn;
-            s.record = e.has_request ? e.record : e.reply_record;
-            s.command = e.command;
-            s.has_sql = e.has_sql;
-            s.sql = e.sql;
-            s.sql_cut = e.sql_total > e.sql.size() && e.sql.size() >= kTextBytes;
-            slowest_.insert(std::upper_bound(slowest_.begin(), slowest_.end(), s, slower), std::move(s));
-            if (slowest_.size() > kShownSlowest) slowest_.pop_back();
-        }
-    }
+        s.has_time = x.has_time;
+        s.time = x.time;
+        s.has_conn = x.has_conn;
+        s.conn = x.conn;
+        s.record = x.has_request ? x.record : x.reply_record;
+        s.command = x.command;
+        s.has_sql = x.has_sql;
+        s.sql = x.sql;
+        s.sql_cut = x.sql_total > x.sql.size() && x.sql.size() >= kTextBytes;
+        return s;
+    });
 
     if (failed) errors_.add(e, outcome);
 }
@@ -409,9 +402,9 @@ void TextReport::errors() {
 
 void TextReport::slowest() {
     TextWriter& w = out_;
-    w.printf("\nSlowest exchanges: %zu\n", slowest_.size());
+    w.printf("\nSlowest exchanges: %zu\n", slowest_.entries().size());
     w.put("time            conn record command      server ms statement\n");
-    for (const Slow& s : slowest_) {
+    for (const auto& [ms, seq, s] : slowest_.entries()) {
         put_padded(w, s.has_time ? clock_text(s.time) : "-", 15, false);
         w.put(' ');
         put_padded(w, num(shown_conn(s.has_conn, s.conn)), 4, true);
@@ -420,7 +413,7 @@ void TextReport::slowest() {
         w.put(' ');
         put_padded(w, s.command ? codepoint_name(s.command) : "-", 9, false);
         w.put(' ');
-        put_padded(w, fixed3(s.ms), 12, true);
+        put_padded(w, fixed3(ms), 12, true);
         if (s.has_sql) {
             w.put(' ');
             put_printable(w, s.sql);

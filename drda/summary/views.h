@@ -61,8 +61,6 @@ public:
 
 private:
     struct Slow {
-        double ms = 0;
-        std::uint64_t seq = 0;
         bool has_time = false;
         double time = 0;
         bool has_conn = false;
@@ -93,7 +91,7 @@ private:
     ErrorTable errors_;
     Figures figures_;
     ConnectionTable<> conns_{kShownConnections};
-    std::vector<Slow> slowest_;
+    SlowestExchanges<Slow> slowest_{kShownSlowest};
 };
 
 // The -j view: one JSON object per exchange and line.
