@@ -30,6 +30,46 @@ bool derive(bool prf, OSSL_PARAM* params, std::uint8_t* out, std::size_t n) {
     return ok;
 }
 
+// An HKDF context in expand-only mode with its digest set, one per digest
+// and thread, used again for each expansion with a new key and info (each
+// setting of the info replaces the last): looking the digest up by its name
+// for every one cost more than the expansion, and a TLS 1.3 connection
+// makes a dozen of them.
+class HkdfExpand {
+public:
+    explicit HkdfExpand(bool sha384) {
+        EVP_KDF* kdf = kdf_of(false);
+        ctx_ = kdf ? EVP_KDF_CTX_new(kdf) : nullptr;
+        int mode = EVP_KDF_HKDF_MODE_EXPAND_ONLY;
+        OSSL_PARAM params[] = {
+            OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode),
+            OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char*>(digest_name(sha384)), 0),
+            OSSL_PARAM_construct_end(),
+        };
+        if (ctx_ && EVP_KDF_CTX_set_params(ctx_, params) <= 0) {
+            EVP_KDF_CTX_free(ctx_);
+            ctx_ = nullptr;
+        }
+    }
+    ~HkdfExpand() { EVP_KDF_CTX_free(ctx_); }
+    HkdfExpand(const HkdfExpand&) = delete;
+    HkdfExpand& operator=(const HkdfExpand&) = delete;
+
+    bool run(ByteView key, ByteView info, std::uint8_t* out, std::size_t n) {
+        if (!ctx_) return false;
+        OSSL_PARAM params[] = {
+            OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t*>(key.data()), key.size()),
+            OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<std::uint8_t*>(info.data()),
+                                              info.size()),
+            OSSL_PARAM_construct_end(),
+        };
+        return EVP_KDF_derive(ctx_, out, n, params) > 0;
+    }
+
+private:
+    EVP_KDF_CTX* ctx_ = nullptr;
+};
+
 const EVP_CIPHER* cipher_of(TlsAead aead) {
     static EVP_CIPHER* const aes128 = EVP_CIPHER_fetch(nullptr, "AES-128-GCM", nullptr);
     static EVP_CIPHER* const aes256 = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
@@ -78,16 +118,8 @@ bool tls13_expand_label(bool sha384, ByteView secret, std::string_view label, st
     std::memcpy(info + 3, kPrefix, sizeof kPrefix - 1);
     std::memcpy(info + 3 + sizeof kPrefix - 1, label.data(), label.size());
     info[3 + label_len] = 0;
-    int mode = EVP_KDF_HKDF_MODE_EXPAND_ONLY;
-    OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode),
-        OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char*>(digest_name(sha384)), 0),
-        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t*>(secret.data()),
-                                          secret.size()),
-        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, info, 4 + label_len),
-        OSSL_PARAM_construct_end(),
-    };
-    return derive(false, params, out, n);
+    thread_local HkdfExpand sha256(false), sha384_expand(true);
+    return (sha384 ? sha384_expand : sha256).run(secret, ByteView(info, 4 + label_len), out, n);
 }
 
 RecordKey::RecordKey() = default;
