@@ -11,6 +11,7 @@
 #include "html/escape.h"
 #include "html/evidence.h"
 #include "html/html_report.h"
+#include "summary/views.h"
 #include "support/trace_builder.h"
 
 namespace {
@@ -160,6 +161,76 @@ TEST(HtmlReport, CapsHoldOnAManyConnectionFeed) {
          at = page.find("<title>EXCSQLIMM | SELECT ", at + 1))
         ++titled;
     EXPECT_EQ(titled, marks);
+}
+
+// Feeds `sink` 120 connections of 500 exchanges each (past the caps of
+// connections, lanes, marks and the slowest).
+void feed_many(drda::summary::ExchangeSink& sink) {
+    std::uint64_t seq = 0;
+    for (std::uint32_t conn = 1; conn <= 120; ++conn) {
+        for (int k = 0; k < 500; ++k) {
+            drda::summary::Exchange e = hostile_exchange(++seq, static_cast<int>(seq), k % 7 == 0);
+            e.conn = conn;
+            e.server_ms = static_cast<double>((seq * 7919) % 1000);
+            e.sql = "SELECT " + std::to_string(k % 700) + " FROM T" + std::to_string(seq % 900);
+            sink.exchange(e);
+        }
+        drda::summary::ConnectionInfo c;
+        c.has_conn = true;
+        c.conn = conn;
+        sink.connection(c);
+    }
+    sink.finish(drda::summary::Totals{});
+}
+
+std::string page_of(const drda::html::HtmlReport& report) {
+    std::string page;
+    drda::StringSink sink(page);
+    drda::TextWriter w(sink);
+    report.write(w);
+    w.flush();
+    return page;
+}
+
+TEST(HtmlReport, OneAggregateServesTheSummaryAndThePageAsTheirOwnWould) {
+    // Each view with figures of its own.
+    drda::html::HtmlReport page_alone("x", "v");
+    feed_many(page_alone);
+    std::string text_alone;
+    {
+        drda::StringSink sink(text_alone);
+        drda::TextWriter w(sink);
+        drda::summary::TextReport report(w, false);
+        feed_many(report);
+        w.flush();
+    }
+    // Both from one aggregate, fed first, as the tool runs them.
+    drda::summary::Aggregate aggregate;
+    drda::html::HtmlReport page("x", "v", &aggregate);
+    std::string text;
+    drda::StringSink sink(text);
+    drda::TextWriter w(sink);
+    drda::summary::TextReport report(w, false, false, &aggregate);
+    struct All final : drda::summary::ExchangeSink {
+        std::vector<drda::summary::ExchangeSink*> to;
+        void exchange(const drda::summary::Exchange& e) override {
+            for (auto* s : to) s->exchange(e);
+        }
+        void connection(const drda::summary::ConnectionInfo& c) override {
+            for (auto* s : to) s->connection(c);
+        }
+        void finish(const drda::summary::Totals& t) override {
+            for (auto* s : to) s->finish(t);
+        }
+    } all;
+    all.to = {&aggregate, &report, &page};
+    feed_many(all);
+    w.flush();
+    EXPECT_EQ(text, text_alone);
+    EXPECT_EQ(page_of(page), page_of(page_alone));
+    EXPECT_NE(text.find("Slowest exchanges: 10\n"), std::string::npos);
+    EXPECT_EQ(aggregate.slowest().entries().size(), drda::summary::Aggregate::kSlowest);
+    EXPECT_EQ(aggregate.figures().exchanges, 60000u);
 }
 
 TEST(HtmlOption, BesideOtherOutputsAndOnFailure) {

@@ -235,6 +235,7 @@ struct Pass {
     const Plan& plan;
     bool prompt = false;                         // hand on each unit as it is complete
     html::HtmlReport* page = nullptr;            // fed with the exchanges beside the plan's views
+    summary::Aggregate* aggregate = nullptr;     // the figures -s and the page show, fed before them
     const SelectedRecords* held = nullptr;       // the second of two readings
     SelectedRecords* collect = nullptr;          // the first: the tracker only, into this
     html::EvidenceCollector* evidence = nullptr; // the page's evidence: -r of its records
@@ -273,10 +274,13 @@ public:
         if (!sink) {
             if (pass.plan.mode == Plan::Mode::json) view_ = std::make_unique<summary::JsonLines>(out);
             else if (pass.plan.summary())
-                view_ = std::make_unique<summary::TextReport>(out, pass.listing(), pass.plan.exchange_lines);
+                view_ = std::make_unique<summary::TextReport>(out, pass.listing(), pass.plan.exchange_lines,
+                                                              pass.aggregate);
             sink = view_.get();
             for (summary::ExchangeSink* beside : {static_cast<summary::ExchangeSink*>(pass.page), pass.also})
                 if (beside) sink = sink ? keep(std::make_unique<TeeSink>(*sink, *beside)) : beside;
+            // The figures first: the views read them.
+            if (pass.aggregate && sink) sink = keep(std::make_unique<TeeSink>(*pass.aggregate, *sink));
             if (pass.prompt) sink = keep(std::make_unique<FlushingExchangeSink>(*sink, out));
             if (sel.any()) sink = keep(std::make_unique<SelectingSink>(sel, *sink));
         }
@@ -725,10 +729,14 @@ int run(const Plan& plan, std::FILE* err) {
     int result = -1;
     if (input.open(plan, err)) {
         const std::string name = is_stdin_name(plan.input) ? "standard input" : plan.input;
+        // One set of figures for -s and the page.
+        std::unique_ptr<summary::Aggregate> aggregate;
+        if (plan.summary() || plan.page) aggregate = std::make_unique<summary::Aggregate>();
         std::unique_ptr<html::HtmlReport> page;
-        if (plan.page) page = std::make_unique<html::HtmlReport>(name, build::kProductVersion);
+        if (plan.page) page = std::make_unique<html::HtmlReport>(name, build::kProductVersion, aggregate.get());
         Pass pass{plan};
         pass.page = page.get();
+        pass.aggregate = aggregate.get();
         if (input.live) {
             install_stop_handlers();
             widen_input_pipe(0);

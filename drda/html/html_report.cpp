@@ -116,8 +116,28 @@ void TimeBins::add(double t, bool error) {
 
 // --- gathering ----------------------------------------------------------------------
 
-HtmlReport::HtmlReport(std::string input_name, std::string version)
-    : input_name_(std::move(input_name)), version_(std::move(version)) {}
+HtmlReport::HtmlReport(std::string input_name, std::string version, summary::Aggregate* shared)
+    : input_name_(std::move(input_name)),
+      version_(std::move(version)),
+      own_(shared ? nullptr : std::make_unique<summary::Aggregate>()),
+      agg_(shared ? shared : own_.get()),
+      figures_(agg_->figures()),
+      conns_(agg_->connections()) {
+    agg_->on_dropped([this](std::uint32_t conn) { drop_lane(conn); });
+}
+
+void HtmlReport::drop_lane(std::uint32_t conn) {
+    const auto it = lanes_.find(conn);
+    if (it == lanes_.end()) return;
+    marks_held_ -= it->second.marks.size();
+    lanes_.erase(it);
+}
+
+const HtmlReport::Lane& HtmlReport::lane_of(std::uint32_t conn) const {
+    static const Lane kNone;
+    const auto it = lanes_.find(conn);
+    return it == lanes_.end() ? kNone : it->second;
+}
 
 void HtmlReport::stopped(std::string line) {
     has_stopped_ = true;
@@ -135,12 +155,12 @@ Evidence HtmlReport::evidence_of_exchange(const Exchange& e) {
     ev.failed = e.failed() || !e.replied();
     ev.has_server = e.has_server;
     ev.server_ms = e.server_ms;
-    ev.sql = e.sql.substr(0, std::min<std::size_t>(e.sql.size(), 200));
+    ev.sql = e.sql.substr(0, std::min<std::size_t>(e.sql.size(), kEvidenceSql));
     ev.records = e.records;
     return ev;
 }
 
-void HtmlReport::add_mark(ConnStats& cs, const Exchange& e, double t, std::uint8_t kind) {
+void HtmlReport::add_mark(Lane& cs, const Exchange& e, double t, std::uint8_t kind) {
     if ((cs.timed++) % cs.stride != 0) {
         ++cs.unmarked;
         return;
@@ -199,48 +219,56 @@ void HtmlReport::put_mark_title(TextWriter& w, const Mark& m) {
 }
 
 void HtmlReport::exchange(const Exchange& e) {
+    if (own_) own_->exchange(e);
     const bool failed = e.failed();
     const std::uint8_t kind = kind_of(e);
-    figures_.add(e, failed);
     if (kind == 2) ++no_reply_;
 
-    ConnStats& cs = conns_.add(e, failed);
-
+    Lane& lane = lanes_[e.conn];
     double t = 0;
     if (summary::start_time(e, t)) {
         bins_.add(t, kind != 0);
-        add_mark(cs, e, t, kind);
+        add_mark(lane, e, t, kind);
     } else {
-        ++cs.unmarked;
+        ++lane.unmarked;
     }
 
-    const std::uint64_t rows = e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
-    if (e.has_sql) shapes_.add(e.sql, failed, rows, e.has_server ? e.server_ms : -1.0);
-
-    // Evidence: every exchange not ok (up to a cap), and the slowest.
+    // Evidence: every exchange not ok (up to a cap); the slowest come from
+    // the aggregate.
     if (failed || kind == 2) {
         if (failed_ev_.size() < kEvidenceFailed) failed_ev_.push_back(evidence_of_exchange(e));
         else ++failed_ev_more_;
     }
-    slow_ev_.offer(e, evidence_of_exchange);
-
-    if (failed) errors_.add(e, summary::outcome_text(e));
 }
 
 void HtmlReport::connection(const summary::ConnectionInfo& c) {
-    figures_.add(c);
-    conns_.ended(c, [&](const ConnStats& dropped) { marks_held_ -= dropped.marks.size(); });
+    if (own_) own_->connection(c);
 }
 
 void HtmlReport::finish(const summary::Totals& totals) {
+    if (own_) own_->finish(totals);
     totals_ = totals;
     finished_ = true;
-    conns_.end_open([&](const ConnStats& dropped) { marks_held_ -= dropped.marks.size(); });
 
-    auto& slowest = slow_ev_.entries();
-    for (std::size_t i = 0; i < slowest.size(); ++i) slowest[i].row.slow_rank = static_cast<int>(i + 1);
     evidence_ = std::move(failed_ev_);
-    for (auto& s : slowest) evidence_.push_back(std::move(s.row));
+    const auto& slowest = agg_->slowest().entries();
+    for (std::size_t i = 0; i < slowest.size() && i < kEvidenceSlowest; ++i) {
+        const summary::SlowExchange& x = slowest[i].row;
+        Evidence ev;
+        ev.seq = slowest[i].seq;
+        ev.has_conn = x.has_conn;
+        ev.conn = x.conn;
+        ev.record = x.record;
+        ev.command = x.command;
+        ev.outcome = x.outcome;
+        ev.failed = x.failed;
+        ev.slow_rank = static_cast<int>(i + 1);
+        ev.has_server = true;
+        ev.server_ms = slowest[i].ms;
+        ev.sql = x.sql.substr(0, std::min<std::size_t>(x.sql.size(), kEvidenceSql));
+        ev.records = x.records;
+        evidence_.push_back(std::move(ev));
+    }
     // By number; an exchange both failed and slow once, with its rank.
     std::sort(evidence_.begin(), evidence_.end(), [](const Evidence& a, const Evidence& b) {
         return a.seq != b.seq ? a.seq < b.seq : a.slow_rank > b.slow_rank;
@@ -255,7 +283,6 @@ void HtmlReport::finish(const summary::Totals& totals) {
     }
     evidence_.swap(unique);
     failed_ev_.clear();
-    slowest.clear();
 }
 
 const Evidence* HtmlReport::evidence_of(std::uint64_t seq) const {
@@ -369,8 +396,8 @@ void HtmlReport::write_timeline(TextWriter& w) const {
     std::size_t marks = 0;
     std::uint64_t unmarked = 0;
     for (const ConnRow& r : conns_.rows()) {
-        marks += r.stats.marks.size();
-        unmarked += r.stats.unmarked;
+        marks += lane_of(r.info.conn).marks.size();
+        unmarked += lane_of(r.info.conn).unmarked;
     }
     if (!figures_.has_first || conns_.rows().empty()) {
         w.put("<p class=\"muted\">No exchange with a time.</p></section>\n");
@@ -431,7 +458,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
         w.put("\">conn ");
         w.put_udec(shown_conn(r.info.has_conn, r.info.conn));
         w.put("</text>\n");
-        for (const Mark& m : r.stats.marks) {
+        for (const Mark& m : lane_of(r.info.conn).marks) {
             const bool linked = evidence_of(m.seq) != nullptr;
             if (linked) {
                 w.put("<a href=\"#x");
@@ -519,7 +546,7 @@ void HtmlReport::write_timeline(TextWriter& w) const {
 
 void HtmlReport::write_latency(TextWriter& w) const {
     w.put("<section id=\"latency\"><h2>Latency</h2>\n");
-    const std::vector<const summary::ShapeStats*> sorted = shapes_.sorted();
+    const std::vector<const summary::ShapeStats*> sorted = agg_->shapes().sorted();
     std::vector<const summary::ShapeStats*> top;
     for (const summary::ShapeStats* s : sorted) {
         if (top.size() == kHistShapes) break;
@@ -621,10 +648,10 @@ void HtmlReport::write_latency(TextWriter& w) const {
 }
 
 void HtmlReport::write_errors(TextWriter& w) const {
-    w.printf("<section id=\"errors\"><h2>Errors: %zu</h2>\n", errors_.rows().size());
+    w.printf("<section id=\"errors\"><h2>Errors: %zu</h2>\n", agg_->errors().rows().size());
     w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"errors-table\">");
     head_row(w, {{"count", true}, {"error", false}, {"record", true}, {"tokens", false}});
-    for (const summary::ErrorTable::Row& r : errors_.rows()) {
+    for (const summary::ErrorTable::Row& r : agg_->errors().rows()) {
         w.put("<tr>");
         num_cell(w, num(r.count), static_cast<double>(r.count));
         text_cell(w, r.outcome);
@@ -642,9 +669,9 @@ void HtmlReport::write_errors(TextWriter& w) const {
         w.put("</td></tr>\n");
     }
     w.put("</tbody></table></div>\n");
-    if (errors_.not_grouped())
+    if (agg_->errors().not_grouped())
         w.printf("<p class=\"note\">%llu failed exchanges of further errors not grouped (at most %zu errors).</p>\n",
-                 static_cast<unsigned long long>(errors_.not_grouped()), summary::kMaxErrorKinds);
+                 static_cast<unsigned long long>(agg_->errors().not_grouped()), summary::kMaxErrorKinds);
     w.put("</section>\n");
 }
 
@@ -652,9 +679,8 @@ void HtmlReport::write_slowest(TextWriter& w) const {
     std::vector<const Evidence*> all;
     for (const Evidence& e : evidence_)
         if (e.slow_rank) all.push_back(&e);
-    std::sort(all.begin(), all.end(), [](const Evidence* a, const Evidence* b) {
-        return a->server_ms != b->server_ms ? a->server_ms > b->server_ms : a->seq < b->seq;
-    });
+    // In the aggregate's order.
+    std::sort(all.begin(), all.end(), [](const Evidence* a, const Evidence* b) { return a->slow_rank < b->slow_rank; });
     if (all.size() > kShownSlowest) all.resize(kShownSlowest);
     w.printf("<section id=\"slowest\"><h2>Slowest exchanges: %zu</h2>\n", all.size());
     w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"slowest-table\">");
@@ -679,7 +705,7 @@ void HtmlReport::write_slowest(TextWriter& w) const {
 }
 
 void HtmlReport::write_shapes(TextWriter& w) const {
-    const std::vector<const summary::ShapeStats*> sorted = shapes_.sorted();
+    const std::vector<const summary::ShapeStats*> sorted = agg_->shapes().sorted();
     w.printf("<section id=\"shapes\"><h2>Statements by shape: %zu</h2>\n", sorted.size());
     w.put("<input class=\"filter\" type=\"search\" placeholder=\"filter shapes\" data-table=\"shapes-table\" hidden>\n");
     w.put("<div class=\"scroll\"><table class=\"sortable\" id=\"shapes-table\">");
@@ -711,9 +737,9 @@ void HtmlReport::write_shapes(TextWriter& w) const {
     if (sorted.size() > kShownShapes)
         w.printf("<p class=\"note\">%zu more shapes: %llu executions, %s ms.</p>\n", sorted.size() - kShownShapes,
                  static_cast<unsigned long long>(rest_execs), fixed3(rest_ms).c_str());
-    if (shapes_.not_grouped())
+    if (agg_->shapes().not_grouped())
         w.printf("<p class=\"note\">%llu executions of further shapes not grouped (at most %zu shapes).</p>\n",
-                 static_cast<unsigned long long>(shapes_.not_grouped()), summary::kMaxShapes);
+                 static_cast<unsigned long long>(agg_->shapes().not_grouped()), summary::kMaxShapes);
     w.put("</section>\n");
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -61,7 +62,7 @@ private:
 class HtmlReport final : public summary::ExchangeSink {
 public:
     // Caps: beyond them the page says how much it leaves out.
-    static constexpr std::size_t kLanes = 50;            // timeline lanes (connections)
+    static constexpr std::size_t kLanes = summary::Aggregate::kConnections;  // timeline lanes (connections)
     // Timeline marks drawn per lane: past them, a regular sample of the
     // lane's exchanges (every second one kept, then every fourth, ...).
     static constexpr std::size_t kLaneMarks = 200;
@@ -69,13 +70,16 @@ public:
     static constexpr std::size_t kShownShapes = 50;
     static constexpr std::size_t kShownSlowest = 10;
     static constexpr std::size_t kHistShapes = 10;
-    static constexpr std::size_t kEvidenceSlowest = 20;
+    static constexpr std::size_t kEvidenceSlowest = summary::Aggregate::kSlowest;
     static constexpr std::size_t kEvidenceFailed = 200;
     static constexpr std::size_t kEvidenceBytes = 256 * 1024;    // -r text kept per exchange
     static constexpr std::size_t kEvidenceTotal = 10 * 1024 * 1024;  // and for all of them
     static constexpr std::size_t kTitleSql = 80;         // statement bytes in a mark's title
+    static constexpr std::size_t kEvidenceSql = 200;     // statement bytes in an evidence heading
 
-    HtmlReport(std::string input_name, std::string version);
+    // With `shared` the caller feeds that aggregate before the page (and may
+    // show it in another view too); without, the page keeps and feeds its own.
+    HtmlReport(std::string input_name, std::string version, summary::Aggregate* shared = nullptr);
 
     void exchange(const summary::Exchange& e) override;
     void connection(const summary::ConnectionInfo& c) override;
@@ -111,15 +115,19 @@ private:
         std::string outcome;
     };
     static void put_mark_title(TextWriter& w, const Mark& m);
-    struct ConnStats : summary::ConnFigures {
+    // A connection's lane of the timeline, kept while the connection is
+    // open or among those the aggregate keeps.
+    struct Lane {
         std::vector<Mark> marks;
         std::uint64_t timed = 0;     // exchanges with a time
         std::uint64_t stride = 1;    // every stride-th of them has a mark
         std::uint64_t unmarked = 0;  // exchanges without one
     };
-    using ConnRow = summary::ConnectionTable<ConnStats>::Row;
+    using ConnRow = summary::ConnectionTable<>::Row;
 
-    void add_mark(ConnStats& cs, const summary::Exchange& e, double t, std::uint8_t kind);
+    void add_mark(Lane& lane, const summary::Exchange& e, double t, std::uint8_t kind);
+    void drop_lane(std::uint32_t conn);
+    const Lane& lane_of(std::uint32_t conn) const;
     static Evidence evidence_of_exchange(const summary::Exchange& e);
     const Evidence* evidence_of(std::uint64_t seq) const;
     void write_overview(TextWriter& w) const;
@@ -141,20 +149,18 @@ private:
     int last_record_ = 0;
     std::string no_evidence_;
 
-    summary::Figures figures_;
+    std::unique_ptr<summary::Aggregate> own_;  // the page's own figures, when not shared
+    summary::Aggregate* agg_;
+    const summary::Figures& figures_;
+    const summary::ConnectionTable<>& conns_;    // lanes: the kLanes with the most server time
     std::uint64_t no_reply_ = 0;
     TimeBins bins_;
-    summary::ShapeTable shapes_;
-
-    summary::ConnectionTable<ConnStats> conns_{kLanes};  // lanes: the kLanes with the most server time
+    std::unordered_map<std::uint32_t, Lane> lanes_;
     std::size_t marks_held_ = 0;
-
-    summary::ErrorTable errors_;
 
     std::vector<Evidence> failed_ev_;   // the first kEvidenceFailed failed ones
     std::uint64_t failed_ev_more_ = 0;
-    summary::SlowestExchanges<Evidence> slow_ev_{kEvidenceSlowest};
-    std::vector<Evidence> evidence_;    // after finish: both, by first record
+    std::vector<Evidence> evidence_;    // after finish: those and the slowest, by first record
 };
 
 }  // namespace drda::html

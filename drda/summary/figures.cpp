@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "summary/tracker.h"
+#include "summary/views.h"
 
 namespace drda::summary {
 
@@ -88,6 +89,41 @@ std::vector<Note> overview_notes(const InputInfo& input, const Totals& t) {
         notes.push_back({"shown early", num(t.forced) + " exchanges shown before their end: more than " +
                                             num(kMaxOpenExchanges) + " waiting at once"});
     return notes;
+}
+
+void Aggregate::exchange(const Exchange& e) {
+    const bool failed = e.failed();
+    figures_.add(e, failed);
+    conns_.add(e, failed);
+    const std::uint64_t rows =
+        e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
+    if (e.has_sql) shapes_.add(e.sql, failed, rows, e.has_server ? e.server_ms : -1.0);
+    slowest_.offer(e, [](const Exchange& x) {
+        SlowExchange s;
+        s.has_time = x.has_time;
+        s.time = x.time;
+        s.has_conn = x.has_conn;
+        s.conn = x.conn;
+        s.record = x.has_request ? x.record : x.reply_record;
+        s.command = x.command;
+        s.has_sql = x.has_sql;
+        s.sql = x.sql;
+        s.sql_cut = x.sql_total > x.sql.size() && x.sql.size() >= kTextBytes;
+        s.outcome = outcome_text(x);
+        s.failed = x.failed() || !x.replied();
+        s.records = x.records;
+        return s;
+    });
+    if (failed) errors_.add(e, outcome_text(e));
+}
+
+void Aggregate::connection(const ConnectionInfo& c) {
+    figures_.add(c);
+    conns_.ended(c, [&](std::uint32_t conn, const ConnFigures&) { dropped(conn); });
+}
+
+void Aggregate::finish(const Totals&) {
+    conns_.end_open([&](std::uint32_t conn, const ConnFigures&) { dropped(conn); });
 }
 
 }  // namespace drda::summary

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "summary/exchange.h"
+#include "summary/shapes.h"
 
 namespace drda::summary {
 
@@ -161,8 +164,8 @@ public:
         if (e.has_server) s.server_ms += e.server_ms;
         return s;
     }
-    // A connection ended; `dropped(stats)` is called for the figures of a
-    // connection that is not, or no longer, among the kept.
+    // A connection ended; `dropped(number, stats)` is called for the
+    // figures of a connection that is not, or no longer, among the kept.
     template <class Dropped>
     void ended(const ConnectionInfo& c, Dropped dropped) {
         Row row{c, Stats()};
@@ -196,7 +199,7 @@ private:
             ++more_;
             more_exchanges_ += out->stats.exchanges;
             more_ms_ += out->stats.server_ms;
-            dropped(out->stats);
+            dropped(out->info.conn, out->stats);
         }
     }
 
@@ -205,6 +208,59 @@ private:
     std::vector<Row> rows_;
     std::uint64_t total_ = 0, more_ = 0, more_exchanges_ = 0;
     double more_ms_ = 0;
+};
+
+// What the lists of the slowest exchanges show of one.
+struct SlowExchange {
+    bool has_time = false;
+    double time = 0;
+    bool has_conn = false;
+    std::uint32_t conn = 0;
+    int record = 0;                  // where its request (or first reply) begins
+    std::uint16_t command = 0;
+    bool has_sql = false;
+    std::string sql;
+    bool sql_cut = false;            // its text was longer than kept
+    std::string outcome;             // as -s says it
+    bool failed = false;             // not ok or no reply
+    std::vector<RecordSpan> records;
+};
+
+// The figures of the exchanges that every view of them shows, gathered
+// once: counts and times, the connections with the most server time, the
+// errors, the statements by shape and the slowest exchanges. It is fed
+// before the views that read it, so that when their exchange or connection
+// is called it has counted it already; they render it when they finish.
+class Aggregate final : public ExchangeSink {
+public:
+    static constexpr std::size_t kConnections = 50;  // kept by server time
+    static constexpr std::size_t kSlowest = 20;
+
+    void exchange(const Exchange& e) override;
+    void connection(const ConnectionInfo& c) override;
+    void finish(const Totals& totals) override;
+
+    // Told the number of each connection whose figures are no longer kept
+    // (a view that keeps more of a connection lets go of it then).
+    void on_dropped(std::function<void(std::uint32_t)> f) { on_dropped_ = std::move(f); }
+
+    const Figures& figures() const { return figures_; }
+    const ConnectionTable<>& connections() const { return conns_; }
+    const ErrorTable& errors() const { return errors_; }
+    const ShapeTable& shapes() const { return shapes_; }
+    const SlowestExchanges<SlowExchange>& slowest() const { return slowest_; }
+
+private:
+    void dropped(std::uint32_t conn) {
+        if (on_dropped_) on_dropped_(conn);
+    }
+
+    Figures figures_;
+    ConnectionTable<> conns_{kConnections};
+    ErrorTable errors_;
+    ShapeTable shapes_;
+    SlowestExchanges<SlowExchange> slowest_{kSlowest};
+    std::function<void(std::uint32_t)> on_dropped_;
 };
 
 }  // namespace drda::summary

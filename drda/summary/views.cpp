@@ -61,7 +61,7 @@ void put_fixed(TextWriter& w, double v, int decimals) {
             w.put_udec(static_cast<std::uint64_t>(i / scale));
             if (decimals) {
                 w.put('.');
-                char digits[8];
+                char digits[16];  // 6 used; room for the 16-byte moves the writer may do
                 std::int64_t f = i % scale;
                 for (int k = decimals - 1; k >= 0; --k, f /= 10) digits[k] = static_cast<char>('0' + f % 10);
                 w.put(std::string_view(digits, static_cast<std::size_t>(decimals)));
@@ -241,7 +241,8 @@ private:
 
 }  // namespace
 
-TextReport::TextReport(TextWriter& out, bool spool, bool exchange_lines) : out_(out) {
+TextReport::TextReport(TextWriter& out, bool spool, bool exchange_lines, Aggregate* shared)
+    : out_(out), own_(shared ? nullptr : std::make_unique<Aggregate>()), agg_(shared ? shared : own_.get()) {
     if (!exchange_lines) return;
     lines_ = &out;
     if (!spool) return;
@@ -297,37 +298,12 @@ void TextReport::exchange_line(const Exchange& e, const std::string& outcome) {
 }
 
 void TextReport::exchange(const Exchange& e) {
-    const std::string outcome = outcome_text(e);
-    if (lines_) exchange_line(e, outcome);
-
-    const bool failed = e.failed();
-    figures_.add(e, failed);
-
-    conns_.add(e, failed);
-
-    const std::uint64_t rows = e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
-    if (e.has_sql) shapes_.add(e.sql, failed, rows, e.has_server ? e.server_ms : -1.0);
-
-    slowest_.offer(e, [](const Exchange& x) {
-        Slow s;
-        s.has_time = x.has_time;
-        s.time = x.time;
-        s.has_conn = x.has_conn;
-        s.conn = x.conn;
-        s.record = x.has_request ? x.record : x.reply_record;
-        s.command = x.command;
-        s.has_sql = x.has_sql;
-        s.sql = x.sql;
-        s.sql_cut = x.sql_total > x.sql.size() && x.sql.size() >= kTextBytes;
-        return s;
-    });
-
-    if (failed) errors_.add(e, outcome);
+    if (own_) own_->exchange(e);
+    if (lines_) exchange_line(e, outcome_text(e));
 }
 
 void TextReport::connection(const ConnectionInfo& c) {
-    figures_.add(c);
-    conns_.ended(c, [](const ConnFigures&) {});
+    if (own_) own_->connection(c);
 }
 
 void TextReport::overview(const Totals& t) {
@@ -341,11 +317,11 @@ void TextReport::overview(const Totals& t) {
     w.put("Overview\n");
     if (!input_.selection.empty()) line("selection", input_.selection);
     line("input", input_.kind.empty() ? "-" : input_.kind);
-    const Figures& f = figures_;
+    const Figures& f = agg_->figures();
     line("first", f.has_first ? date_text(f.first) : "-");
     line("last", f.has_first ? date_text(f.last) : "-");
     line("duration", f.has_first ? fixed3((f.last - f.first) * 1000.0) + " ms" : "-");
-    line("connections", num(conns_.total()));
+    line("connections", num(agg_->connections().total()));
     line("exchanges", num(f.exchanges));
     line("failed", num(f.failed));
     line("rows read", num(f.rows_read));
@@ -356,15 +332,14 @@ void TextReport::overview(const Totals& t) {
 }
 
 void TextReport::connections() {
-    conns_.end_open([](const ConnFigures&) {});
-
+    const ConnectionTable<>& conns = agg_->connections();
     TextWriter& w = out_;
-    w.printf("\nConnections: %llu\n", static_cast<unsigned long long>(conns_.total()));
+    w.printf("\nConnections: %llu\n", static_cast<unsigned long long>(conns.total()));
     Table t({{"conn", true}, {"client > server", false}, {"user", false}, {"database", false},
              {"client product", false}, {"server product", false}, {"secmec", false}, {"start", false},
              {"duration ms", true}, {"exchanges", true}, {"failed", true}, {"server ms", true}, {"ended", false}});
     const auto text = [&](const std::string& s) { return s.empty() ? std::string("-") : printable(s, w.text_mode()); };
-    for (const ConnectionTable<>::Row& r : conns_.rows()) {
+    for (const ConnectionTable<>::Row& r : conns.rows()) {
         const ConnectionInfo& c = r.info;
         std::string ends = c.client.empty() && c.server.empty() ? "-" : text(c.client) + " > " + text(c.server);
         t.add({num(shown_conn(c.has_conn, c.conn)), ends, text(c.user), text(c.database), text(c.client_product),
@@ -373,16 +348,17 @@ void TextReport::connections() {
                num(r.stats.failed), fixed3(r.stats.server_ms), std::string(end_text(c.how))});
     }
     t.write(w);
-    if (conns_.more())
-        w.printf("%llu more connections: %llu exchanges, %s server ms\n", static_cast<unsigned long long>(conns_.more()),
-                 static_cast<unsigned long long>(conns_.more_exchanges()), fixed3(conns_.more_ms()).c_str());
+    if (conns.more())
+        w.printf("%llu more connections: %llu exchanges, %s server ms\n", static_cast<unsigned long long>(conns.more()),
+                 static_cast<unsigned long long>(conns.more_exchanges()), fixed3(conns.more_ms()).c_str());
 }
 
 void TextReport::errors() {
+    const ErrorTable& errors = agg_->errors();
     TextWriter& w = out_;
-    w.printf("\nErrors: %zu\n", errors_.rows().size());
+    w.printf("\nErrors: %zu\n", errors.rows().size());
     w.put(" count error             record tokens\n");
-    for (const ErrorTable::Row& r : errors_.rows()) {
+    for (const ErrorTable::Row& r : errors.rows()) {
         put_padded(w, num(r.count), 6, true);
         w.put(' ');
         put_padded(w, r.outcome, 17, false);
@@ -395,16 +371,19 @@ void TextReport::errors() {
         }
         w.put('\n');
     }
-    if (errors_.not_grouped())
+    if (errors.not_grouped())
         w.printf("%llu failed exchanges of further errors not grouped (at most %zu errors)\n",
-                 static_cast<unsigned long long>(errors_.not_grouped()), kMaxErrorKinds);
+                 static_cast<unsigned long long>(errors.not_grouped()), kMaxErrorKinds);
 }
 
 void TextReport::slowest() {
     TextWriter& w = out_;
-    w.printf("\nSlowest exchanges: %zu\n", slowest_.entries().size());
+    const auto& all = agg_->slowest().entries();
+    const std::size_t n = std::min(all.size(), kShownSlowest);
+    w.printf("\nSlowest exchanges: %zu\n", n);
     w.put("time            conn record command      server ms statement\n");
-    for (const auto& [ms, seq, s] : slowest_.entries()) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const SlowExchange& s = all[i].row;
         put_padded(w, s.has_time ? clock_text(s.time) : "-", 15, false);
         w.put(' ');
         put_padded(w, num(shown_conn(s.has_conn, s.conn)), 4, true);
@@ -413,7 +392,7 @@ void TextReport::slowest() {
         w.put(' ');
         put_padded(w, s.command ? codepoint_name(s.command) : "-", 9, false);
         w.put(' ');
-        put_padded(w, fixed3(ms), 12, true);
+        put_padded(w, fixed3(all[i].ms), 12, true);
         if (s.has_sql) {
             w.put(' ');
             put_printable(w, s.sql);
@@ -424,9 +403,10 @@ void TextReport::slowest() {
 }
 
 void TextReport::shapes() {
+    const ShapeTable& shapes = agg_->shapes();
     TextWriter& w = out_;
-    const std::vector<const ShapeStats*> sorted = shapes_.sorted();
-    w.printf("\nStatements by shape: %zu\n", shapes_.size());
+    const std::vector<const ShapeStats*> sorted = shapes.sorted();
+    w.printf("\nStatements by shape: %zu\n", shapes.size());
     w.put("execs errors       rows     total ms      mean ms       p95 ms       max ms shape\n");
     std::uint64_t rest_execs = 0;
     double rest_ms = 0;
@@ -458,12 +438,13 @@ void TextReport::shapes() {
     if (sorted.size() > kShownShapes)
         w.printf("%zu more shapes: %llu executions, %s ms\n", sorted.size() - kShownShapes,
                  static_cast<unsigned long long>(rest_execs), fixed3(rest_ms).c_str());
-    if (shapes_.not_grouped())
+    if (shapes.not_grouped())
         w.printf("%llu executions of further shapes not grouped (at most %zu shapes)\n",
-                 static_cast<unsigned long long>(shapes_.not_grouped()), kMaxShapes);
+                 static_cast<unsigned long long>(shapes.not_grouped()), kMaxShapes);
 }
 
 void TextReport::finish(const Totals& t) {
+    if (own_) own_->finish(t);
     if (lines_) {
         header();
         if (spool_) {

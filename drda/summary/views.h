@@ -41,13 +41,16 @@ void put_fixed(TextWriter& w, double v, int decimals);
 void put_json_string(TextWriter& w, std::string_view text);
 
 // The -s view: the overview, the connections, the errors, the slowest
-// exchanges and the statements by shape, from bounded aggregates; with
-// `exchange_lines` (-x) one line per exchange before them, written to
-// `out` as the exchanges complete or, with `spool` (the listing is still
-// being written to `out`), kept in a temporary file until the listing ends.
+// exchanges and the statements by shape, rendered from the figures of an
+// Aggregate; with `exchange_lines` (-x) one line per exchange before them,
+// written to `out` as the exchanges complete or, with `spool` (the listing
+// is still being written to `out`), kept in a temporary file until the
+// listing ends. With `shared` the caller feeds that aggregate before this
+// view (and may show it in another view too); without, the view keeps and
+// feeds its own.
 class TextReport final : public ExchangeSink {
 public:
-    TextReport(TextWriter& out, bool spool, bool exchange_lines = false);
+    TextReport(TextWriter& out, bool spool, bool exchange_lines = false, Aggregate* shared = nullptr);
     ~TextReport() override;
     void exchange(const Exchange& e) override;
     void connection(const ConnectionInfo& c) override;
@@ -55,22 +58,11 @@ public:
     void finish(const Totals& totals) override;
 
     // Parts past these caps are summed up in one line.
-    static constexpr std::size_t kShownConnections = 50;
+    static constexpr std::size_t kShownConnections = Aggregate::kConnections;
     static constexpr std::size_t kShownShapes = 50;
     static constexpr std::size_t kShownSlowest = 10;
 
 private:
-    struct Slow {
-        bool has_time = false;
-        double time = 0;
-        bool has_conn = false;
-        std::uint32_t conn = 0;
-        int record = 0;
-        std::uint16_t command = 0;
-        bool has_sql = false;
-        std::string sql;
-        bool sql_cut = false;
-    };
     void header();
     void exchange_line(const Exchange& e, const std::string& outcome);
     void overview(const Totals& t);
@@ -87,11 +79,8 @@ private:
     TextWriter* lines_ = nullptr;  // where exchange lines go; null without -x
     bool header_done_ = false;
     InputInfo input_;
-    ShapeTable shapes_;
-    ErrorTable errors_;
-    Figures figures_;
-    ConnectionTable<> conns_{kShownConnections};
-    SlowestExchanges<Slow> slowest_{kShownSlowest};
+    std::unique_ptr<Aggregate> own_;  // the view's own figures, when not shared
+    Aggregate* agg_;
 };
 
 // The -j view: one JSON object per exchange and line.
