@@ -43,12 +43,12 @@ bool RowEngine::gather(ByteView in, std::size_t& pos, ByteView& field) {
     if (take > avail) take = avail;
     if (have_ < kKeep) {
         const std::size_t keep = take < kKeep - have_ ? take : kKeep - have_;
-        if (keep) std::memcpy(field_ + have_, in.data() + pos, keep);
+        if (keep) std::memcpy(spill().field + have_, in.data() + pos, keep);
     }
     have_ += take;
     pos += take;
     if (have_ < need_) return false;
-    field = ByteView(field_, need_ < kKeep ? need_ : kKeep);
+    field = ByteView(spill().field, need_ < kKeep ? need_ : kKeep);
     return true;
 }
 
@@ -57,9 +57,26 @@ void RowEngine::stop(RowEvents& ev, std::size_t pos, std::string_view reason) {
     ev.stop(row_, reason, consumed_ + pos);
 }
 
+// One spill kept per thread for the next engine that needs one.
+std::unique_ptr<RowEngine::Spill>& RowEngine::spare_spill() {
+    thread_local std::unique_ptr<Spill> spare;
+    return spare;
+}
+
 void RowEngine::end_row(RowEvents& ev) {
     phase_ = Phase::kRowStart;
     ev.row_end(row_);
+    // Between rows nothing is held in the spill: it is given back.
+    if (spill_ && !spare_spill()) spare_spill() = std::move(spill_);
+    spill_.reset();
+}
+
+RowEngine::Spill& RowEngine::spill() {
+    if (!spill_) {
+        std::unique_ptr<Spill>& spare = spare_spill();
+        spill_ = spare ? std::move(spare) : std::make_unique<Spill>();
+    }
+    return *spill_;
 }
 
 void RowEngine::begin_value(RowEvents& ev, std::size_t pos) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "ddm/rows/descriptor.h"
@@ -101,8 +102,17 @@ private:
     // piece stays on few cache lines).
     std::size_t need_ = 0;
     std::size_t have_ = 0;
-    SqlcaSteps sqlca_;            // the row's SQLCA, read a field at a time
-    std::uint8_t field_[kKeep];
+    // What a few rows need: the row's SQLCA read a field at a time, and the
+    // start of a field cut between pieces. Taken when first needed and given
+    // back (one kept per thread) at the end of the row, so that an engine
+    // held per open query (thousands at once) stays small.
+    struct Spill {
+        SqlcaSteps sqlca;
+        std::uint8_t field[kKeep];
+    };
+    std::unique_ptr<Spill> spill_;
+    Spill& spill();
+    static std::unique_ptr<Spill>& spare_spill();
 };
 
 }  // namespace drda::rows

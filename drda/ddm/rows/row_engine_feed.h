@@ -92,31 +92,34 @@ void RowEngine::feed_as(ByteView in, Events& ev) {
                 if (b >= 0x80) {
                     phase_ = Phase::kDtaInd;
                 } else {
-                    sqlca_.start(SqlcaFormat{little_, sqlam_});
-                    sqlca_.take(ByteView(&b, 1));
-                    start_field(sqlca_.need());
+                    SqlcaSteps& ca = spill().sqlca;
+                    ca.start(SqlcaFormat{little_, sqlam_});
+                    ca.take(ByteView(&b, 1));
+                    start_field(ca.need());
                     phase_ = Phase::kSqlca;
                 }
                 continue;
-            case Phase::kSqlca:
+            case Phase::kSqlca: {
                 if (!gather(in, pos, f)) break;
-                sqlca_.take(f);
-                if (!sqlca_.done()) {
-                    start_field(sqlca_.need());
-                } else if (sqlca_.sqlca().diag) {
+                SqlcaSteps& ca = spill().sqlca;
+                ca.take(f);
+                if (!ca.done()) {
+                    start_field(ca.need());
+                } else if (ca.sqlca().diag) {
                     stop(ev, pos, "SQLDIAGGRP present");
                 } else {
                     has_sqlca_ = true;
                     phase_ = Phase::kDtaInd;
                 }
                 continue;
+            }
             case Phase::kDtaInd:
                 if (!byte(b)) break;
                 if (b == 0) {
-                    ev.row_begin(row_, has_sqlca_ ? &sqlca_.sqlca() : nullptr, false);
+                    ev.row_begin(row_, has_sqlca_ ? &spill_->sqlca.sqlca() : nullptr, false);
                     phase_ = Phase::kColStart;
                 } else if (b >= 0x80) {
-                    ev.row_begin(row_, has_sqlca_ ? &sqlca_.sqlca() : nullptr, true);
+                    ev.row_begin(row_, has_sqlca_ ? &spill_->sqlca.sqlca() : nullptr, true);
                     end_row(ev);
                 } else {
                     char reason[] = "data group indicator XX";
