@@ -2,6 +2,7 @@
 #include "summary/views.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -117,14 +118,19 @@ std::string codepoint_name(std::uint16_t cp) {
 
 void put_printable(TextWriter& w, std::string_view s, bool quoted) { text::put_visible(w, s, quoted); }
 
+// Bytes a JSON string carries as they stand: printable ASCII but the quote and the backslash.
+constexpr std::array<bool, 256> kJsonPlain = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0x20; c < 0x7F; ++c) t[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+    return t;
+}();
+
 void put_json_string(TextWriter& w, std::string_view s) {
     w.put('"');
     std::size_t i = 0;
     while (i < s.size()) {
         std::size_t j = i;
-        while (j < s.size() && static_cast<unsigned char>(s[j]) >= 0x20 && static_cast<unsigned char>(s[j]) < 0x7F &&
-               s[j] != '"' && s[j] != '\\')
-            ++j;
+        while (j < s.size() && kJsonPlain[static_cast<unsigned char>(s[j])]) ++j;
         if (j > i) {
             w.put(s.substr(i, j - i));
             i = j;
