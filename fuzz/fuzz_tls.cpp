@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (whole.count > 8 + size / 8) fail("more notes than the input can explain");
     for (char c : whole.notes)
         if (!(c == '\n' || (c >= 0x20 && c < 0x7F))) fail("a note is not printable");
-    // No secret of the key log in any note (a secret that is also a
+    // No secret of the key log in any note (a secret that is also in a
     // client random, which notes name, aside).
     std::vector<std::string> randoms, secrets;
     for (std::size_t p = 0; p < text.size();) {
@@ -120,6 +120,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         randoms.push_back(fields[1]);
         if (fields[2].size() >= 32 && fields[2].find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
             secrets.push_back(fields[2].substr(0, 32));
+    }
+    // The notes name the client random of the capture's ClientHello, which
+    // is the input's own bytes and may hold anything, a secret's hex too.
+    static constexpr std::string_view kRandom = "client random ";
+    for (std::size_t p = whole.notes.find(kRandom); p != std::string::npos; p = whole.notes.find(kRandom, p + 1)) {
+        const std::size_t from = p + kRandom.size();
+        const std::size_t end = whole.notes.find_first_not_of("0123456789abcdef", from);
+        randoms.push_back(whole.notes.substr(from, end - from));
     }
     for (const std::string& secret : secrets) {
         bool in_random = false;
