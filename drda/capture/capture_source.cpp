@@ -261,6 +261,9 @@ CaptureSource::Next CaptureSource::next(Record& rec) {
     const Event& e = current_;
     rec.connection = e.connection;
     rec.direction = e.side == capture::kClient ? kDirectionSend : kDirectionReceive;
+    // Only a record carries bytes: what the last one pointed at went back
+    // to the tracker's buffers above and may be reused by now.
+    rec.data = ByteView();
     if (e.kind == Event::record) {
         ends_blank_ = false;
         ++record_;
