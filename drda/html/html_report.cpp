@@ -144,19 +144,20 @@ void HtmlReport::stopped(std::string line) {
     stopped_ = std::move(line);
 }
 
-Evidence HtmlReport::evidence_of_exchange(const Exchange& e) {
+Evidence HtmlReport::evidence_from(std::uint64_t seq, bool has_server, double server_ms,
+                                   const summary::SlowExchange& x) {
     Evidence ev;
-    ev.seq = e.seq;
-    ev.has_conn = e.has_conn;
-    ev.conn = e.conn;
-    ev.record = e.has_request ? e.record : e.reply_record;
-    ev.command = e.command;
-    ev.outcome = summary::outcome_text(e);
-    ev.failed = e.failed() || !e.replied();
-    ev.has_server = e.has_server;
-    ev.server_ms = e.server_ms;
-    ev.sql = e.sql.substr(0, std::min<std::size_t>(e.sql.size(), kEvidenceSql));
-    ev.records = e.records;
+    ev.seq = seq;
+    ev.has_conn = x.has_conn;
+    ev.conn = x.conn;
+    ev.record = x.record;
+    ev.command = x.command;
+    ev.outcome = x.outcome;
+    ev.failed = x.failed;
+    ev.has_server = has_server;
+    ev.server_ms = server_ms;
+    ev.sql = x.sql.substr(0, std::min<std::size_t>(x.sql.size(), kEvidenceSql));
+    ev.records = x.records;
     return ev;
 }
 
@@ -236,7 +237,7 @@ void HtmlReport::exchange(const Exchange& e) {
     // Evidence: every exchange not ok (up to a cap); the slowest come from
     // the aggregate.
     if (failed || kind == 2) {
-        if (failed_ev_.size() < kEvidenceFailed) failed_ev_.push_back(evidence_of_exchange(e));
+        if (failed_ev_.size() < kEvidenceFailed) failed_ev_.push_back(evidence_from(e.seq, e.has_server, e.server_ms, summary::slow_exchange_of(e)));
         else ++failed_ev_more_;
     }
 }
@@ -253,20 +254,8 @@ void HtmlReport::finish(const summary::Totals& totals) {
     evidence_ = std::move(failed_ev_);
     const auto& slowest = agg_->slowest().entries();
     for (std::size_t i = 0; i < slowest.size() && i < kEvidenceSlowest; ++i) {
-        const summary::SlowExchange& x = slowest[i].row;
-        Evidence ev;
-        ev.seq = slowest[i].seq;
-        ev.has_conn = x.has_conn;
-        ev.conn = x.conn;
-        ev.record = x.record;
-        ev.command = x.command;
-        ev.outcome = x.outcome;
-        ev.failed = x.failed;
+        Evidence ev = evidence_from(slowest[i].seq, true, slowest[i].ms, slowest[i].row);
         ev.slow_rank = static_cast<int>(i + 1);
-        ev.has_server = true;
-        ev.server_ms = slowest[i].ms;
-        ev.sql = x.sql.substr(0, std::min<std::size_t>(x.sql.size(), kEvidenceSql));
-        ev.records = x.records;
         evidence_.push_back(std::move(ev));
     }
     // By number; an exchange both failed and slow once, with its rank.

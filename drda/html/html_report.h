@@ -128,7 +128,8 @@ private:
     void add_mark(Lane& lane, const summary::Exchange& e, double t, std::uint8_t kind);
     void drop_lane(std::uint32_t conn);
     const Lane& lane_of(std::uint32_t conn) const;
-    static Evidence evidence_of_exchange(const summary::Exchange& e);
+    static Evidence evidence_from(std::uint64_t seq, bool has_server, double server_ms,
+                                  const summary::SlowExchange& x);
     const Evidence* evidence_of(std::uint64_t seq) const;
     void write_overview(TextWriter& w) const;
     void write_timeline(TextWriter& w) const;

@@ -91,6 +91,23 @@ std::vector<Note> overview_notes(const InputInfo& input, const Totals& t) {
     return notes;
 }
 
+SlowExchange slow_exchange_of(const Exchange& e) {
+    SlowExchange s;
+    s.has_time = e.has_time;
+    s.time = e.time;
+    s.has_conn = e.has_conn;
+    s.conn = e.conn;
+    s.record = e.has_request ? e.record : e.reply_record;
+    s.command = e.command;
+    s.has_sql = e.has_sql;
+    s.sql = e.sql;
+    s.sql_cut = e.sql_total > e.sql.size() && e.sql.size() >= kTextBytes;
+    s.outcome = outcome_text(e);
+    s.failed = e.failed() || !e.replied();
+    s.records = e.records;
+    return s;
+}
+
 void Aggregate::exchange(const Exchange& e) {
     const bool failed = e.failed();
     figures_.add(e, failed);
@@ -98,22 +115,7 @@ void Aggregate::exchange(const Exchange& e) {
     const std::uint64_t rows =
         e.has_rows ? e.rows : e.has_updated && e.updated > 0 ? static_cast<std::uint64_t>(e.updated) : 0;
     if (e.has_sql) shapes_.add(e.sql, failed, rows, e.has_server ? e.server_ms : -1.0);
-    slowest_.offer(e, [](const Exchange& x) {
-        SlowExchange s;
-        s.has_time = x.has_time;
-        s.time = x.time;
-        s.has_conn = x.has_conn;
-        s.conn = x.conn;
-        s.record = x.has_request ? x.record : x.reply_record;
-        s.command = x.command;
-        s.has_sql = x.has_sql;
-        s.sql = x.sql;
-        s.sql_cut = x.sql_total > x.sql.size() && x.sql.size() >= kTextBytes;
-        s.outcome = outcome_text(x);
-        s.failed = x.failed() || !x.replied();
-        s.records = x.records;
-        return s;
-    });
+    slowest_.offer(e, slow_exchange_of);
     if (failed) errors_.add(e, outcome_text(e));
 }
 

@@ -226,6 +226,9 @@ struct SlowExchange {
     std::vector<RecordSpan> records;
 };
 
+// What the lists of the slowest exchanges keep of `e`.
+SlowExchange slow_exchange_of(const Exchange& e);
+
 // The figures of the exchanges that every view of them shows, gathered
 // once: counts and times, the connections with the most server time, the
 // errors, the statements by shape and the slowest exchanges. It is fed
