@@ -433,6 +433,45 @@ TEST(SummaryConversations, ReplyWithoutRequestRequestWithoutReplyReusedCorrelato
         << last;
 }
 
+// A waiting exchange holds a few reply names and record spans itself and
+// the rest apart: what it hands on is the same either way, up to the caps.
+TEST(SummaryConversations, LongReplyGroupsKeepEveryNameAndSpanUpToTheirCaps) {
+    using drda::summary::kMaxRecordSpans;
+    using drda::summary::kMaxReplyNames;
+    const std::size_t replies = kMaxReplyNames + 7;
+    std::vector<Record> recs = {send(excsqlimm(1, "UPDATE t SET v = 1"))};
+    for (std::size_t i = 0; i < replies; ++i) {
+        const bool last = i + 1 == replies;
+        // Reply DSSs of one group (same correlator next), each in its own
+        // record, with a request of another exchange between them.
+        std::string reply = last ? dss(3, 1, sqlcard(-911, "40001", 0, "tok"))
+                                 : dss(2, 1, obj(0x2218, obj(0x1149, be16(i % 2 ? 4 : 0))), true);
+        if (!last) reply[3] = static_cast<char>(reply[3] | 0x10);
+        recs.push_back(recv(reply));
+        if (!last) recs.push_back(send(excsqlimm(static_cast<std::uint16_t>(100 + i), "SELECT 1")));
+    }
+    const Collected c = exchanges_of_bytes(make_trace(recs));
+    ASSERT_EQ(c.all.size(), 1 + replies - 1);
+    const Exchange& e = c.all[0];
+    ASSERT_EQ(e.replies.size(), kMaxReplyNames);
+    EXPECT_EQ(e.replies_more, replies - kMaxReplyNames);
+    EXPECT_TRUE(std::all_of(e.replies.begin(), e.replies.end(), [](std::uint16_t cp) { return cp == 0x2218; }));
+    EXPECT_EQ(e.svrcod, 4);
+    EXPECT_EQ(e.sqlcode, -911);
+    EXPECT_EQ(e.sqlstate, "40001");
+    EXPECT_EQ(e.tokens, std::vector<std::string>{"tok"});
+    EXPECT_EQ(e.sql, "UPDATE t SET v = 1");
+    // Records 1 (request) and 2 (first reply) together, then every other
+    // one, the last span reaching to the last reply.
+    ASSERT_EQ(e.records.size(), kMaxRecordSpans);
+    EXPECT_EQ(e.records[0], (drda::summary::RecordSpan{1, 2}));
+    for (std::size_t i = 1; i + 1 < kMaxRecordSpans; ++i)
+        EXPECT_EQ(e.records[i], (drda::summary::RecordSpan{static_cast<int>(2 + 2 * i), static_cast<int>(2 + 2 * i)}));
+    EXPECT_EQ(e.records.back().last, static_cast<int>(recs.size()));
+    // The exchanges between its replies got none, and say so.
+    for (std::size_t i = 1; i < c.all.size(); ++i) EXPECT_FALSE(c.all[i].replied()) << i;
+}
+
 TEST(SummaryConversations, DamagedBytesAreCountedAndTheSummaryGoesOn) {
     std::vector<Record> recs = {
         send(excsqlimm(1, "INSERT INTO t VALUES (1)") + std::string("\x00\x07garbage", 9)),  // no DSS after the first

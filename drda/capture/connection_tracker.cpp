@@ -168,8 +168,15 @@ ConnectionTracker::Conn* ConnectionTracker::find_or_make(const Segment& seg, int
     key[34] = static_cast<std::uint8_t>(a.port);
     key[35] = static_cast<std::uint8_t>(b.port >> 8);
     key[36] = static_cast<std::uint8_t>(b.port);
-    if (auto it = index_.find(key); it != index_.end()) {
-        Conn& old = *it->second;
+    const std::size_t quick = quick_hash(key);
+    Conn* found = recent_.get(quick);
+    if (!found || found->key != key) {
+        const auto it = index_.find(key);
+        found = it != index_.end() ? it->second.get() : nullptr;
+        if (found) recent_.put(quick, found);
+    }
+    if (found) {
+        Conn& old = *found;
         // A SYN without ACK begins a new connection on these ports, unless
         // it is the one that opened this connection, sent again.
         if ((seg.flags & (kTcpSyn | kTcpAck)) != kTcpSyn || (old.opened && old.open_from == from && old.open_seq == seg.seq))
@@ -192,6 +199,7 @@ ConnectionTracker::Conn* ConnectionTracker::find_or_make(const Segment& seg, int
     }
     Conn* p = c.get();
     index_.emplace(key, std::move(c));
+    recent_.put(quick, p);
     return p;
 }
 
@@ -242,8 +250,22 @@ void ConnectionTracker::forget(Conn& c) {
 }
 
 void ConnectionTracker::bury() {
-    for (const Key& k : dead_) index_.erase(k);
+    for (const Key& k : dead_) {
+        const auto it = index_.find(k);
+        if (it == index_.end()) continue;
+        recent_.forget(quick_hash(k), it->second.get());
+        index_.erase(it);
+    }
     dead_.clear();
+}
+
+std::size_t ConnectionTracker::quick_hash(const Key& k) {
+    std::uint64_t w[4];
+    std::uint32_t ports;
+    std::memcpy(w, &k[1], 32);
+    std::memcpy(&ports, &k[33], 4);
+    std::uint64_t h = ((w[0] ^ w[1]) * 0x9E3779B97F4A7C15ull) ^ ((w[2] ^ w[3]) + ports) * 0xC2B2AE3D27D4EB4Full;
+    return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
 void ConnectionTracker::decide(Conn& c, int from, int type) {

@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "capture/packet_layers.h"
+#include "common/recent_cache.h"
 #include "capture/tls_session.h"
 
 namespace drda::capture {
@@ -165,12 +166,14 @@ private:
     KeyLog* keys_ = nullptr;
     // Both endpoints, the lower one first, and the address family.
     using Key = std::array<std::uint8_t, 37>;
+    static std::size_t quick_hash(const Key& k);
     struct KeyHash {
         std::size_t operator()(const Key& k) const noexcept {
             return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(k.data()), k.size()));
         }
     };
     std::unordered_map<Key, std::unique_ptr<Conn>, KeyHash> index_;
+    RecentCache<Conn> recent_;  // in front of index_, by quick_hash
     std::vector<Key> dead_;  // keys of connections to erase
     std::deque<Event> events_;
     std::vector<std::vector<std::uint8_t>> pool_;

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/recent_cache.h"
 #include "summary/exchange.h"
 #include "summary/shapes.h"
 
@@ -158,7 +159,12 @@ public:
     // Counts an exchange to its connection; returns the connection's
     // figures for the view to add its own.
     Stats& add(const Exchange& e, bool failed) {
-        Stats& s = open_[e.conn];
+        Entry* entry = recent_.get(e.conn);
+        if (!entry || entry->first != e.conn) {
+            entry = &*open_.try_emplace(e.conn).first;
+            recent_.put(e.conn, entry);
+        }
+        Stats& s = entry->second;
         ++s.exchanges;
         if (failed) ++s.failed;
         if (e.has_server) s.server_ms += e.server_ms;
@@ -172,6 +178,7 @@ public:
         const auto it = open_.find(c.conn);
         if (it != open_.end()) {
             row.stats = std::move(it->second);
+            recent_.forget(c.conn, &*it);
             open_.erase(it);
         }
         keep(std::move(row), dropped);
@@ -179,6 +186,7 @@ public:
     // At the end: the connections whose end never came.
     template <class Dropped>
     void end_open(Dropped dropped) {
+        recent_.clear();
         end_open_connections(open_, [&](const ConnectionInfo& info, Stats&& s) { keep(Row{info, std::move(s)}, dropped); });
     }
 
@@ -203,8 +211,10 @@ private:
         }
     }
 
+    using Entry = typename std::unordered_map<std::uint32_t, Stats>::value_type;
     std::size_t cap_;
     std::unordered_map<std::uint32_t, Stats> open_;
+    RecentCache<Entry> recent_;  // in front of open_, by number
     std::vector<Row> rows_;
     std::uint64_t total_ = 0, more_ = 0, more_exchanges_ = 0;
     double more_ms_ = 0;

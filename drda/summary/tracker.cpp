@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/recent_cache.h"
 #include "ddm/code_point_ids.h"
 #include "ddm/rows/descriptor.h"
 #include "ddm/rows/dss_assembler.h"
@@ -98,8 +99,9 @@ struct Query {
 
 // The open state of an exchange beside what it shows.
 // What few exchanges carry: their own data representation, an output
-// override, result sets. Kept apart so that an exchange waiting for its
-// answer (a batch has hundreds at once) stays small.
+// override, result sets, SQLCA tokens, more reply objects or record spans
+// than the exchange holds itself. Kept apart so that an exchange waiting
+// for its answer (a batch has hundreds at once) stays small.
 struct OpenExtra {
     rows::Typdef req_typdef;
     bool has_req_typdef = false;
@@ -109,23 +111,62 @@ struct OpenExtra {
     rows::Descriptor outovr;
     std::vector<Key> rslset;
     std::size_t rslset_next = 0;
+    std::vector<std::string> tokens;       // of the SQLCA shown
+    std::vector<std::uint16_t> replies;    // reply objects past Open::kReplies
+    std::uint64_t replies_more = 0;        // past kMaxReplyNames
+    std::vector<RecordSpan> spans;         // record spans past Open::kSpans
 };
 
+// An exchange while it waits for its answer or for those before it on its
+// connection: its figures, with what it shares held by reference (its
+// statement text with the statement's, the user with the connection's);
+// the connection's addresses are added when it is handed on. Some 270
+// bytes: a connection in the middle of a long batch keeps hundreds.
 struct Open {
-    Exchange e;
-    bool closed = false;
+    static constexpr std::size_t kReplies = 6;
+    static constexpr std::size_t kSpans = 2;
+
+    std::uint64_t seq = 0;           // 1, 2, ... in request order
     std::uint64_t chain = 0;         // the request chain it came in (0: none)
-    bool same_corr_next = false;     // its last request DSS announced the same correlator next
-    // Its statement text, shared with the text kept for its package section
-    // and with the other exchanges that execute it: copied into e.sql only
-    // when it is handed on.
-    std::shared_ptr<const std::string> sql;
-    bool reply_done = false;         // a reply DSS of it announced no more of its group
-    std::uint8_t statements = 0;     // SQLSTTs of its own request (up to 255 counted)
-    bool has_pkg = false;
+    Open* next_same = nullptr;       // the next open exchange of its correlator
+    std::shared_ptr<const std::string> sql;   // shared with the statement's text
+    std::shared_ptr<const std::string> user;  // the connection's USRID when it closed
+    std::unique_ptr<OpenExtra> extra;
     Key pkg;
     Insid insid{};
-    std::unique_ptr<OpenExtra> extra;
+    double time = 0;
+    double first_reply = 0, last_reply = 0;
+    // The last reply on the connection before this exchange's first: the
+    // server could not start on it before then.
+    double bound = 0;
+    double server_ms = 0;
+    std::uint64_t sql_total = 0;
+    std::uint64_t bytes_out = 0, bytes_in = 0;
+    std::uint64_t rows = 0;
+    std::int64_t updated = 0;
+    std::uint64_t query_gen = 0;
+    int record = 0, reply_record = 0, sqlca_record = 0;
+    int query = -1;
+    int svrcod = -1;
+    std::int32_t sqlcode = 0;
+    RecordSpan spans[kSpans];
+    std::uint16_t replies[kReplies] = {};
+    std::uint16_t corr = 0, command = 0, svrcod_cp = 0;
+    std::uint8_t nspans = 0;         // in spans (more in extra)
+    std::uint8_t nreplies = 0;       // in replies (more in extra)
+    std::uint8_t statements = 0;     // SQLSTTs of its own request (up to 255 counted)
+    std::uint8_t sqlca_rank = 0;     // 0 none, 1 zero SQLCODE, 2 other, 3 negative
+    std::uint8_t sqlstate_size = 0;
+    char sqlstate[16] = {};          // as decoded (5 characters, UTF-8), at most 16 bytes
+    bool closed = false;
+    bool same_corr_next = false;     // its last request DSS announced the same correlator next
+    bool reply_done = false;         // a reply DSS of it announced no more of its group
+    bool has_pkg = false;
+    bool has_request = false, has_time = false, has_first = false, has_last = false;
+    bool has_sql = false, has_bound = false, has_sqlca = false, has_updated = false;
+    bool has_rows = false, has_server = false;
+
+    bool replied() const { return reply_record != 0; }
     OpenExtra& more() {
         if (!extra) extra = std::make_unique<OpenExtra>();
         return *extra;
@@ -136,14 +177,15 @@ struct Open {
     const rows::Typdef& reply_typdef(const rows::Typdef& conn) const {
         return extra && extra->has_reply_typdef ? extra->reply_typdef : conn;
     }
-    int query = -1;
-    std::uint64_t query_gen = 0;
-    int sqlca_rank = 0;              // 0 none, 1 zero SQLCODE, 2 other, 3 negative
-    // The last reply on the connection before this exchange's first: the
-    // server could not start on it before then.
-    bool has_bound = false;
-    double bound = 0;
-    Open* next_same = nullptr;       // the next open exchange of its correlator
+    void add_reply(std::uint16_t cp) {
+        if (nreplies < kReplies) {
+            replies[nreplies++] = cp;
+            return;
+        }
+        OpenExtra& m = more();
+        if (kReplies + m.replies.size() < kMaxReplyNames) m.replies.push_back(cp);
+        else ++m.replies_more;
+    }
 };
 
 // A connection's open exchanges by correlator: for each correlator its
@@ -232,45 +274,32 @@ private:
     std::size_t keys_ = 0;
 };
 
-// Exchanges handed on, kept for the next ones: a waiting exchange is
-// taken from here with the room its vectors and strings had, so that
-// steady traffic allocates nothing per exchange. At most kSpareOpens kept.
-inline constexpr std::size_t kSpareOpens = 4096;
+// Where exchanges live: made in blocks of kOpenBlock, one next to the
+// other; an exchange handed on is cleared and taken again first. Blocks are
+// kept until the tracker ends, so memory stays at the most exchanges that
+// waited at once (at most kMaxOpenExchanges plus a block).
+inline constexpr std::size_t kOpenBlock = 256;
 
 class OpenPool {
 public:
-    std::unique_ptr<Open> take() {
-        if (spare_.empty()) return std::make_unique<Open>();
-        std::unique_ptr<Open> x = std::move(spare_.back());
-        spare_.pop_back();
+    Open* take() {
+        if (free_.empty()) {
+            blocks_.push_back(std::make_unique<Open[]>(kOpenBlock));
+            Open* block = blocks_.back().get();
+            for (std::size_t i = kOpenBlock; i-- > 0;) free_.push_back(block + i);
+        }
+        Open* x = free_.back();
+        free_.pop_back();
         return x;
     }
-    void give(std::unique_ptr<Open> x) {
-        if (spare_.size() >= kSpareOpens) return;
-        // Everything back to its start but the room already allocated.
-        Exchange& e = x->e;
-        std::vector<std::uint16_t> replies = std::move(e.replies);
-        std::vector<RecordSpan> records = std::move(e.records);
-        std::vector<std::string> tokens = std::move(e.tokens);
-        std::string sql = std::move(e.sql), sqlstate = std::move(e.sqlstate), user = std::move(e.user);
-        replies.clear();
-        records.clear();
-        tokens.clear();
-        sql.clear();
-        sqlstate.clear();
-        user.clear();
+    void give(Open* x) {
         *x = Open{};
-        e.replies = std::move(replies);
-        e.records = std::move(records);
-        e.tokens = std::move(tokens);
-        e.sql = std::move(sql);
-        e.sqlstate = std::move(sqlstate);
-        e.user = std::move(user);
-        spare_.push_back(std::move(x));
+        free_.push_back(x);
     }
 
 private:
-    std::vector<std::unique_ptr<Open>> spare_;
+    std::vector<std::unique_ptr<Open[]>> blocks_;
+    std::vector<Open*> free_;
 };
 
 // The exchanges of a connection in request order: taken from the front,
@@ -288,7 +317,7 @@ public:
         return *items_.back();
     }
     void pop_front(OpenPool& pool) {
-        pool.give(std::move(items_[head_++]));
+        pool.give(items_[head_++]);
         if (head_ == items_.size()) {
             items_.clear();
             head_ = 0;
@@ -297,9 +326,15 @@ public:
             head_ = 0;
         }
     }
+    // Hands its exchanges back (the connection is dropped with them).
+    void give_all(OpenPool& pool) {
+        for (std::size_t i = head_; i < items_.size(); ++i) pool.give(items_[i]);
+        items_.clear();
+        head_ = 0;
+    }
 
 private:
-    std::vector<std::unique_ptr<Open>> items_;
+    std::vector<Open*> items_;
     std::size_t head_ = 0;
 };
 
@@ -331,6 +366,7 @@ struct Conn {
     std::uint16_t reply_corr = 0;
     bool reply_more = false;
     bool chain_open = false;         // the last request DSS was chained
+    std::shared_ptr<const std::string> user;  // info.user, shared with its exchanges; null when empty
     // The statement text and query slots it took (some since taken by
     // others): given up when it ends.
     std::vector<std::uint32_t> text_slots, query_slots;
@@ -379,12 +415,12 @@ bool RowCounter::boundary(rows::RowEngine&) {
     return !q_->failed;
 }
 
-// Whether the statement of `e` changes rows, so that SQLERRD3 is its update
+// Whether the statement of a command changes rows, so that SQLERRD3 is its update
 // count: its text begins with INSERT, UPDATE, DELETE or MERGE; without a
 // text, any EXCSQLIMM or EXCSQLSTT.
-bool changes_rows(const Exchange& e, const std::string* text) {
-    if (e.command != kCpExcsqlimm && e.command != kCpExcsqlstt) return false;
-    if (!e.has_sql || !text) return true;
+bool changes_rows(std::uint16_t command, const std::string* text) {
+    if (command != kCpExcsqlimm && command != kCpExcsqlstt) return false;
+    if (!text) return true;
     const std::string& sql = *text;
     std::size_t i = 0;
     while (i < sql.size() && (sql[i] == ' ' || sql[i] == '(' || sql[i] == '\t' || sql[i] == '\n' || sql[i] == '\r')) ++i;
@@ -396,8 +432,8 @@ bool changes_rows(const Exchange& e, const std::string* text) {
 
 // The message tokens of `ca` as UTF-8 where they decode; at most
 // rows::kMaxTokens of them, from the first 1 KiB of the field.
-void set_tokens(Exchange& e, const rows::Sqlca& ca, const rows::Typdef& td) {
-    e.tokens.clear();
+void set_tokens(std::vector<std::string>& tokens, const rows::Sqlca& ca, const rows::Typdef& td) {
+    tokens.clear();
     const ByteView msg = ca.message();
     if (msg.empty()) return;
     const std::uint32_t ccsid = ca.message_is_mixed() ? td.mbc : td.sbc;
@@ -408,7 +444,7 @@ void set_tokens(Exchange& e, const rows::Sqlca& ca, const rows::Typdef& td) {
     // Decoded, the tokens take at most three times their bytes.
     std::size_t room = 3 * rows::kSqlcaKeep;
     for (std::size_t i = 0; i < n; ++i) {
-        std::string& u = e.tokens.emplace_back();
+        std::string& u = tokens.emplace_back();
         append_decoded(u, msg.sub(tok[i].offset, tok[i].length), ccsid, room);
         room -= u.size();
     }
@@ -476,6 +512,7 @@ struct ExchangeTracker::State {
     std::uint64_t gen = 0;
     OpenPool pool;
     std::unordered_map<std::uint32_t, std::unique_ptr<Conn>> conns;
+    RecentCache<Conn> recent;        // in front of conns, by number
     Conn* last_conn = nullptr;
     Slots<Text> texts{kMaxTexts};
     // The slot of each text in use, by connection and package section.
@@ -525,8 +562,11 @@ struct ExchangeTracker::State {
     std::deque<std::pair<std::uint64_t, std::uint32_t>> order;
     bool waiting(const std::pair<std::uint64_t, std::uint32_t>& entry) {
         const Conn* c = lookup(entry.second);
-        return c && !c->queue.empty() && c->queue.front().e.seq <= entry.first;
+        return c && !c->queue.empty() && c->queue.front().seq <= entry.first;
     }
+
+    // The exchange being handed on, made anew each time in the same room.
+    Exchange out;
 
     // The record being read.
     const Record* rec = nullptr;
@@ -558,6 +598,7 @@ struct ExchangeTracker::State {
     void close_through(std::uint64_t chain);
     void drain(Conn& c);
     void emit_front(Conn& c);
+    const Exchange& hand_on(const Conn& c, Open& x);
     void force_oldest();
     void request_facts(const Obj& o);
     void reply_facts(const Obj& o);
@@ -574,8 +615,11 @@ struct ExchangeTracker::State {
 
 Conn* ExchangeTracker::State::lookup(std::uint32_t id) {
     if (last_conn && last_conn->id == id) return last_conn;
+    if (Conn* c = recent.get(id); c && c->id == id) return c;
     const auto it = conns.find(id);
-    return it == conns.end() ? nullptr : it->second.get();
+    if (it == conns.end()) return nullptr;
+    recent.put(id, it->second.get());
+    return it->second.get();
 }
 
 Conn& ExchangeTracker::State::connection(const Record& r) {
@@ -627,6 +671,8 @@ void ExchangeTracker::State::end_connection(Conn& c, ConnEnd how) {
     sink.connection(c.info);
     if (last_conn == &c) last_conn = nullptr;
     if (conn == &c) conn = nullptr;
+    c.queue.give_all(pool);
+    recent.forget(c.id, &c);
     conns.erase(c.id);
 }
 
@@ -738,7 +784,7 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
     }
     Open& x = conn->queue.emplace_back(pool);
     ++queued;
-    x.e.seq = ++seq;
+    x.seq = ++seq;
     conn->by_corr.push(corr, &x);
     if (order.size() >= 2 * queued + 4096) {
         // Mostly entries of exchanges handed on: keep those still waiting.
@@ -747,59 +793,121 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
             if (waiting(entry)) kept.push_back(entry);
         order.swap(kept);
     }
-    order.emplace_back(x.e.seq, conn->id);
-    x.e.has_conn = conn->has_conn;
-    x.e.conn = conn->id;
-    x.e.corr = corr;
-    x.e.record = record;
-    x.e.has_time = has_time;
-    x.e.time = time;
+    order.emplace_back(x.seq, conn->id);
+    x.corr = corr;
+    x.record = record;
+    x.has_time = has_time;
+    x.time = time;
     return x;
 }
 
 void ExchangeTracker::State::note_record(Open& x, int first, int last) {
-    std::vector<RecordSpan>& spans = x.e.records;
-    if (!spans.empty() && first <= spans.back().last + 1) {
-        if (last > spans.back().last) spans.back().last = last;
+    const std::size_t more = x.extra ? x.extra->spans.size() : 0;
+    const std::size_t n = x.nspans + more;
+    RecordSpan* back = more ? &x.extra->spans.back() : x.nspans ? &x.spans[x.nspans - 1] : nullptr;
+    if (back && first <= back->last + 1) {
+        if (last > back->last) back->last = last;
         return;
     }
-    if (spans.size() >= kMaxRecordSpans) {
-        spans.back().last = last;
+    if (n >= kMaxRecordSpans) {
+        back->last = last;
         return;
     }
-    spans.push_back(RecordSpan{first, last});
+    if (x.nspans < Open::kSpans) x.spans[x.nspans++] = RecordSpan{first, last};
+    else x.more().spans.push_back(RecordSpan{first, last});
 }
 
 // The exchange is complete: its server time and the user of its
 // connection are known now.
 void ExchangeTracker::State::close(Conn& c, Open& x) {
     x.closed = true;
-    c.by_corr.remove(x.e.corr, &x);
-    Exchange& e = x.e;
-    if (e.has_time && e.has_last) {
-        const double start = x.has_bound && x.bound > e.time ? x.bound : e.time;
-        const double ms = (e.last_reply - start) * 1000.0;
+    c.by_corr.remove(x.corr, &x);
+    if (x.has_time && x.has_last) {
+        const double start = x.has_bound && x.bound > x.time ? x.bound : x.time;
+        const double ms = (x.last_reply - start) * 1000.0;
         if (std::isfinite(ms)) {
-            e.has_server = true;
-            e.server_ms = ms > 0 ? ms : 0;
+            x.has_server = true;
+            x.server_ms = ms > 0 ? ms : 0;
         }
     }
-    e.has_user = !c.info.user.empty();
-    e.user = c.info.user;
+    x.user = c.user;
 }
 
 void ExchangeTracker::State::emit_front(Conn& c) {
     Open& x = c.queue.front();
     if (!x.closed) close(c, x);  // forced out before its end
-    x.e.client = c.client;
-    x.e.server = c.server;
-    x.extra.reset();
-    if (x.sql) x.e.sql = *x.sql;
     if (c.reply_to == &x) c.reply_to = nullptr;
     ++totals.exchanges;
-    sink.exchange(x.e);
+    sink.exchange(hand_on(c, x));
     c.queue.pop_front(pool);
     --queued;
+}
+
+// The exchange as the views see it: its figures, its connection's
+// addresses, its statement text and user.
+const Exchange& ExchangeTracker::State::hand_on(const Conn& c, Open& x) {
+    // Back to its start but for the room its strings and vectors had.
+    std::string client = std::move(out.client), server = std::move(out.server);
+    std::string sql = std::move(out.sql), sqlstate = std::move(out.sqlstate), user = std::move(out.user);
+    std::vector<std::uint16_t> replies = std::move(out.replies);
+    std::vector<std::string> tokens = std::move(out.tokens);
+    std::vector<RecordSpan> records = std::move(out.records);
+    out = Exchange{};
+    Exchange& e = out;
+    e.seq = x.seq;
+    e.has_conn = c.has_conn;
+    e.conn = c.id;
+    e.client = std::move(client.assign(c.client));
+    e.server = std::move(server.assign(c.server));
+    e.corr = x.corr;
+    e.command = x.command;
+    e.has_request = x.has_request;
+    e.record = x.record;
+    e.reply_record = x.reply_record;
+    e.sqlca_record = x.sqlca_record;
+    e.has_time = x.has_time;
+    e.time = x.time;
+    e.has_first = x.has_first;
+    e.has_last = x.has_last;
+    e.first_reply = x.first_reply;
+    e.last_reply = x.last_reply;
+    e.has_sql = x.has_sql;
+    sql.clear();
+    if (x.sql) sql = *x.sql;
+    e.sql = std::move(sql);
+    e.sql_total = static_cast<std::size_t>(x.sql_total);
+    replies.assign(x.replies, x.replies + x.nreplies);
+    records.assign(x.spans, x.spans + x.nspans);
+    tokens.clear();
+    if (x.extra) {
+        replies.insert(replies.end(), x.extra->replies.begin(), x.extra->replies.end());
+        e.replies_more = static_cast<std::size_t>(x.extra->replies_more);
+        records.insert(records.end(), x.extra->spans.begin(), x.extra->spans.end());
+        tokens.swap(x.extra->tokens);
+    }
+    e.replies = std::move(replies);
+    e.records = std::move(records);
+    e.tokens = std::move(tokens);
+    e.svrcod = x.svrcod;
+    e.svrcod_cp = x.svrcod_cp;
+    e.has_sqlca = x.has_sqlca;
+    e.sqlcode = x.sqlcode;
+    e.sqlstate = std::move(sqlstate.assign(x.sqlstate, x.sqlstate_size));
+    e.has_updated = x.has_updated;
+    e.updated = x.updated;
+    e.has_rows = x.has_rows;
+    e.rows = x.rows;
+    e.bytes_out = x.bytes_out;
+    e.bytes_in = x.bytes_in;
+    e.chain = x.chain;
+    e.has_server = x.has_server;
+    e.server_ms = x.server_ms;
+    e.has_user = x.user != nullptr;
+    user.clear();
+    if (x.user) user = *x.user;
+    e.user = std::move(user);
+    e.section = x.has_pkg ? (x.pkg.a ^ (x.pkg.b << 1)) | 1 : 0;
+    return e;
 }
 
 void ExchangeTracker::State::drain(Conn& c) {
@@ -842,16 +950,14 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
         // open: replies are paired first in, first out.
         Open& n = add(corr, start_record, has_time, time);
         n.chain = conn->chain;
-        n.e.chain = conn->chain;
         x = &n;
         Obj o;
         if (object_at(payload, 0, o)) {
-            x->e.command = o.cp;
+            x->command = o.cp;
             for_each_member(o.value, [&](const Obj& m) {
                 if (m.cp == kCpPkgnamcsn) {
                     x->pkg = key_of(m.value);
                     x->has_pkg = true;
-                    x->e.section = (x->pkg.a ^ (x->pkg.b << 1)) | 1;
                 } else if (m.cp == kCpQryinsid) {
                     for (std::size_t i = 0; i < 8; ++i) x->insid[i] = m.value.u8(i);
                 }
@@ -859,9 +965,9 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
             const std::uint16_t cp = o.cp;
             if (x->has_pkg && (cp == kCpExcsqlstt || cp == kCpOpnqry || cp == kCpDscsqlstt || cp == kCpCntqry)) {
                 if (const Text* t = text_of(x->pkg)) {
-                    x->e.has_sql = true;
+                    x->has_sql = true;
                     x->sql = t->sql;
-                    x->e.sql_total = t->total;
+                    x->sql_total = t->total;
                 }
             }
         }
@@ -869,13 +975,12 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
         // Objects of a command that is not in the input.
         Open& n = add(corr, start_record, has_time, time);
         n.chain = conn->chain;
-        n.e.chain = conn->chain;
         x = &n;
     }
     note_record(*x, start_record, rec->number);
     x->same_corr_next = same_corr;
-    x->e.has_request = true;
-    x->e.bytes_out += wire;
+    x->has_request = true;
+    x->bytes_out += wire;
     if (type == 4) return;  // encrypted objects
 
     Obj o;
@@ -890,18 +995,18 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                 // joined by "; ".
                 std::string text;
                 if (x->statements == 0 || !x->sql) {
-                    x->e.sql_total = 0;
+                    x->sql_total = 0;
                 } else {
                     text = *x->sql;
                     if (text.size() + 2 <= kTextBytes) text += "; ";
-                    x->e.sql_total += 2;
+                    x->sql_total += 2;
                 }
                 if (x->statements < 255) ++x->statements;
                 append_decoded(text, t, single ? td.sbc : td.mbc, kTextBytes);
-                x->e.sql_total += t.size();
-                x->e.has_sql = true;
+                x->sql_total += t.size();
+                x->has_sql = true;
                 x->sql = std::make_shared<const std::string>(std::move(text));
-                if (x->has_pkg) put_text(x->pkg, x->sql, x->e.sql_total);
+                if (x->has_pkg) put_text(x->pkg, x->sql, static_cast<std::size_t>(x->sql_total));
                 break;
             }
             case kCpTypdefnam:
@@ -916,7 +1021,7 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
             case kCpOutovr: {
                 rows::DescriptorBuilder b;
                 b.add(o.value);
-                if (x->e.command == kCpCntqry && x->has_pkg) {
+                if (x->command == kCpCntqry && x->has_pkg) {
                     // A new layout for the rows still to come of the query.
                     if (Query* q = find_query(x->pkg, x->insid)) {
                         if (b.failed()) {
@@ -983,7 +1088,7 @@ Open* ExchangeTracker::State::reply_target(std::uint16_t corr) {
                 later = o;
             }
         }
-        if (later && !later->e.replied()) {
+        if (later && !later->replied()) {
             // The chains before it got no (further) answer: they are over.
             for (std::size_t i = at; i < conn->queue.size() && conn->queue[i].chain < later->chain; ++i)
                 if (!conn->queue[i].closed) close(*conn, conn->queue[i]);
@@ -996,7 +1101,7 @@ Open* ExchangeTracker::State::reply_target(std::uint16_t corr) {
     Open* next = nullptr;
     for (std::size_t i = at; i < conn->queue.size() && conn->queue[i].chain == current && current != 0; ++i) {
         Open& o = conn->queue[i];
-        if (o.e.replied() || o.closed) next = nullptr;
+        if (o.replied() || o.closed) next = nullptr;
         else if (!next) next = &o;
     }
     return next;
@@ -1026,21 +1131,21 @@ void ExchangeTracker::State::reply_dss(ByteView d, std::uint64_t wire, int start
     conn->reply_corr = corr;
     conn->reply_more = same_next;
     if (!same_next) x->reply_done = true;
-    if (!x->e.replied()) {
-        x->e.reply_record = start_record;
-        x->e.has_first = has_time;
-        x->e.first_reply = time;
+    if (!x->replied()) {
+        x->reply_record = start_record;
+        x->has_first = has_time;
+        x->first_reply = time;
         x->has_bound = conn->has_last_reply;
         x->bound = conn->last_reply;
     }
-    x->e.has_last = rec->has_time;
-    x->e.last_reply = rec->time;
+    x->has_last = rec->has_time;
+    x->last_reply = rec->time;
     if (rec->has_time) {
         conn->has_last_reply = true;
         conn->last_reply = rec->time;
     }
     note_record(*x, start_record, rec->number);
-    x->e.bytes_in += wire;
+    x->bytes_in += wire;
     if (type != 4 && d.size() > 6) {
         const ByteView payload = d.sub(6);
         Obj o;
@@ -1071,7 +1176,7 @@ Query* ExchangeTracker::State::query_of(Open& x) {
         if (q.used && q.gen == x.query_gen) return &q;
         return nullptr;
     }
-    if (x.e.command == kCpCntqry && x.has_pkg) {
+    if (x.command == kCpCntqry && x.has_pkg) {
         if (Query* q = find_query(x.pkg, x.insid)) {
             x.query = static_cast<int>(q->slot);
             x.query_gen = q->gen;
@@ -1113,23 +1218,26 @@ void ExchangeTracker::State::take_sqlca(Open& x, const rows::Sqlca& ca, const ro
     // non-zero SQLCODE, else the first. A null SQLCA is success.
     const std::int32_t code = ca.null ? 0 : ca.sqlcode;
     const int rank = code < 0 ? 3 : code != 0 ? 2 : 1;
-    Exchange& e = x.e;
     if (rank < x.sqlca_rank) return;
+    const bool tokens = !ca.message().empty();
     if (rank == x.sqlca_rank) {
         // The same SQLCA again (a row's, then the SQLCARD's): its tokens.
-        if (code == e.sqlcode && e.tokens.empty()) set_tokens(e, ca, td);
+        if (code == x.sqlcode && tokens && (!x.extra || x.extra->tokens.empty())) set_tokens(x.more().tokens, ca, td);
         return;
     }
-    x.sqlca_rank = rank;
-    e.has_sqlca = true;
-    e.sqlcode = code;
-    e.sqlstate.clear();
-    if (ca.null) e.sqlstate = "00000";
-    else append_decoded(e.sqlstate, ByteView(ca.sqlstate, sizeof ca.sqlstate), td.sbc, 16);
-    e.sqlca_record = record;
-    set_tokens(e, ca, td);
-    e.has_updated = changes_rows(e, x.sql.get()) && !ca.null && ca.has_errd && code >= 0 && ca.sqlerrd[2] >= 0;
-    e.updated = ca.sqlerrd[2];
+    x.sqlca_rank = static_cast<std::uint8_t>(rank);
+    x.has_sqlca = true;
+    x.sqlcode = code;
+    std::string state;
+    if (ca.null) state = "00000";
+    else append_decoded(state, ByteView(ca.sqlstate, sizeof ca.sqlstate), td.sbc, sizeof x.sqlstate);
+    x.sqlstate_size = static_cast<std::uint8_t>(std::min(state.size(), sizeof x.sqlstate));
+    std::memcpy(x.sqlstate, state.data(), x.sqlstate_size);
+    x.sqlca_record = record;
+    if (tokens) set_tokens(x.more().tokens, ca, td);
+    else if (x.extra) x.extra->tokens.clear();
+    x.has_updated = changes_rows(x.command, x.sql.get()) && !ca.null && ca.has_errd && code >= 0 && ca.sqlerrd[2] >= 0;
+    x.updated = ca.sqlerrd[2];
 }
 
 void ExchangeTracker::State::count_rows(Open& x, Query* q, ByteView data, bool fdo, const rows::Descriptor* d,
@@ -1150,15 +1258,13 @@ void ExchangeTracker::State::count_rows(Open& x, Query* q, ByteView data, bool f
         if (q) q->failed = true;
         ++totals.uncounted;
     }
-    x.e.has_rows = true;
-    x.e.rows += counter.rows;
+    x.has_rows = true;
+    x.rows += counter.rows;
     if (counter.has_ca) take_sqlca(x, *counter.sqlca, td, rec->number);
 }
 
 void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_record) {
-    Exchange& e = x.e;
-    if (e.replies.size() < kMaxReplyNames) e.replies.push_back(o.cp);
-    else ++e.replies_more;
+    x.add_reply(o.cp);
     const rows::Typdef& srv = x.reply_typdef(conn->srv_typdef);
 
     switch (o.cp) {
@@ -1235,7 +1341,7 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
             q.builder.reset();
             q.have_desc = false;
             q.base = rows::Descriptor();
-            q.has_ovr = e.command == kCpOpnqry && x.extra && x.extra->has_outovr;
+            q.has_ovr = x.command == kCpOpnqry && x.extra && x.extra->has_outovr;
             q.ovr = q.has_ovr ? x.extra->outovr : rows::Descriptor();
             q.current = rows::Descriptor();
             q.dirty = false;
@@ -1306,9 +1412,9 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
     for_each_member(o.value, [&](const Obj& m) {
         if (m.cp != kCpSvrcod || m.value.size() != 2) return;
         const int sev = m.value.be16(0);
-        if (sev > e.svrcod) {
-            e.svrcod = sev;
-            e.svrcod_cp = o.cp;
+        if (sev > x.svrcod) {
+            x.svrcod = sev;
+            x.svrcod_cp = o.cp;
         }
     });
 }
@@ -1342,7 +1448,11 @@ void ExchangeTracker::State::request_facts(const Obj& o) {
     std::string extnam, srvrlslv;
     for_each_member(o.value, [&](const Obj& m) {
         switch (m.cp) {
-            case kCpUsrid: info.user = ddm_name(m.value); break;
+            case kCpUsrid:
+                info.user = ddm_name(m.value);
+                if (info.user.empty()) conn->user.reset();
+                else if (!conn->user || *conn->user != info.user) conn->user = std::make_shared<const std::string>(info.user);
+                break;
             case kCpRdbnam: info.database = ddm_name(m.value); break;
             case kCpSecmec: info.secmec = secmec_name(m.value); break;
             case kCpExtnam: extnam = ddm_name(m.value); break;
