@@ -846,19 +846,17 @@ void ExchangeTracker::State::emit_front(Conn& c) {
 // The exchange as the views see it: its figures, its connection's
 // addresses, its statement text and user.
 const Exchange& ExchangeTracker::State::hand_on(const Conn& c, Open& x) {
-    // Back to its start but for the room its strings and vectors had.
-    std::string client = std::move(out.client), server = std::move(out.server);
-    std::string sql = std::move(out.sql), sqlstate = std::move(out.sqlstate), user = std::move(out.user);
-    std::vector<std::uint16_t> replies = std::move(out.replies);
-    std::vector<std::string> tokens = std::move(out.tokens);
-    std::vector<RecordSpan> records = std::move(out.records);
-    out = Exchange{};
+    // Every field is set here (in the room `out` had): one added to
+    // Exchange must be added here too.
+#if defined(__GLIBCXX__) && defined(__x86_64__)
+    static_assert(sizeof(Exchange) == 432, "a field added to Exchange is set in hand_on");
+#endif
     Exchange& e = out;
     e.seq = x.seq;
     e.has_conn = c.has_conn;
     e.conn = c.id;
-    e.client = std::move(client.assign(c.client));
-    e.server = std::move(server.assign(c.server));
+    e.client = c.client;
+    e.server = c.server;
     e.corr = x.corr;
     e.command = x.command;
     e.has_request = x.has_request;
@@ -872,27 +870,24 @@ const Exchange& ExchangeTracker::State::hand_on(const Conn& c, Open& x) {
     e.first_reply = x.first_reply;
     e.last_reply = x.last_reply;
     e.has_sql = x.has_sql;
-    sql.clear();
-    if (x.sql) sql = *x.sql;
-    e.sql = std::move(sql);
+    if (x.sql) e.sql = *x.sql;
+    else e.sql.clear();
     e.sql_total = static_cast<std::size_t>(x.sql_total);
-    replies.assign(x.replies, x.replies + x.nreplies);
-    records.assign(x.spans, x.spans + x.nspans);
-    tokens.clear();
+    e.replies.assign(x.replies, x.replies + x.nreplies);
+    e.records.assign(x.spans, x.spans + x.nspans);
+    e.tokens.clear();
+    e.replies_more = 0;
     if (x.extra) {
-        replies.insert(replies.end(), x.extra->replies.begin(), x.extra->replies.end());
+        e.replies.insert(e.replies.end(), x.extra->replies.begin(), x.extra->replies.end());
         e.replies_more = static_cast<std::size_t>(x.extra->replies_more);
-        records.insert(records.end(), x.extra->spans.begin(), x.extra->spans.end());
-        tokens.swap(x.extra->tokens);
+        e.records.insert(e.records.end(), x.extra->spans.begin(), x.extra->spans.end());
+        e.tokens.swap(x.extra->tokens);
     }
-    e.replies = std::move(replies);
-    e.records = std::move(records);
-    e.tokens = std::move(tokens);
     e.svrcod = x.svrcod;
     e.svrcod_cp = x.svrcod_cp;
     e.has_sqlca = x.has_sqlca;
     e.sqlcode = x.sqlcode;
-    e.sqlstate = std::move(sqlstate.assign(x.sqlstate, x.sqlstate_size));
+    e.sqlstate.assign(x.sqlstate, x.sqlstate_size);
     e.has_updated = x.has_updated;
     e.updated = x.updated;
     e.has_rows = x.has_rows;
@@ -903,9 +898,8 @@ const Exchange& ExchangeTracker::State::hand_on(const Conn& c, Open& x) {
     e.has_server = x.has_server;
     e.server_ms = x.server_ms;
     e.has_user = x.user != nullptr;
-    user.clear();
-    if (x.user) user = *x.user;
-    e.user = std::move(user);
+    if (x.user) e.user = *x.user;
+    else e.user.clear();
     e.section = x.has_pkg ? (x.pkg.a ^ (x.pkg.b << 1)) | 1 : 0;
     return e;
 }
