@@ -7,29 +7,50 @@
 #
 # For each capture and mode: the best of N runs (default 5) of CPU time
 # (user + sys, /usr/bin/time), CPU time per MiB of capture and the peak
-# resident memory of that run; output to /dev/null.
+# resident memory of that run; output to /dev/null. The runs of all
+# captures and modes take turns (run 1 of each, then run 2 of each, ...),
+# so that a slow spell of a shared machine falls on all of them; the last
+# lines compare CPU per MiB of each capture with the first one's.
 set -euo pipefail
-[ $# -ge 2 ] || { sed -n '2,10p' "$0"; exit 2; }
+[ $# -ge 2 ] || { sed -n '2,13p' "$0"; exit 2; }
 dssview=$(realpath "$1")
 shift
 runs=5
 if [ "$1" = "--runs" ]; then runs=$2; shift 2; fi
 tmp=$(mktemp)
 trap 'rm -f "$tmp"' EXIT
-for cap in "$@"; do
-  mib=$(awk -v b="$(stat -c %s "$cap")" 'BEGIN { printf "%.1f", b / 1048576 }')
-  for mode in -s -j -f; do
-    best=""
-    for _ in $(seq "$runs"); do
+modes=(-s -j -f)
+declare -A best peak
+for _ in $(seq "$runs"); do
+  for cap in "$@"; do
+    for mode in "${modes[@]}"; do
       /usr/bin/time -f "%U %S %M" -o "$tmp" "$dssview" "$mode" "$cap" > /dev/null
       read -r u s kib < "$tmp"
       cpu=$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }')
-      if [ -z "$best" ] || awk -v a="$cpu" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-        best=$cpu
-        peak=$kib
+      key="$cap $mode"
+      if [ -z "${best[$key]:-}" ] || awk -v a="$cpu" -v b="${best[$key]}" 'BEGIN { exit !(a < b) }'; then
+        best[$key]=$cpu
+        peak[$key]=$kib
       fi
     done
-    awk -v c="$(basename "$cap")" -v m="$mode" -v t="$best" -v mib="$mib" -v k="$peak" \
+  done
+done
+declare -A per_mib
+for cap in "$@"; do
+  mib=$(awk -v b="$(stat -c %s "$cap")" 'BEGIN { printf "%.1f", b / 1048576 }')
+  for mode in "${modes[@]}"; do
+    key="$cap $mode"
+    per_mib[$key]=$(awk -v t="${best[$key]}" -v mib="$mib" 'BEGIN { printf "%.4f", 1000 * t / mib }')
+    awk -v c="$(basename "$cap")" -v m="$mode" -v t="${best[$key]}" -v mib="$mib" -v k="${peak[$key]}" \
       'BEGIN { printf "%-24s %s %7.1f MiB  cpu %6.2f s  %6.2f ms/MiB  peak %6.1f MiB\n", c, m, mib, t, 1000 * t / mib, k / 1024 }'
+  done
+done
+first=$1
+shift
+for cap in "$@"; do
+  for mode in "${modes[@]}"; do
+    awk -v c="$(basename "$cap")" -v f="$(basename "$first")" -v m="$mode" \
+      -v a="${per_mib[$cap $mode]}" -v b="${per_mib[$first $mode]}" \
+      'BEGIN { printf "%s CPU per MiB, %s / %s: %.2f\n", m, c, f, a / b }'
   done
 done
