@@ -527,6 +527,69 @@ TEST(SummaryConversations, OpenExchangesAreBounded) {
     for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(c.all[i].corr, i + 1);
 }
 
+TEST(SummaryConversations, PastTheCapTheOldestOfAllConnectionsGoesFirst) {
+    // Three connections ask in turn; the second's requests are answered
+    // now and then, the others never. Past the cap each new exchange hands
+    // on the oldest of all (and what waited behind it, complete, on its
+    // connection); every connection's exchanges come in its order.
+    struct Seen final : drda::summary::ExchangeSink {
+        std::vector<Exchange> all;
+        std::uint64_t forced = 0;
+        void exchange(const Exchange& e) override { all.push_back(e); }
+        void finish(const drda::summary::Totals& t) override { forced = t.forced; }
+    } seen;
+    const std::size_t limit = 7;
+    std::size_t requests = 0, before_end = 0;
+    {
+        drda::summary::ExchangeTracker tracker(seen, limit);
+        const std::string client[4] = {"", "10.0.0.1:1001", "10.0.0.1:1002", "10.0.0.1:1003"};
+        int number = 0;
+        std::uint16_t corr[4] = {};
+        std::uint16_t answered = 0;
+        const auto feed = [&](std::uint32_t conn, bool request, const std::string& dss_bytes) {
+            const std::string buffer = std::string(1, '\1') + dss_bytes;  // the requester's trace
+            drda::Record r;
+            r.number = ++number;
+            r.direction = request ? drda::kDirectionSend : drda::kDirectionReceive;
+            r.data = drda::ByteView(buffer);
+            r.connection = conn;
+            r.client = client[conn];
+            r.server = "10.0.0.2:446";
+            tracker.feed(r);
+        };
+        for (int round = 0; round < 12; ++round) {
+            for (std::uint32_t k = 1; k <= 3; ++k) {
+                feed(k, true, dss(1, ++corr[k], obj(0x200E, kPkg)));
+                ++requests;
+            }
+            // The second connection's oldest request not yet answered is,
+            // now and then: its oldest moves on while it waits in the heap.
+            if (round % 3 != 0) feed(2, false, dss(2, ++answered, obj(0x2218, obj(0x1149, be16(0)))));
+        }
+        before_end = seen.all.size();
+        tracker.finish();
+    }
+    ASSERT_EQ(seen.all.size(), requests);
+    ASSERT_GT(before_end, 0u);
+    std::uint64_t forced = 0;
+    std::map<std::uint32_t, std::uint64_t> last;
+    std::set<std::uint64_t> shown;
+    for (std::size_t i = 0; i < seen.all.size(); ++i) {
+        const Exchange& e = seen.all[i];
+        EXPECT_GT(e.seq, last[e.conn]) << "connection " << e.conn << " out of order at " << i;
+        last[e.conn] = e.seq;
+        if (i < before_end && !e.replied()) {
+            // Shown before its end: nothing older was still waiting.
+            ++forced;
+            for (std::uint64_t older = 1; older < e.seq; ++older)
+                EXPECT_TRUE(shown.count(older)) << "exchange " << e.seq << " shown before " << older;
+        }
+        shown.insert(e.seq);
+    }
+    EXPECT_EQ(forced, seen.forced);
+    EXPECT_GT(forced, 10u);
+}
+
 TEST(SummaryConversations, ThousandsOfCorrelatorsOpenAtOnceEachGetTheirOwnReply) {
     // A requester that keeps 3,000 commands in flight under distinct
     // correlators, answered in order, then the same correlators again in a

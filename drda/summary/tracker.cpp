@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cctype>
 #include <cstring>
-#include <deque>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <string>
@@ -366,6 +366,7 @@ struct Conn {
     std::uint16_t reply_corr = 0;
     bool reply_more = false;
     bool chain_open = false;         // the last request DSS was chained
+    bool in_fronts = false;          // in State::fronts
     std::shared_ptr<const std::string> user;  // info.user, shared with its exchanges; null when empty
     // The statement text and query slots it took (some since taken by
     // others): given up when it ends.
@@ -556,13 +557,18 @@ struct ExchangeTracker::State {
         texts.give_up(t);
     }
     std::size_t queued = 0;          // exchanges in all queues
-    // (seq, connection) of the queued exchanges in request order, with
-    // entries of exchanges handed on since: the oldest is found here when
-    // too many wait.
-    std::deque<std::pair<std::uint64_t, std::uint32_t>> order;
-    bool waiting(const std::pair<std::uint64_t, std::uint32_t>& entry) {
-        const Conn* c = lookup(entry.second);
-        return c && !c->queue.empty() && c->queue.front().seq <= entry.first;
+    // Once too many wait, the oldest exchange of all is handed on before
+    // its end each time another comes. From then on: the connections with
+    // waiting exchanges, as (seq, number) in a heap, smallest seq on top.
+    // A connection is in it at most once, under the seq its oldest had when
+    // it was put in (fronts only move on, so a stale entry comes out early
+    // and is put back under the new front).
+    bool at_cap = false;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> fronts;
+    void put_front(Conn& c) {
+        c.in_fronts = true;
+        fronts.emplace_back(c.queue.front().seq, c.id);
+        std::push_heap(fronts.begin(), fronts.end(), std::greater<>());
     }
 
     // The exchange being handed on, made anew each time in the same room.
@@ -786,14 +792,7 @@ Open& ExchangeTracker::State::add(std::uint16_t corr, int record, bool has_time,
     ++queued;
     x.seq = ++seq;
     conn->by_corr.push(corr, &x);
-    if (order.size() >= 2 * queued + 4096) {
-        // Mostly entries of exchanges handed on: keep those still waiting.
-        std::deque<std::pair<std::uint64_t, std::uint32_t>> kept;
-        for (const auto& entry : order)
-            if (waiting(entry)) kept.push_back(entry);
-        order.swap(kept);
-    }
-    order.emplace_back(x.seq, conn->id);
+    if (at_cap && !conn->in_fronts) put_front(*conn);
     x.corr = corr;
     x.record = record;
     x.has_time = has_time;
@@ -911,11 +910,27 @@ void ExchangeTracker::State::drain(Conn& c) {
 // Too many exchanges wait: the one asked first of all is handed on as it
 // stands, and what was waiting behind it on its connection.
 void ExchangeTracker::State::force_oldest() {
-    while (!order.empty() && !waiting(order.front())) order.pop_front();
-    if (order.empty()) return;
-    Conn* first = lookup(order.front().second);
-    emit_front(*first);
-    drain(*first);
+    if (!at_cap) {
+        at_cap = true;
+        for (auto& [id, c] : conns)
+            if (!c->queue.empty()) put_front(*c);
+    }
+    while (!fronts.empty()) {
+        std::pop_heap(fronts.begin(), fronts.end(), std::greater<>());
+        const auto [front_seq, id] = fronts.back();
+        fronts.pop_back();
+        Conn* c = lookup(id);
+        if (!c) continue;  // ended since
+        c->in_fronts = false;
+        if (c->queue.empty()) continue;
+        if (c->queue.front().seq == front_seq) {
+            emit_front(*c);
+            drain(*c);
+            if (!c->queue.empty()) put_front(*c);
+            return;
+        }
+        put_front(*c);  // its oldest was handed on since: under the new one
+    }
 }
 
 void ExchangeTracker::State::close_through(std::uint64_t chain) {
