@@ -122,49 +122,70 @@ struct OpenExtra {
 // statement text with the statement's, the user with the connection's);
 // the connection's addresses are added when it is handed on. Some 270
 // bytes: a connection in the middle of a long batch keeps hundreds.
-struct Open {
+struct alignas(64) Open {
     static constexpr std::size_t kReplies = 6;
     static constexpr std::size_t kSpans = 2;
 
-    std::uint64_t seq = 0;           // 1, 2, ... in request order
+    // Four cache lines, by when they are read: an exchange comes back to
+    // mind long after it was asked, out of the processor's caches by then
+    // when many connections are in flight. The first line is what finding
+    // the exchange of a reply DSS and adding it reads; the second what
+    // its reply objects set; the third its end; the fourth its request.
     std::uint64_t chain = 0;         // the request chain it came in (0: none)
     Open* next_same = nullptr;       // the next open exchange of its correlator
-    std::shared_ptr<const std::string> sql;   // shared with the statement's text
-    std::shared_ptr<const std::string> user;  // the connection's USRID when it closed
     std::unique_ptr<OpenExtra> extra;
-    Key pkg;
-    Insid insid{};
-    double time = 0;
     double first_reply = 0, last_reply = 0;
     // The last reply on the connection before this exchange's first: the
     // server could not start on it before then.
     double bound = 0;
-    double server_ms = 0;
-    std::uint64_t sql_total = 0;
-    std::uint64_t bytes_out = 0, bytes_in = 0;
-    std::uint64_t rows = 0;
-    std::int64_t updated = 0;
-    std::uint64_t query_gen = 0;
-    int record = 0, reply_record = 0, sqlca_record = 0;
-    int query = -1;
-    int svrcod = -1;
-    std::int32_t sqlcode = 0;
-    RecordSpan spans[kSpans];
-    std::uint16_t replies[kReplies] = {};
-    std::uint16_t corr = 0, command = 0, svrcod_cp = 0;
+    int reply_record = 0;
+    std::uint16_t corr = 0;
     std::uint8_t nspans = 0;         // in spans (more in extra)
     std::uint8_t nreplies = 0;       // in replies (more in extra)
-    std::uint8_t statements = 0;     // SQLSTTs of its own request (up to 255 counted)
+    bool closed : 1 = false;
+    bool reply_done : 1 = false;     // a reply DSS of it announced no more of its group
+    bool same_corr_next : 1 = false; // its last request DSS announced the same correlator next
+    bool has_first : 1 = false;
+    bool has_last : 1 = false;
+    bool has_bound : 1 = false;
+    bool has_time : 1 = false;
+    bool has_request : 1 = false;
+    bool has_sqlca : 1 = false;
+    bool has_updated : 1 = false;
+    bool has_rows : 1 = false;
+    bool has_server : 1 = false;
+    bool has_pkg : 1 = false;
+    bool has_sql : 1 = false;
+    bool has_svrcod : 1 = false;
     std::uint8_t sqlca_rank = 0;     // 0 none, 1 zero SQLCODE, 2 other, 3 negative
+    std::uint8_t statements = 0;     // SQLSTTs of its own request (up to 255 counted)
+    std::uint16_t command = 0;
+    std::uint16_t svrcod_cp = 0;     // the reply message of the highest SVRCOD
+
+    RecordSpan spans[kSpans];
+    std::uint64_t bytes_in = 0;
+    std::int32_t sqlcode = 0;
+    int sqlca_record = 0;
+    std::uint16_t replies[kReplies] = {};
+    std::uint16_t svrcod = 0;        // the highest SVRCOD, when has_svrcod
     std::uint8_t sqlstate_size = 0;
     char sqlstate[16] = {};          // as decoded (5 characters, UTF-8), at most 16 bytes
-    bool closed = false;
-    bool same_corr_next = false;     // its last request DSS announced the same correlator next
-    bool reply_done = false;         // a reply DSS of it announced no more of its group
-    bool has_pkg = false;
-    bool has_request = false, has_time = false, has_first = false, has_last = false;
-    bool has_sql = false, has_bound = false, has_sqlca = false, has_updated = false;
-    bool has_rows = false, has_server = false;
+
+    std::shared_ptr<const std::string> sql;   // shared with the statement's text
+    std::shared_ptr<const std::string> user;  // the connection's USRID when it closed
+    double time = 0;
+    double server_ms = 0;
+    std::uint64_t rows = 0;
+    std::int32_t updated = 0;        // SQLERRD3
+    std::uint32_t sql_total = 0;     // the text's length in the input (held at 2^32 - 1)
+
+    std::uint64_t seq = 0;           // 1, 2, ... in request order
+    Key pkg;
+    Insid insid{};
+    std::uint64_t bytes_out = 0;
+    std::uint64_t query_gen = 0;
+    int record = 0;
+    int query = -1;
 
     bool replied() const { return reply_record != 0; }
     OpenExtra& more() {
@@ -187,6 +208,12 @@ struct Open {
         else ++m.replies_more;
     }
 };
+
+// A length as an exchange holds it: past 2^32 - 1 it stays there (it only
+// tells whether the text kept is all of it).
+std::uint32_t held_length(std::uint64_t n) {
+    return n < 0xFFFFFFFFu ? static_cast<std::uint32_t>(n) : 0xFFFFFFFFu;
+}
 
 // A connection's open exchanges by correlator: for each correlator its
 // list in request order, linked through Open::next_same, in a table of
@@ -882,7 +909,7 @@ const Exchange& ExchangeTracker::State::hand_on(const Conn& c, Open& x) {
         e.records.insert(e.records.end(), x.extra->spans.begin(), x.extra->spans.end());
         e.tokens.swap(x.extra->tokens);
     }
-    e.svrcod = x.svrcod;
+    e.svrcod = x.has_svrcod ? x.svrcod : -1;
     e.svrcod_cp = x.svrcod_cp;
     e.has_sqlca = x.has_sqlca;
     e.sqlcode = x.sqlcode;
@@ -976,7 +1003,7 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                 if (const Text* t = text_of(x->pkg)) {
                     x->has_sql = true;
                     x->sql = t->sql;
-                    x->sql_total = t->total;
+                    x->sql_total = held_length(t->total);
                 }
             }
         }
@@ -1008,11 +1035,11 @@ void ExchangeTracker::State::request_dss(ByteView d, std::uint64_t wire, int sta
                 } else {
                     text = *x->sql;
                     if (text.size() + 2 <= kTextBytes) text += "; ";
-                    x->sql_total += 2;
+                    x->sql_total = held_length(std::uint64_t{x->sql_total} + 2);
                 }
                 if (x->statements < 255) ++x->statements;
                 append_decoded(text, t, single ? td.sbc : td.mbc, kTextBytes);
-                x->sql_total += t.size();
+                x->sql_total = held_length(std::uint64_t{x->sql_total} + t.size());
                 x->has_sql = true;
                 x->sql = std::make_shared<const std::string>(std::move(text));
                 if (x->has_pkg) put_text(x->pkg, x->sql, static_cast<std::size_t>(x->sql_total));
@@ -1421,8 +1448,9 @@ void ExchangeTracker::State::reply_object(Open& x, const Obj& o, int start_recor
     for_each_member(o.value, [&](const Obj& m) {
         if (m.cp != kCpSvrcod || m.value.size() != 2) return;
         const int sev = m.value.be16(0);
-        if (sev > x.svrcod) {
-            x.svrcod = sev;
+        if (!x.has_svrcod || sev > x.svrcod) {
+            x.has_svrcod = true;
+            x.svrcod = static_cast<std::uint16_t>(sev);
             x.svrcod_cp = o.cp;
         }
     });
