@@ -97,7 +97,6 @@ struct Query {
     rows::RowEngine engine;
 };
 
-// The open state of an exchange beside what it shows.
 // What few exchanges carry: their own data representation, an output
 // override, result sets, SQLCA tokens, more reply objects or record spans
 // than the exchange holds itself. Kept apart so that an exchange waiting
@@ -120,8 +119,8 @@ struct OpenExtra {
 // An exchange while it waits for its answer or for those before it on its
 // connection: its figures, with what it shares held by reference (its
 // statement text with the statement's, the user with the connection's);
-// the connection's addresses are added when it is handed on. Some 270
-// bytes: a connection in the middle of a long batch keeps hundreds.
+// the connection's addresses are added when it is handed on. 256 bytes:
+// a connection in the middle of a long batch keeps hundreds.
 struct alignas(64) Open {
     static constexpr std::size_t kReplies = 6;
     static constexpr std::size_t kSpans = 2;

@@ -22,10 +22,11 @@
 namespace drda::summary {
 
 // Exchanges waiting to be handed on, in all connections together: a
-// memory bound (a waiting exchange keeps its figures and the records it
-// spans; its statement text is shared with the statement's, its
-// connection's addresses and user are the connection's), not a limit any
-// real concurrency reaches. Past it the oldest is handed on before its end.
+// memory bound (a waiting exchange is 256 bytes of figures, a few reply
+// names and record spans, and references to the statement text and user
+// it shares; so about 250 MiB at the bound, plus what the few with long
+// reply groups or their own TYPDEFs keep apart), not a limit any real
+// concurrency reaches. Past it the oldest is handed on before its end.
 inline constexpr std::size_t kMaxOpenExchanges = 1000000;
 // Connections followed at once; past it the one idle longest is ended.
 inline constexpr std::size_t kMaxConnections = 4096;
