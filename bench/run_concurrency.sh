@@ -7,7 +7,7 @@
 #
 # For each capture and mode: the best of N runs (default 5) of CPU time
 # (user + sys, to the microsecond from the rusage of /usr/bin/time and its
-# child: time's own output rounds to 10 ms, a step of 4 % at these
+# child: time's own output cuts to 10 ms, a step of 4 % at these
 # durations), CPU time per MiB of capture and the peak
 # resident memory of that run; output to /dev/null. The runs of all
 # captures and modes take turns (run 1 of each, then run 2 of each, ...),
